@@ -1,0 +1,21 @@
+// The database image: the mapped input file and its header fields.
+#pragma once
+#include "setup/globals.h"
+
+// Takes the file status of g->input_file, opens and maps it read-only.
+// On failure writes one "ERROR: " line to standard error and returns 1;
+// on success stores the descriptor in *fd_out and returns 0.
+int image_map_file(globals* g, int* fd_out);
+
+// Makes any memory the image (tests and the fuzzer hand in exact-size heap
+// buffers). size must be at least 1.
+void image_attach(globals* g, const uint8_t* data, uint64_t size);
+
+// Reads page size, page count and the freelist fields from the header,
+// writes their -d lines, sets db_page and db_cfp, and flushes standard
+// output. Returns 1 after an "ERROR: " line when the page size is 0.
+int image_read_header(globals* g);
+
+// Big-endian reads at a byte offset of the image; bytes past the image read as 0.
+uint32_t image_be16(const globals* g, uint64_t offset);
+uint32_t image_be32(const globals* g, uint64_t offset);

@@ -1,0 +1,19 @@
+// sarvek: carves table rows out of an SQLite 3 database file.
+#include <unistd.h>
+
+#include "image/image.h"
+#include "image/page_walker.h"
+#include "recognition/row_record.h"
+#include "setup/command_line.h"
+
+int main(int argc, char** argv) {
+  globals g;
+  globals_init(&g);
+  parse_parameters(argc, argv, &g);
+  int fd = -1;
+  if (image_map_file(&g, &fd) != 0) return 1;
+  if (image_read_header(&g) != 0) return 1;
+  walk_pages(&g);
+  close(fd);
+  return 0;
+}

@@ -1,0 +1,145 @@
+#include "image/page_walker.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "diagnostics/debug.h"
+#include "diagnostics/hexdump.h"
+#include "recognition/find_next_row.h"
+
+namespace {
+
+// The current page's header fields and first freeblock.
+struct page_values {
+  int32_t mode;
+  uint32_t freeblock_offset;
+  uint32_t freeblock_size;
+  uint32_t freeblock_next;
+};
+
+// Big-endian 16-bit value at a page offset; bytes outside the window read as 0.
+uint32_t page_be16(const uint8_t* page, uint64_t window, uint64_t offset) {
+  uint32_t high = offset < window ? page[offset] : 0u;
+  uint32_t low = offset + 1 < window ? page[offset + 1] : 0u;
+  return high << 8 | low;
+}
+
+uint32_t page_byte(const uint8_t* page, uint64_t window, uint64_t offset) {
+  return offset < window ? page[offset] : 0u;
+}
+
+// Under -d: dumps and reports each freeblock of the chain. Stops before a
+// freeblock whose header leaves the window or whose offset does not grow,
+// so a looping or wild chain always ends.
+void trace_freeblocks(const globals* g, const uint8_t* page, uint64_t window,
+                      uint32_t first) {
+  uint32_t previous = 0;
+  for (uint32_t offset = first; offset != 0;) {
+    if (offset + 4u > window || offset <= previous) break;
+    const uint8_t* block = page + offset;
+    hexdump(block, static_cast<uint16_t>(dump_clip(block, 16, g->db_origin, g->db_end + 1)),
+            "Freeblock header data");
+    uint32_t next = page_be16(page, window, offset);
+    uint32_t size = page_be16(page, window, offset + 2u);
+    printf_at("DEBUG: Freeblock size = %u, next position = %u\n", size, next);
+    previous = offset;
+    offset = next;
+  }
+  printf_at("DEBUG: END OF FREEBLOCK TRACE\n");
+}
+
+// Reads a table-leaf page header: the first freeblock and, under -d, the
+// header report. Moves db_cfp into the first freeblock for --freespace.
+void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
+  const uint8_t* page = g->db_page;
+  const int page_number = static_cast<int>(g->page_number);
+  if (g->debug) printf_at("DEBUG: Decoding page header for page %d\n", page_number);
+  fflush(stdout);
+  pv->freeblock_offset = page_be16(page, window, 1);
+  if (pv->freeblock_offset != 0) {
+    pv->mode = 1;
+    if (g->debug) {
+      printf_at("DEBUG: FREEBLOCK mode ON: header decode [offset=%u]\n", pv->freeblock_offset);
+      trace_freeblocks(g, page, window, pv->freeblock_offset);
+    }
+    if (pv->freeblock_offset + 4u <= window) {
+      pv->freeblock_next = page_be16(page, window, pv->freeblock_offset);
+      pv->freeblock_size = page_be16(page, window, pv->freeblock_offset + 2u);
+    }
+  }
+  if (g->debug) {
+    printf_at("DEBUG: Freeblock offset = %u, size = %u, next block = %u \n",
+              pv->freeblock_offset, pv->freeblock_size, pv->freeblock_next);
+    if (pv->freeblock_size != 0) {
+      printf_at("DEBUG: Freeblock data [ %d bytes total [4 bytes for header] ]\n",
+                static_cast<int>(pv->freeblock_size));
+      const uint64_t data_offset = pv->freeblock_offset + 4u;
+      const uint64_t wanted = pv->freeblock_size >= 4 ? pv->freeblock_size - 4u : 0u;
+      const uint64_t count = std::min(wanted, window - data_offset);
+      hexdump(page + data_offset, static_cast<uint16_t>(count), "Actual data in free block");
+    }
+  }
+  fflush(stdout);
+  if (g->debug)
+    printf_at("DEBUG: PAGEHEADER:%d pagebyte: %d, freeblock offset: %d, cell count: %d, "
+              "first cell offset %d, free bytes %d\n",
+              page_number, 13, static_cast<int>(pv->freeblock_offset),
+              static_cast<int>(page_be16(page, window, 3)),
+              static_cast<int>(page_be16(page, window, 5)),
+              static_cast<int>(page_byte(page, window, 7)));
+  if (g->freespace && pv->freeblock_offset != 0 && pv->freeblock_size != 0) {
+    if (g->debug)
+      printf_at("DEBUG: Shifting to freespace at %d from page start\n",
+                static_cast<int>(pv->freeblock_offset));
+    g->db_cfp = page + pv->freeblock_offset + 4;
+    if (g->debug) {
+      printf_at("DEBUG: New position = %p\n", static_cast<const void*>(g->db_cfp));
+      const uint8_t* scratch = g->db_cfp - 4;
+      hexdump(scratch, static_cast<uint16_t>(dump_clip(scratch, 32, g->db_origin, g->db_end + 1)),
+              "Scratch pointer at freespace data start (including 4 byte header)");
+    }
+    fflush(stdout);
+  }
+  fflush(stdout);
+}
+
+// Hands the page's window to the scanner; page 1 is never searched.
+void search_window(globals* g, const page_values& pv) {
+  if (g->debug) printf_at("DEBUG: g->db_cfp search at = %p\n", static_cast<const void*>(g->db_cfp));
+  if (g->db_cfp <= g->db_origin || g->db_cfp >= g->db_end) return;
+  const uint8_t* found =
+      find_next_row(g, g->db_cfp, g->db_page_end, g->db_cfp, pv.mode, pv.freeblock_size);
+  if (!g->debug) return;
+  const uintptr_t found_at = reinterpret_cast<uintptr_t>(found);
+  const uintptr_t cfp_at = reinterpret_cast<uintptr_t>(g->db_cfp);
+  if (found_at < cfp_at) printf_at("DEBUG: Row location not in g->db_cfp page\n");
+  if (!found) printf_at("DEBUG: Row has been returned as NULL\n");
+  printf_at("DEBUG: ROW found at offset: %ld\n", static_cast<long>(found_at - cfp_at));
+}
+
+void walk_one_page(globals* g, uint64_t page_offset) {
+  page_values pv{};
+  const uint64_t window = std::min<uint64_t>(g->page_size, g->db_size - page_offset);
+  g->db_page = g->db_origin + page_offset;
+  g->db_cfp = g->db_page;
+  g->db_page_end = g->db_page + window;
+  if (g->debug) {
+    printf("\n\n%s:%d:-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=START.\n", SRC_FILE, __LINE__);
+    raw_page_dump(g);
+  }
+  if (g->db_page[0] == 13) decode_leaf_header(g, window, &pv);
+  search_window(g, pv);
+  if (g->debug)
+    printf_at("DEBUG: Finished searching for rows in DB page %d\n", static_cast<int>(g->page_number));
+}
+
+}  // namespace
+
+void walk_pages(globals* g) {
+  const uint64_t last = g->db_size - 1;  // offset of db_end
+  for (uint64_t offset = static_cast<uint64_t>(g->db_page - g->db_origin); offset < last;
+       offset += g->page_size) {
+    walk_one_page(g, offset);
+    g->page_number += 1;
+  }
+}

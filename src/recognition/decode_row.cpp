@@ -1,0 +1,196 @@
+#include "recognition/decode_row.h"
+
+#include <cstdio>
+
+#include "diagnostics/debug.h"
+#include "diagnostics/hexdump.h"
+#include "recognition/varint.h"
+
+namespace {
+
+// Data sizes of the fixed-size serial types 0 to 9 (10 and 11 are reserved).
+constexpr uint32_t fixed_size[10] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
+
+uint32_t read_be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+void dump_clipped(const globals* g, const uint8_t* data, uint64_t length, const char* label) {
+  hexdump(data, static_cast<uint16_t>(dump_clip(data, length, g->db_origin, g->db_end + 1)), label);
+}
+
+void report_overflow_list(const row_record* row) {
+  int entries = 0;
+  while (row->overflow_pages[entries] != 0) ++entries;
+  printf("DEBUG: Total of %d overflow pages\n", entries);
+  for (int i = 0; i < entries; ++i)
+    printf("DEBUG: Overflow %d->%d\n", i, static_cast<int>(row->overflow_pages[i]));
+}
+
+// Follows the row's overflow chain from the number in the last four bytes of
+// its page. Returns false to reject the candidate. Addresses are computed in
+// 64 bits, so a large page number can never wrap back into the image.
+bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* row) {
+  const uint8_t* image_end = g->db_end + 1;
+  if (page_end > image_end || page_end - g->db_origin < 4) return false;
+  const uint32_t first = read_be32(page_end - 4);
+  row->overflow_pages[0] = first;
+  row->overflow_pages[1] = 0;
+  if (first > g->page_count) return false;
+  if (g->debug) {
+    printf_at("DEBUG: First overflow page = %lu\n", static_cast<unsigned long>(first));
+    const uint8_t* tail = page_end - 16 < g->db_origin ? g->db_origin : page_end - 16;
+    dump_clipped(g, tail, static_cast<uint64_t>(page_end - tail), "First overflow page start data");
+  }
+  uint32_t k = 1;
+  for (uint32_t current = first; current != 0;) {
+    const uint64_t offset = static_cast<uint64_t>(current - 1) * g->page_size;
+    const void* address = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + offset);
+    if (g->debug) printf_at("DEBUG: Calculated address: %p\n", address);
+    if (offset + 5 > g->db_size) {  // beyond db_end - 4
+      if (g->debug)
+        printf_at("ERROR: Seek beyond end of data looking for overflow page (%p > %p)\n", address,
+                  static_cast<const void*>(g->db_end));
+      break;
+    }
+    current = read_be32(g->db_origin + offset);
+    row->overflow_pages[k] = current;
+    if (g->debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
+    if (++k > overflow_chain_limit) {
+      printf("ERROR: No more space for overflow pages\n");
+      fflush(stdout);
+      row->overflow_pages[0] = 0;
+      break;
+    }
+    row->overflow_pages[k] = 0;
+  }
+  if (g->debug) report_overflow_list(row);
+  return true;
+}
+
+// Reads the serial types of the record header that ends header_end bytes
+// after position, filling the cell table. Returns decode_row's result.
+int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* read,
+                     uint64_t header_end, row_record* row, int32_t mode) {
+  const bool debug = g->debug;
+  const uint8_t* image_end = g->db_end + 1;
+  const uint64_t payload_length = row->payload_length;
+  cell_entry* cells = row->cells;
+  uint32_t sum = 0;
+  int32_t i = 0;
+  uint64_t read_offset;
+  for (;;) {
+    uint64_t serial;
+    const int32_t length = decode_varint_within(&serial, read, image_end, &read);
+    if (length == 0 || length > 8) return 0;
+    uint32_t type, size;
+    if (serial >= 12) {
+      type = (serial & 1) ? 13 : 12;
+      size = static_cast<uint32_t>((serial - 12) >> 1);
+    } else if (serial == 10 || serial == 11) {
+      if (debug) printf_at("DEBUG: celltype 10/11 reserved, aborting row.\n");
+      return 0;
+    } else {
+      type = static_cast<uint32_t>(serial);
+      size = fixed_size[serial];
+    }
+    const uint32_t offset = static_cast<uint32_t>(header_end + sum);
+    cells[i] = cell_entry{type, offset, size};
+    sum += size;
+    if (sum > payload_length) return 0;
+    read_offset = static_cast<uint64_t>(read - position);
+    if (debug)
+      printf("[%d:%d:%d-%d(%d)]", i, static_cast<int>(type), static_cast<int>(size),
+             static_cast<int>(offset), static_cast<int>(header_end - read_offset));
+    if (read_offset >= header_end) break;
+    row->last_cell = ++i;
+    if (i > g->cellcount_max || static_cast<uint32_t>(i) >= row->cell_capacity) return 0;
+  }
+  if (debug) {
+    if (read_offset == header_end) {
+      printf("DEBUG: Payload head size match. (%d =? %d)\n ", static_cast<int>(read_offset),
+             static_cast<int>(header_end));
+      printf("DEBUG: Data size by cell meta sum = %d\n ", static_cast<int>(sum));
+    } else {
+      printf("DEBUG: Payload scan end point, and predicted end point didn't match, difference %d \n",
+             static_cast<int>(read_offset - header_end));
+    }
+  }
+  if (i < g->cellcount_min) {
+    if (debug) printf_at("DEBUG: cell count under the minimum, so aborting\n");
+    return 0;
+  }
+  const uint64_t header_size = row->payload_header_size;
+  if (debug)
+    printf("Offset [%u] + headersize [%lu] = length check [%lu]... \n", sum,
+           static_cast<unsigned long>(static_cast<uint32_t>(header_size)),
+           static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+  if (mode == mode_freespace) {
+    if (debug)
+      printf_at("DEBUG: FREESPACE SUBMATCH FOUND ( %u of %lu used )\n", sum,
+                static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+    const uint64_t used = 4 + header_size + sum;
+    return used > INT32_MAX ? INT32_MAX : static_cast<int32_t>(used);
+  }
+  if (uint64_t{sum} + header_size != payload_length) return 0;
+  if (debug) printf("\nMATCH FOUND!\n");
+  return 1;
+}
+
+}  // namespace
+
+int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* page_end,
+                   row_record* row, int32_t mode, uint32_t freeblock_size) {
+  const bool debug = g->debug;
+  const bool freespace = mode == mode_freespace;
+  const uint8_t* image_end = g->db_end + 1;
+  if (debug) {
+    printf_at("DEBUG:DECODING ROW-------------------------MODE:%s\n",
+              freespace ? "Freespace" : "Standard");
+    dump_clipped(g, position, 16, "Decode_row start data");
+  }
+  row->last_cell = 0;
+  row->overflow_pages[0] = 0;
+  const uint8_t* read = position;
+
+  uint64_t payload_length;
+  if (freespace) {
+    if (freeblock_size < 4) return 0;  // no record fits a budget below 4
+    payload_length = freeblock_size - 4u;
+  } else if (!decode_varint_within(&payload_length, read, image_end, &read)) {
+    return 0;
+  }
+  row->payload_length = payload_length;
+  if (payload_length > g->db_size || payload_length < g->rowsize_min ||
+      payload_length > g->rowsize_max)
+    return 0;
+  if (debug)
+    printf_at("DEBUG:Payload size: %lu\n", static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+
+  uint64_t rowid = 1;
+  if (!freespace && !decode_varint_within(&rowid, read, image_end, &read)) return 0;
+  row->rowid = static_cast<int64_t>(rowid);
+  if (rowid == 0) return 0;
+  row->prefix_length = read - position;
+  const uint64_t header_start = static_cast<uint64_t>(read - position);
+
+  uint64_t header_size;
+  if (!decode_varint_within(&header_size, read, image_end, &read)) return 0;
+  row->payload_header_size = header_size;
+  if (header_size > g->page_size) return 0;
+  if (freespace) {
+    payload_length -= header_size;  // wraps when the header outgrows the budget
+    row->payload_length = payload_length;
+    if (debug)
+      printf_at("DEBUG: Looking for %lu bytes of data after the payload header\n",
+                static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+  }
+  if (payload_length > static_cast<uint32_t>(g->page_size - 35u) &&
+      !walk_overflow_chain(g, page_end, row))
+    return 0;
+  if (header_size < 2) return 0;
+  if (debug)
+    printf("[L:%lld][id:%lld][PLHz:%lld]", static_cast<long long>(payload_length),
+           static_cast<long long>(rowid), static_cast<long long>(header_size));
+  return decode_cells(g, position, read, header_start + header_size, row, mode);
+}

@@ -1,0 +1,74 @@
+#include "recognition/find_next_row.h"
+
+#include <cstdio>
+
+#include "diagnostics/debug.h"
+#include "diagnostics/hexdump.h"
+#include "output/dump_row.h"
+#include "recognition/decode_row.h"
+
+namespace {
+
+// The removed-rows filter: a row passes when its first field prints as -1,
+// that is a row found in free-space mode or a standard row whose rowid is -1.
+bool is_removed_row(const row_record* row, int32_t mode) {
+  return mode == mode_freespace || row->rowid == -1;
+}
+
+// Moves pos on by step; false when that leaves the window's search range
+// (the step is taken in offsets, so a huge step cannot wrap a pointer).
+bool advance(const uint8_t*& pos, uint64_t step, const uint8_t* page_end) {
+  if (pos >= page_end || step >= static_cast<uint64_t>(page_end - pos)) return false;
+  pos += step;
+  return true;
+}
+
+}  // namespace
+
+const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* page_end,
+                             const uint8_t* base, int32_t mode, uint32_t freeblock_size) {
+  if (g->debug) printf("find_next_row: MODE: %d\n", mode);
+  if (!start) {
+    printf("ERROR: NULL passed as search-space parameter\n");
+    return nullptr;
+  }
+  row_record row;
+  if (row_record_bind(g, &row) != 0) return nullptr;
+  const uint8_t* pos = start;
+  do {
+    const int32_t result = decode_row(g, pos, page_end, &row, mode, freeblock_size);
+    if (result == 0) {
+      ++pos;
+      continue;
+    }
+    if (g->debug)
+      printf("ROWID: %ld found [+%ld] record size: %d bytes\n",
+             static_cast<long>(static_cast<int32_t>(row.rowid)), static_cast<long>(pos - base),
+             static_cast<int>(static_cast<uint64_t>(row.prefix_length) + row.payload_length));
+    fflush(stdout);
+    if (g->removed_only && !is_removed_row(&row, mode)) {
+      ++pos;
+      continue;
+    }
+    if (!(mode == mode_standard && g->freespace)) dump_row(g, pos, page_end, &row, mode);
+    fflush(stdout);
+    if (mode != mode_freespace) {
+      const uint64_t step = g->fine_search ? 1 : static_cast<uint32_t>(row.payload_length);
+      if (!advance(pos, step, page_end)) break;
+      continue;
+    }
+    const uint32_t used = static_cast<uint32_t>(result);
+    if (used >= freeblock_size) {
+      if (g->debug) printf_at("DEBUG: No more data left in freespace block to examine\n");
+      break;
+    }
+    // The step may carry the position past the window (the loop then ends),
+    // but never past the image.
+    if (!advance(pos, used, g->db_end + 1)) break;
+    freeblock_size -= used;
+    if (g->debug)
+      hexdump(pos, static_cast<uint16_t>(dump_clip(pos, 64, g->db_origin, g->db_end + 1)),
+              "After freespace decode");
+  } while (pos < page_end && page_end - pos > 10);
+  return nullptr;
+}

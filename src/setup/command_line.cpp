@@ -1,0 +1,139 @@
+#include "setup/command_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char* const help_text =
+    "-i <sqlite DB> [-d] [-v] [-V|--version] [--cellcount-min=<count>] "
+    "[--cellcount-max=<count>] [--rowsize-min=<bytes>] [--rowsize-max=<bytes>] "
+    "[--no-blobs] [--blob-size-limit=<bytes>] [--page-size=<bytes>] "
+    "[--page-start=<number>] [--page-end=<number>] [--freespace] "
+    "[--freespace-minimum=<bytes>]\n"
+    "\t-i: input SQLite3 format database\n"
+    "\t-d: enable debugging output (very large dumps)\n"
+    "\t-v: enable verbose output\n"
+    "\t-V|--version: show version of software\n"
+    "\t-h|--help: show this help\n"
+    "\t--cellcount-min: define the minimum number of cells a row must have to be extracted\n"
+    "\t--cellcount-max: define the maximum number of cells a row must have to be extracted\n"
+    "\t--rowsize-min: define the minimum number of bytes a row must have to be extracted\n"
+    "\t--rowsize-max: define the maximum number of bytes a row must have to be extracted\n"
+    "\t--no-blobs: disable the dumping of blob data\n"
+    "\t--blob-size-limit: all blobs larger than this size are dumped to .blob files\n"
+    "\t--fine-search: search DB shifting one byte at a time, rather than records\n"
+    "\t--page-size: hard code the page size for the DB (useful when header is damaged)\n"
+    "\t--removed-only: Dumps rows that have their key set to -1\n"
+    "\t--freespace: search for rows in the freespace\n";
+
+static const char* const version_banner =
+    "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
+
+int32_t parse_number(const char* text) {
+  errno = 0;
+  long long value = strtoll(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+enum class option_kind { version, help, flag, number };
+
+struct long_option {
+  const char* literal;
+  option_kind kind;
+  int32_t* flag;      // set to flag_value for option_kind::flag
+  int32_t flag_value;
+  int32_t* number;    // signed destination, or
+  uint32_t* unsigned_number;  // unsigned destination (two's complement)
+};
+
+// Tries the long options in their fixed order; a prefix match of the
+// literal's own length selects the option. Returns false when none matches.
+bool apply_long_option(const char* arg, const char* program, globals* g) {
+  const long_option table[] = {
+      {"--version", option_kind::version, nullptr, 0, nullptr, nullptr},
+      {"--help", option_kind::help, nullptr, 0, nullptr, nullptr},
+      {"--no-blobs", option_kind::flag, &g->dump_blobs, 0, nullptr, nullptr},
+      {"--blob-size-limit=", option_kind::number, nullptr, 0, nullptr, &g->blob_size_limit},
+      {"--page-start=", option_kind::number, nullptr, 0, &g->start_page, nullptr},
+      {"--page-end=", option_kind::number, nullptr, 0, &g->end_page, nullptr},
+      {"--page-size=", option_kind::number, nullptr, 0, nullptr, &g->page_size},
+      {"--freespace-minimum=", option_kind::number, nullptr, 0, nullptr, &g->freespace_minimum},
+      {"--cellcount-min=", option_kind::number, nullptr, 0, &g->cellcount_min, nullptr},
+      {"--cellcount-max=", option_kind::number, nullptr, 0, &g->cellcount_max, nullptr},
+      {"--rowsize-min=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_min},
+      {"--rowsize-max=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_max},
+      {"--fine-search", option_kind::flag, &g->fine_search, 1, nullptr, nullptr},
+      {"--freespace", option_kind::flag, &g->freespace, 1, nullptr, nullptr},
+      {"--removed-only", option_kind::flag, &g->removed_only, 1, nullptr, nullptr},
+  };
+  for (const long_option& option : table) {
+    size_t length = strlen(option.literal);
+    if (strncmp(arg, option.literal, length) != 0) continue;
+    switch (option.kind) {
+      case option_kind::version:
+        fputs(version_banner, stderr);
+        exit(0);
+      case option_kind::help:
+        fprintf(stderr, "%s %s", program, help_text);
+        exit(0);
+      case option_kind::flag:
+        *option.flag = option.flag_value;
+        break;
+      case option_kind::number: {
+        int32_t value = parse_number(arg + length);
+        if (option.number) *option.number = value;
+        else *option.unsigned_number = static_cast<uint32_t>(value);
+        break;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int parse_parameters(int argc, char** argv, globals* g) {
+  if (argc < 2) {
+    fputs(help_text, stderr);
+    exit(1);
+  }
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (strcmp(arg, "-V") == 0) {
+      fputs(version_banner, stdout);
+      exit(0);
+    } else if (strcmp(arg, "-h") == 0) {
+      printf("%s %s", argv[0], help_text);
+      exit(0);
+    } else if (strcmp(arg, "-d") == 0) {
+      g->debug = 1;
+    } else if (strcmp(arg, "-v") == 0) {
+      g->verbose = 1;
+    } else if (strcmp(arg, "-i") == 0) {
+      if (i + 1 >= argc) {
+        fputs("Not enough paramters\n", stderr);
+        exit(1);
+      }
+      g->input_file = argv[++i];
+    } else if (strncmp(arg, "--", 2) == 0) {
+      if (g->debug) fprintf(stderr, "Parameter: '%s' %d\n", arg, 18);
+      if (!apply_long_option(arg, argv[0], g)) {
+        fprintf(stderr, "Cannot interpret extended parameter: \"%s\"\n", arg);
+        exit(1);
+      }
+    }
+    // Any other argument is ignored without a message.
+  }
+  if (!g->input_file) {
+    fputs("ERROR: Need input file\n", stderr);
+    exit(1);
+  }
+  return 0;
+}

@@ -1,0 +1,46 @@
+// The scan context: everything the stages of one run share.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct cell_entry;
+
+struct globals {
+  uint8_t debug;             // -d: narrate the scan on standard output
+  uint8_t verbose;           // -v: stored, no effect
+  const char* input_file;    // path as typed after -i
+  const uint8_t* db_origin;  // first byte of the image
+  const uint8_t* db_end;     // last byte of the image (not one past it)
+  const uint8_t* db_cfp;     // current search position
+  const uint8_t* db_page;    // first byte of the current page
+  const uint8_t* db_page_end;  // one past the current page, clipped to the image
+  uint64_t db_size;          // image size in bytes (64-bit: files over 4 GiB)
+  uint32_t page_size;
+  uint32_t page_count;
+  int64_t page_number;       // 1-based number of the current page
+  int32_t start_page;        // stored, no effect
+  int32_t end_page;          // stored, no effect
+  uint32_t freelist_trunk;
+  uint32_t freelist_count;
+  int32_t freespace;
+  int32_t removed_only;
+  uint32_t freespace_minimum;  // stored, no effect
+  int32_t cellcount_min;
+  int32_t cellcount_max;
+  uint32_t rowsize_min;
+  uint32_t rowsize_max;
+  int32_t dump_blobs;
+  uint32_t blob_size_limit;
+  int32_t blob_count;
+  int32_t fine_search;
+  // The decoder's cell table, sized once per run (see row_record.h).
+  cell_entry* cell_table;
+  uint32_t cell_table_size;
+};
+
+// Stores the defaults of every setting; returns 0.
+int globals_init(globals* g);
+
+// Releases the run's own storage (the cell table). The process end does the
+// same; tests and the fuzzer call it between runs.
+void globals_release(globals* g);

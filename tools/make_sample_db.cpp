@@ -1,0 +1,73 @@
+// Makes the demo's sample database with the real SQLite library: live rows,
+// deleted rows (freeblocks and free pages), a row with overflow pages and
+// blobs. Deterministic: the same file every time.
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+bool run(sqlite3* db, const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  fprintf(stderr, "make_sample_db: %s\n", message ? message : "?");
+  sqlite3_free(message);
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: make_sample_db <output.db>\n");
+    return 1;
+  }
+  remove(argv[1]);
+  sqlite3* db = nullptr;
+  if (sqlite3_open(argv[1], &db) != SQLITE_OK) {
+    fprintf(stderr, "make_sample_db: cannot create %s\n", argv[1]);
+    return 1;
+  }
+  // Debian's SQLite zeroes deleted records unless secure delete is off.
+  std::string sql =
+      "PRAGMA secure_delete=OFF; PRAGMA page_size=4096; PRAGMA journal_mode=DELETE;"
+      "PRAGMA auto_vacuum=NONE;"
+      "CREATE TABLE contacts(id INTEGER PRIMARY KEY, name TEXT, phone TEXT, age INTEGER);"
+      "CREATE TABLE messages(id INTEGER PRIMARY KEY, sender TEXT, body TEXT, sent REAL,"
+      " attachment BLOB);"
+      "CREATE TABLE notes(id INTEGER PRIMARY KEY, title TEXT, body TEXT, flag INTEGER);"
+      "BEGIN;"
+      "INSERT INTO contacts VALUES(1,'Alice Archer','+1-555-0101',34);"
+      "INSERT INTO contacts VALUES(2,'Bob \"Bobby\" Baker','+1-555-0102',41);"
+      "INSERT INTO contacts VALUES(3,'Carol, Chen','+1-555-0103',29);"
+      "INSERT INTO contacts VALUES(4,'Dave Dunn','+1-555-0104',52);"
+      "INSERT INTO contacts VALUES(5,'Erin East','+1-555-0105',-7);"
+      "INSERT INTO messages VALUES(1,'Alice','Meet at noon',1700000000.5,x'CAFEBABE');"
+      "INSERT INTO messages VALUES(2,'Bob','The key is under the mat',1700000100.25,NULL);"
+      "INSERT INTO messages VALUES(3,'Carol','Delete this after reading',1700000200.0,"
+      " x'00112233445566778899');"
+      "INSERT INTO messages VALUES(4,'Dave','Long report follows',1700000300.0,"
+      " randomblob(0));";
+  sql += "UPDATE messages SET attachment = x'";
+  for (int i = 0; i < 6000; ++i) {  // a blob large enough for overflow pages
+    static const char hex[] = "0123456789ABCDEF";
+    sql += hex[(i * 7) & 15];
+    sql += hex[(i * 13) & 15];
+  }
+  sql += "' WHERE id = 4;";
+  for (int i = 1; i <= 300; ++i)
+    sql += "INSERT INTO notes VALUES(" + std::to_string(i) + ",'Note " + std::to_string(i) +
+           "','Filler text for note number " + std::to_string(i) + "'," + std::to_string(i % 3) +
+           ");";
+  sql +=
+      "COMMIT;"
+      // Deleted rows: single rows leave freeblocks on their leaf pages, the
+      // range of notes frees whole pages onto the freelist.
+      "DELETE FROM contacts WHERE id = 2;"
+      "DELETE FROM messages WHERE id = 3;"
+      "DELETE FROM notes WHERE id BETWEEN 40 AND 260;";
+  const bool ok = run(db, sql);
+  sqlite3_close(db);
+  return ok ? 0 : 1;
+}
