@@ -52,18 +52,21 @@ int main(int argc, char** argv) {
       " 'Retired; lives next to the warehouse on Harbour Road and sees everything that arrives there by night; willing to talk to us again.');"
       "INSERT INTO contacts VALUES(1005,'Erin East','+1-555-0105',-7,"
       " 'Age field entered wrongly by the app; the real value is unknown to us and the record was never corrected later.');"
-      "INSERT INTO messages VALUES(1,'Alice','Meet at noon',1700000000.5,x'CAFEBABE');"
-      "INSERT INTO messages VALUES(2,'Bob','The key is under the mat',1700000100.25,NULL);"
-      "INSERT INTO messages VALUES(3,'Carol','Delete this after reading',1700000200.0,"
-      " x'00112233445566778899');";
-  // A blob large enough for two overflow pages.
-  sql += "INSERT INTO messages VALUES(4,'Dave','Long report follows',1700000300.0,x'";
+      "";
+  // A blob large enough for two overflow pages. The page's first cell lies
+  // at its end, where an overflowing cell keeps its overflow page number.
+  sql += "INSERT INTO messages VALUES(1,'Dave','Long report follows',1700000300.0,x'";
   for (int i = 0; i < 6000; ++i) {
     static const char hex[] = "0123456789ABCDEF";
     sql += hex[(i * 7) & 15];
     sql += hex[(i * 13) & 15];
   }
   sql += "');";
+  sql +=
+      "INSERT INTO messages VALUES(2,'Alice','Meet at noon',1700000000.5,x'CAFEBABE');"
+      "INSERT INTO messages VALUES(3,'Bob','The key is under the mat',1700000100.25,NULL);"
+      "INSERT INTO messages VALUES(4,'Carol','Delete this after reading',1700000200.0,"
+      " x'00112233445566778899');";
   for (int i = 1; i <= 600; ++i)
     sql += "INSERT INTO notes VALUES(" + std::to_string(i) + ",'Note " + std::to_string(i) +
            "','Filler text for note number " + std::to_string(i) +
