@@ -1,0 +1,142 @@
+// The scanner's fast path must only ever reject what the full decoder
+// rejects silently: checked at every position of real and hostile images,
+// in both modes, against decode_row itself.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <random>
+
+#include "image/image.h"
+#include "recognition/decode_row.h"
+#include "recognition/quick_reject.h"
+#include "support/sqlite_db.h"
+
+namespace {
+
+// Sends standard output to a scratch file for the object's life, so that
+// what decode_row writes during one call can be measured.
+struct stdout_to_file {
+  stdout_to_file() {
+    fflush(stdout);
+    saved = dup(1);
+    FILE* scratch = tmpfile();
+    dup2(fileno(scratch), 1);
+    fclose(scratch);
+  }
+  ~stdout_to_file() {
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+  }
+  off_t written() {
+    fflush(stdout);
+    return lseek(1, 0, SEEK_CUR);
+  }
+  int saved;
+};
+
+struct check_counts {
+  long rejected_fast = 0;
+  long positions = 0;
+};
+
+// Every position of every page, in standard mode and in free-space mode with
+// a few budgets: a fast rejection must be a silent decode_row rejection.
+void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
+                 void (*configure)(globals*) = nullptr, check_counts* out = nullptr) {
+  globals g;
+  globals_init(&g);
+  if (configure) configure(&g);
+  image_attach(&g, image.data(), image.size());
+  g.page_size = page_size;
+  g.page_count = image_be32(&g, 28);
+  row_record row;
+  EXPECT_EQ(row_record_bind(&g, &row), 0);
+  check_counts counts;
+  stdout_to_file capture;
+  const uint32_t budgets[] = {0, 3, 4, 13, 30, 200, 4000, 65535};
+  for (uint64_t page = 0; page < image.size(); page += page_size) {
+    const uint64_t window = std::min<uint64_t>(page_size, image.size() - page);
+    const uint8_t* page_end = image.data() + page + window;
+    quick_limits q;
+    quick_limits_init(&q, &g, page_end, row.cell_capacity);
+    for (const uint8_t* p = image.data() + page; p < page_end; ++p) {
+      ++counts.positions;
+      if (quick_reject_standard(q, p)) {
+        ++counts.rejected_fast;
+        const off_t before = capture.written();
+        ASSERT_EQ(decode_row(&g, p, page_end, &row, mode_standard, 0), 0)
+            << "standard mode, offset " << (p - image.data());
+        ASSERT_EQ(capture.written(), before) << "output at offset " << (p - image.data());
+      }
+      for (uint32_t budget : budgets) {
+        if (!quick_reject_freespace(q, p, budget)) continue;
+        const off_t before = capture.written();
+        ASSERT_EQ(decode_row(&g, p, page_end, &row, mode_freespace, budget), 0)
+            << "free-space mode, budget " << budget << ", offset " << (p - image.data());
+        ASSERT_EQ(capture.written(), before) << "output at offset " << (p - image.data());
+      }
+    }
+  }
+  globals_release(&g);
+  if (out) *out = counts;
+}
+
+std::vector<uint8_t> real_database(const scratch_dir& dir) {
+  const std::string path = dir.file("real.db");
+  std::string sql =
+      "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b BLOB, c INTEGER, d REAL);"
+      "WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM r WHERE i < 3000)"
+      " INSERT INTO t SELECT i, 'text ' || i, randomblob(i % 50), i * 1237, i / 7.0 FROM r;"
+      "INSERT INTO t VALUES(5000, 'big', randomblob(9000), 1, 2.5);"
+      "DELETE FROM t WHERE id % 5 = 0;"
+      "DELETE FROM t WHERE id BETWEEN 1000 AND 1600;";
+  make_db(path, sql, 1024);
+  return read_file(path);
+}
+
+}  // namespace
+
+TEST(QuickReject, AgreesWithTheDecoderOnARealDatabase) {
+  scratch_dir dir;
+  const std::vector<uint8_t> image = real_database(dir);
+  check_counts counts;
+  check_image(image, 1024, nullptr, &counts);
+  // The fast path must also be worth having: most positions are settled.
+  EXPECT_GT(counts.rejected_fast * 10, counts.positions * 8);
+}
+
+TEST(QuickReject, AgreesWithTheDecoderOnRandomBytesAndLoopingChains) {
+  std::mt19937 random(1234);
+  std::vector<uint8_t> image(64 * 512);
+  for (auto& byte : image) byte = static_cast<uint8_t>(random());
+  // A header that admits many pages, so that chain walks happen, and pages
+  // whose last four bytes name page 2, whose first four bytes name itself.
+  image[28] = 0;
+  image[29] = 0;
+  image[30] = 0;
+  image[31] = 64;
+  for (int page = 1; page < 64; page += 3) {
+    uint8_t* end = image.data() + (page + 1) * 512;
+    end[-4] = 0, end[-3] = 0, end[-2] = 0, end[-1] = 2;
+  }
+  image[512] = 0, image[513] = 0, image[514] = 0, image[515] = 2;
+  check_image(image, 512);
+}
+
+TEST(QuickReject, AgreesWithTheDecoderUnderOtherLimits) {
+  scratch_dir dir;
+  const std::vector<uint8_t> image = real_database(dir);
+  check_image(image, 1024, [](globals* g) {
+    g->cellcount_min = 0;
+    g->cellcount_max = 3;
+    g->rowsize_min = 0;
+  });
+  check_image(image, 1024, [](globals* g) {
+    g->cellcount_min = -5;
+    g->rowsize_max = 40;
+  });
+  // A page size that does not match the file's.
+  check_image(image, 512);
+}
