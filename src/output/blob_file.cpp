@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,14 +20,19 @@ int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
     fprintf(stderr, "Cannot open %s (%s)\n", name, strerror(errno));
     return 1;
   }
-  // A single write call may stop short of a very large blob; go on until
-  // every byte is written or the system reports an error.
+  // One write call per blob. Only a blob beyond what one call can take is
+  // written in chunks; a short count ends the writing at once, so a file-size
+  // limit or a full disk is reported instead of retried (a retry past a
+  // file-size limit would raise SIGXFSZ and end the run).
+  constexpr uint64_t max_chunk = uint64_t{1} << 30;
   uint64_t written = 0;
   ssize_t n = 0;
+  errno = 0;
   while (written < size) {
-    n = write(fd, data + written, size - written);
-    if (n <= 0) break;
-    written += static_cast<uint64_t>(n);
+    const uint64_t want = std::min<uint64_t>(size - written, max_chunk);
+    n = write(fd, data + written, want);
+    if (n > 0) written += static_cast<uint64_t>(n);
+    if (n != static_cast<ssize_t>(want)) break;
   }
   if (written != size) {
     const int reported = n < 0 && written == 0 ? -1 : static_cast<int>(written);
