@@ -1,0 +1,212 @@
+// The command line: options, messages, streams and exit statuses, through the
+// binary for every path that ends the process, in-process for the settings.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "setup/command_line.h"
+#include "setup/globals.h"
+#include "support/run.h"
+#include "support/sqlite_db.h"
+
+namespace {
+
+const std::string help =
+    "-i <sqlite DB> [-d] [-v] [-V|--version] [--cellcount-min=<count>] [--cellcount-max=<count>] "
+    "[--rowsize-min=<bytes>] [--rowsize-max=<bytes>] [--no-blobs] [--blob-size-limit=<bytes>] "
+    "[--page-size=<bytes>] [--page-start=<number>] [--page-end=<number>] [--freespace] "
+    "[--freespace-minimum=<bytes>]\n"
+    "\t-i: input SQLite3 format database\n"
+    "\t-d: enable debugging output (very large dumps)\n"
+    "\t-v: enable verbose output\n"
+    "\t-V|--version: show version of software\n"
+    "\t-h|--help: show this help\n"
+    "\t--cellcount-min: define the minimum number of cells a row must have to be extracted\n"
+    "\t--cellcount-max: define the maximum number of cells a row must have to be extracted\n"
+    "\t--rowsize-min: define the minimum number of bytes a row must have to be extracted\n"
+    "\t--rowsize-max: define the maximum number of bytes a row must have to be extracted\n"
+    "\t--no-blobs: disable the dumping of blob data\n"
+    "\t--blob-size-limit: all blobs larger than this size are dumped to .blob files\n"
+    "\t--fine-search: search DB shifting one byte at a time, rather than records\n"
+    "\t--page-size: hard code the page size for the DB (useful when header is damaged)\n"
+    "\t--removed-only: Dumps rows that have their key set to -1\n"
+    "\t--freespace: search for rows in the freespace\n";
+
+bool is_banner(const std::string& text) {
+  static const std::regex banner(R"(sarvek version 0\.7, by [^\n]+ \( [^\n]+ \)\n)");
+  return std::regex_match(text, banner);
+}
+
+void expect_run(const run_result& r, int status, const std::string& out, const std::string& err) {
+  EXPECT_EQ(r.status, status);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
+
+// A 20-byte file with page size 512 in its header: a run on it prints nothing.
+struct CommandLine : testing::Test {
+  scratch_dir dir;
+  std::string tiny = dir.file("tiny.db");
+  run_options in_dir{dir.path, false};
+  void SetUp() override {
+    std::vector<uint8_t> bytes(20, 0);
+    bytes[16] = 0x02;
+    write_file(tiny, bytes);
+  }
+  run_result run(const std::vector<std::string>& args) { return run_sarvek(args, in_dir); }
+  // The page size that a -d run reports in its first line.
+  std::string page_size_line(const std::string& option) {
+    run_result r = run({"-i", tiny, option, "-d"});
+    EXPECT_EQ(r.status, 0) << option;
+    return r.out.substr(0, r.out.find(','));
+  }
+};
+
+TEST_F(CommandLine, HelpTextAndVersionBanner) {
+  const std::string program = sarvek_path();
+  expect_run(run({}), 1, "", help);
+  expect_run(run({"-h"}), 0, program + " " + help, "");
+  expect_run(run({"--help"}), 0, "", program + " " + help);
+  expect_run(run({"--helpme", "-i"}), 0, "", program + " " + help);
+  // The first argument that ends the process wins.
+  expect_run(run({"-h", "-V"}), 0, program + " " + help, "");
+
+  run_result v = run({"-V"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_TRUE(is_banner(v.out)) << v.out;
+  EXPECT_EQ(v.err, "");
+  for (const char* arg : {"--version", "--versions"}) {
+    run_result lv = run({arg});
+    EXPECT_EQ(lv.status, 0);
+    EXPECT_EQ(lv.out, "");
+    EXPECT_EQ(lv.err, v.out) << arg;
+  }
+  run_result vb = run({"-V", "--bogus"});
+  EXPECT_EQ(vb.status, 0);
+  EXPECT_EQ(vb.out, v.out);
+  EXPECT_EQ(vb.err, "");
+}
+
+TEST_F(CommandLine, ArgumentErrors) {
+  expect_run(run({"-i"}), 1, "", "Not enough paramters\n");
+  expect_run(run({"-d", "-i"}), 1, "", "Not enough paramters\n");
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-d"}, {"-x", "foo"}, {"-v", "-dv", "-", "word"}})
+    expect_run(run(args), 1, "", "ERROR: Need input file\n");
+  for (const char* arg : {"--bogus", "--page-size", "--cellcount-min", "--rowsize-max", "--",
+                          "--blob-size-limit", "--Version", "--page-start"}) {
+    expect_run(run({"-i", tiny, arg}), 1, "",
+               std::string("Cannot interpret extended parameter: \"") + arg + "\"\n");
+  }
+  expect_run(run({"--bogus", "-V"}), 1, "", "Cannot interpret extended parameter: \"--bogus\"\n");
+  // Arguments are read left to right: the error comes before the missing -i.
+  expect_run(run({"-x", "--nope"}), 1, "", "Cannot interpret extended parameter: \"--nope\"\n");
+}
+
+TEST_F(CommandLine, EchoOfLongOptionsOnlyAfterDebug) {
+  expect_run(run({"-d", "--fine-search", "-i", "missing"}), 1, "",
+             "Parameter: '--fine-search' 18\n"
+             "ERROR: Cannot access input file 'missing' ( No such file or directory )\n");
+  expect_run(run({"--fine-search", "-d", "-i", "missing"}), 1, "",
+             "ERROR: Cannot access input file 'missing' ( No such file or directory )\n");
+  expect_run(run({"-d", "--bogus"}), 1, "",
+             "Parameter: '--bogus' 18\nCannot interpret extended parameter: \"--bogus\"\n");
+  expect_run(run({"-d", "--version"}), 0, "", "Parameter: '--version' 18\n" + run({"-V"}).out);
+  run_result both = run({"-d", "--no-blobs", "--page-size=512", "-i", tiny});
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(both.err, "Parameter: '--no-blobs' 18\nParameter: '--page-size=512' 18\n");
+}
+
+TEST_F(CommandLine, InputFileArgument) {
+  // -i takes the next argument whatever it looks like; the last -i wins.
+  expect_run(run({"-i", "-d"}), 1, "",
+             "ERROR: Cannot access input file '-d' ( No such file or directory )\n");
+  expect_run(run({"-i", "missing", "-i", tiny}), 0, "", "");
+  expect_run(run({"-i", tiny, "-i", "missing"}), 1, "",
+             "ERROR: Cannot access input file 'missing' ( No such file or directory )\n");
+  // Single-dash words other than the five are ignored silently: no -d here.
+  expect_run(run({"-x", "-dv", "-", "word", "-i", tiny, "-D", "-vd"}), 0, "", "");
+  expect_run(run({"-v", "-i", tiny, "--page-start=3", "--page-end=1", "--freespace-minimum=9"}),
+             0, "", "");
+}
+
+TEST_F(CommandLine, NumbersSeenThroughThePageSize) {
+  EXPECT_EQ(page_size_line("--page-size=99999999999"), "Pagesize: 2147483647");
+  EXPECT_EQ(page_size_line("--page-size=-99999999999"), "Pagesize: 2147483648");
+  EXPECT_EQ(page_size_line("--page-size=-1"), "Pagesize: 4294967295");
+  EXPECT_EQ(page_size_line("--page-size= \t+300xyz"), "Pagesize: 300");
+  EXPECT_EQ(page_size_line("--page-size=1"), "Pagesize: 1");
+  // 0 and no digits mean "not given": the header's 512 is used.
+  EXPECT_EQ(page_size_line("--page-size=0"), "Pagesize: 512");
+  EXPECT_EQ(page_size_line("--page-size=abc"), "Pagesize: 512");
+  EXPECT_EQ(page_size_line("--page-size=0x400"), "Pagesize: 512");
+  run_result last = run({"-d", "-i", tiny, "--page-size=100", "--page-size=64"});
+  EXPECT_EQ(last.out.substr(0, 12), "Pagesize: 64");
+}
+
+TEST(ParseParameters, SettingsAndPrefixMatching) {
+  auto parse = [](std::vector<std::string> words, globals* g) {
+    static std::vector<std::string> keep;
+    keep = std::move(words);
+    keep.insert(keep.begin(), "sarvek");
+    static std::vector<char*> argv;
+    argv.clear();
+    for (std::string& w : keep) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    globals_init(g);
+    EXPECT_EQ(parse_parameters(static_cast<int>(keep.size()), argv.data(), g), 0);
+    return argv;
+  };
+  globals g;
+  std::vector<char*> argv = parse({"-i", "a.db", "-v", "--no-blobsX", "--fine-searching",
+                                   "--removed-onlyX", "--freespace-minimum"},
+                                  &g);
+  EXPECT_EQ(g.input_file, argv[2]);  // the argument text itself, not a copy
+  EXPECT_EQ(g.verbose, 1);
+  EXPECT_EQ(g.debug, 0);
+  EXPECT_EQ(g.dump_blobs, 0);
+  EXPECT_EQ(g.fine_search, 1);
+  EXPECT_EQ(g.removed_only, 1);
+  EXPECT_EQ(g.freespace, 1);  // --freespace-minimum without "=" is --freespace
+  EXPECT_EQ(g.freespace_minimum, 4294967295u);
+
+  parse({"--freespace-minimum=5", "-i", "-d", "--freespaceX"}, &g);
+  EXPECT_STREQ(g.input_file, "-d");
+  EXPECT_EQ(g.debug, 0);
+  EXPECT_EQ(g.freespace_minimum, 5u);
+  EXPECT_EQ(g.freespace, 1);
+  parse({"--freespace-minimum=5", "-i", "x"}, &g);
+  EXPECT_EQ(g.freespace, 0);
+
+  parse({"-i", "a", "-i", "b", "--rowsize-min=abc", "--rowsize-max=-1", "--blob-size-limit=0",
+         "--cellcount-min=-3", "--cellcount-max=  77zz", "--page-start=-2147483649",
+         "--page-end=2147483648", "--freespace-minimum=-2"},
+        &g);
+  EXPECT_STREQ(g.input_file, "b");
+  EXPECT_EQ(g.rowsize_min, 0u);
+  EXPECT_EQ(g.rowsize_max, 4294967295u);
+  EXPECT_EQ(g.blob_size_limit, 0u);
+  EXPECT_EQ(g.cellcount_min, -3);
+  EXPECT_EQ(g.cellcount_max, 77);
+  EXPECT_EQ(g.start_page, INT32_MIN);
+  EXPECT_EQ(g.end_page, INT32_MAX);
+  EXPECT_EQ(g.freespace_minimum, 4294967294u);
+
+  // Defaults, and the last occurrence wins.
+  parse({"-i", "a", "--rowsize-min=20", "--rowsize-min=30", "-d"}, &g);
+  EXPECT_EQ(g.rowsize_min, 30u);
+  EXPECT_EQ(g.debug, 1);
+  EXPECT_EQ(g.verbose, 0);
+  EXPECT_EQ(g.page_size, 0u);
+  EXPECT_EQ(g.cellcount_min, 2);
+  EXPECT_EQ(g.cellcount_max, 1000);
+  EXPECT_EQ(g.rowsize_max, 4294967295u);
+  EXPECT_EQ(g.blob_size_limit, 4294967295u);
+  EXPECT_EQ(g.dump_blobs, 1);
+  EXPECT_EQ(g.page_number, 1);
+  EXPECT_EQ(g.blob_count, 0);
+}
+
+}  // namespace
