@@ -1,0 +1,63 @@
+// libFuzzer target: the fuzz input is a database image, preceded by three
+// option bytes that choose the run's settings. The image is copied into a
+// heap buffer of exactly its size, so that AddressSanitizer reports even a
+// read one byte past its end (a file mapping would hide it behind the rest
+// of its last memory page). The stages run as main runs them, without the
+// command line, whose error paths end the process.
+//
+// The option bytes are described in fuzz_options.h.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "fuzz_options.h"
+#include "image/image.h"
+#include "image/page_walker.h"
+#include "setup/globals.h"
+
+namespace {
+
+std::string scratch;
+
+void remove_scratch() {
+  std::error_code ec;
+  if (!scratch.empty()) std::filesystem::remove_all(scratch, ec);
+}
+
+// Once per process: rows go to /dev/null, blob files into a scratch folder.
+void set_up_once() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  if (!freopen("/dev/null", "w", stdout)) abort();
+  std::string templ = (std::filesystem::temp_directory_path() / "sarvek-fuzz-XXXXXX").string();
+  if (!mkdtemp(templ.data()) || chdir(templ.c_str()) != 0) abort();
+  scratch = templ;
+  atexit(remove_scratch);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  set_up_once();
+  if (size <= fuzz_option_bytes) return 0;
+  const size_t image_size = size - fuzz_option_bytes;
+  uint8_t* image = static_cast<uint8_t*>(malloc(image_size));
+  memcpy(image, data + fuzz_option_bytes, image_size);
+
+  globals g;
+  globals_init(&g);
+  g.input_file = "fuzz-input";
+  fuzz_apply(fuzz_decode_options(data, image_size), &g);
+  image_attach(&g, image, image_size);
+  if (image_read_header(&g) == 0) walk_pages(&g);
+  globals_release(&g);
+  fflush(stdout);
+  free(image);
+  return 0;
+}
