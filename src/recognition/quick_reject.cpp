@@ -1,9 +1,27 @@
 #include "recognition/quick_reject.h"
 
+#include "recognition/row_record.h"
+
 namespace {
 
 uint32_t read_be32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// Follows the window's overflow chain as decode_row does, without output,
+// to learn how every candidate's walk ends.
+chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
+  if (page_end > g->db_end + 1 || page_end - g->db_origin < 4) return chain_outcome::rejects;
+  const uint32_t first = read_be32(page_end - 4);
+  if (first > g->page_count) return chain_outcome::rejects;
+  uint32_t k = 1;
+  for (uint32_t current = first; current != 0; ++k) {
+    const uint64_t offset = static_cast<uint64_t>(current - 1) * g->page_size;
+    if (offset + 5 > g->db_size) break;
+    current = read_be32(g->db_origin + offset);
+    if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
+  }
+  return chain_outcome::silent;
 }
 
 }  // namespace
@@ -15,21 +33,13 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->payload_max = g->rowsize_max < g->db_size ? g->rowsize_max : g->db_size;
   q->page_size = g->page_size;
   q->overflow_threshold = static_cast<uint32_t>(g->page_size - 35u);
-  // The chain walk rejects at once when the number in the page's last four
-  // bytes cannot be read or exceeds the page count.
-  q->chain_rejects = page_end > image_end || page_end - g->db_origin < 4 ||
-                     read_be32(page_end - 4) > g->page_count;
+  q->chain = walk_outcome(g, page_end);
+  q->short_rows = q->overflow_threshold >= 127 && q->page_size >= 127;
   q->cellcount_min = g->cellcount_min;
-  q->cellcount_max = g->cellcount_max;
-  q->cell_capacity = cell_capacity;
-  for (uint32_t serial = 0; serial < 128; ++serial) {
-    static constexpr uint8_t fixed_size[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-    q->size_of[serial] = serial < 12 ? fixed_size[serial] : static_cast<uint8_t>((serial - 12) / 2);
-    q->reserved[serial] = serial == 10 || serial == 11;
-  }
-  // Near the end of the image, and with thresholds so large that a cell
-  // total could wrap, every candidate goes to the full decoder.
-  const bool usable = g->db_size > 64 && q->overflow_threshold < 0xFFFF0000u;
+  const int64_t last_slot = static_cast<int64_t>(cell_capacity) - 1;
+  q->max_cell_index = static_cast<int32_t>(g->cellcount_max < last_slot ? g->cellcount_max : last_slot);
+  for (uint32_t length = 0; length < 128; ++length)
+    q->length_ok[length] = length >= q->payload_min && length <= q->payload_max;
   q->image_end = image_end;
-  q->safe_end = usable ? image_end - 64 : nullptr;
+  q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;
 }

@@ -2,28 +2,35 @@
 // a candidate without writing anything. It never says "reject" for a
 // candidate that decode_row could accept or that would make decode_row
 // print (the overflow walk's error line), so the scan's output is the same
-// with or without it. Candidates it cannot settle cheaply (long varints,
-// bytes near the end of the image, overflow chains that need walking) are
-// left to decode_row.
+// with or without it. Candidates it cannot settle cheaply (bytes near the
+// end of the image, cell totals near 2^32, chains that end in the error)
+// are left to decode_row.
 #pragma once
 #include <cstdint>
 
 #include "setup/globals.h"
 
+// What the overflow chain walk does for every candidate of one window: the
+// chain's first page number comes from the window's last four bytes, so the
+// walk is the same for all of them.
+enum class chain_outcome : uint8_t {
+  rejects,   // the number cannot be read or exceeds the page count
+  silent,    // the walk ends without output; decoding goes on
+  prints,    // the walk ends in the "No more space" error line
+};
+
 struct quick_limits {
-  uint64_t payload_min;     // rowsize_min
-  uint64_t payload_max;     // the smaller of rowsize_max and db_size
+  uint64_t payload_min;         // rowsize_min
+  uint64_t payload_max;         // the smaller of rowsize_max and db_size
   uint64_t page_size;
-  uint64_t overflow_threshold;  // payload lengths above it walk a chain
-  bool chain_rejects;       // this window's chain walk rejects at once
+  uint64_t overflow_threshold;  // payload lengths above it walk the chain
+  chain_outcome chain;
+  bool short_rows;              // one-byte lengths and headers need no chain
   int32_t cellcount_min;
-  int32_t cellcount_max;
-  uint32_t cell_capacity;
-  const uint8_t* image_end;  // one past the image
-  const uint8_t* safe_end;  // positions before it have 64 readable bytes;
-                            // null switches the fast path off
-  uint8_t size_of[128];     // data size of one-byte serial types
-  bool reserved[128];       // serial types 10 and 11
+  int32_t max_cell_index;       // the smaller of cellcount_max and the table's last slot
+  const uint8_t* image_end;     // one past the image
+  const uint8_t* safe_end;      // positions before it have 64 readable bytes
+  bool length_ok[128];          // one-byte payload lengths within the limits
 };
 
 // Sets the limits for one window of the scan; page_end is its end.
@@ -32,8 +39,27 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
 
 namespace quick_detail {
 
+// Data sizes of the one-byte serial types; reserved_size marks 10 and 11.
+inline constexpr uint32_t reserved_size = 0xFFFFFFFFu;
+struct serial_table {
+  uint32_t size[128];
+  constexpr serial_table() : size() {
+    constexpr uint32_t fixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, reserved_size, reserved_size};
+    for (uint32_t s = 0; s < 128; ++s) size[s] = s < 12 ? fixed[s] : (s - 12) / 2;
+  }
+};
+inline constexpr serial_table serials;
+
 // Reads a varint known to lie in readable memory; returns its byte count.
-inline int read_varint(const uint8_t* p, uint64_t* value) {
+[[gnu::always_inline]] inline int read_varint(const uint8_t* p, uint64_t* value) {
+  if (p[0] < 0x80) {
+    *value = p[0];
+    return 1;
+  }
+  if (p[1] < 0x80) {
+    *value = uint64_t{p[0] & 0x7Fu} << 7 | p[1];
+    return 2;
+  }
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i) {
     v = v << 7 | (p[i] & 0x7Fu);
@@ -46,65 +72,116 @@ inline int read_varint(const uint8_t* p, uint64_t* value) {
   return 9;
 }
 
+// Data size of a serial type as decode_row keeps it (low 32 bits).
 // The record header of h bytes that starts at header, its serial types at
-// serials: true when decode_row certainly rejects. Only one-byte serial
-// types are handled; with them (and the overflow threshold below 2^32 - 2^16)
-// the 32-bit cell total cannot wrap, so a total beyond the payload already
-// settles it.
-inline bool header_rejects(const quick_limits& q, const uint8_t* header, const uint8_t* serials,
+// p: true when decode_row certainly rejects. The cell loop is decode_row's
+// own, with its 32-bit cell total, so the two agree whatever the sizes.
+inline bool header_rejects(const quick_limits& q, const uint8_t* header, const uint8_t* p,
                            uint64_t h, uint64_t payload, bool exact_sum) {
   if (h < 2) return true;
-  if (exact_sum && h > payload) return true;
-  if (h > static_cast<uint64_t>(q.image_end - header)) return false;
-  uint64_t total = 0;
-  int32_t i = 0;
+  if (exact_sum && h > payload) return true;  // the cells cannot make up for it
+  if (h + 9 > static_cast<uint64_t>(q.image_end - header)) return false;
   const uint8_t* end = header + h;
-  const uint8_t* p = serials;
+  uint32_t total = 0;
+  int32_t i = 0;
   for (;;) {
-    const uint8_t serial = *p++;
-    if (serial & 0x80u) return false;
-    if (q.reserved[serial]) return true;
-    total += q.size_of[serial];
+    uint32_t size;
+    if (*p < 0x80) {
+      size = serials.size[*p++];
+      if (size == reserved_size) return true;
+    } else {
+      uint64_t serial;
+      const int length = read_varint(p, &serial);
+      if (length > 8) return true;
+      p += length;
+      // Long encodings of small values exist too (0x80 0x0A is type 10).
+      if (serial < 128) {
+        size = serials.size[serial];
+        if (size == reserved_size) return true;
+      } else {
+        size = static_cast<uint32_t>((serial - 12) >> 1);
+      }
+    }
+    total += size;
     if (total > payload) return true;
-    if (exact_sum && total + h > payload) return true;
     if (p >= end) break;
-    ++i;
-    if (i > q.cellcount_max || static_cast<uint32_t>(i) >= q.cell_capacity) return true;
+    if (++i > q.max_cell_index) return true;
   }
   if (i < q.cellcount_min) return true;
-  return exact_sum && total + h != payload;
+  return exact_sum && uint64_t{total} + h != payload;
 }
 
 }  // namespace quick_detail
 
 // Standard mode: true when decode_row(position, mode 0) certainly rejects.
-inline bool quick_reject_standard(const quick_limits& q, const uint8_t* position) {
-  if (position >= q.safe_end) return false;  // also when safe_end is null
+// The position must lie before safe_end.
+[[gnu::always_inline]] inline bool quick_reject_standard(const quick_limits& q,
+                                                        const uint8_t* position) {
+  // The common case first: one-byte payload length, rowid and header size.
+  const uint8_t b0 = position[0], b1 = position[1], b2 = position[2];
+  if (q.short_rows && (b0 | b1 | b2) < 0x80) {
+    if (!q.length_ok[b0] || b1 == 0 || b2 < 2 || b2 > b0) return true;
+    return quick_detail::header_rejects(q, position + 2, position + 3, b2, b0, true);
+  }
   uint64_t payload, rowid, h;
   const uint8_t* p = position;
   p += quick_detail::read_varint(p, &payload);
   if (payload < q.payload_min || payload > q.payload_max) return true;
+  const bool overflows = payload > q.overflow_threshold;
+  // Every way on from here rejects when the chain walk would.
+  if (overflows && q.chain == chain_outcome::rejects) return true;
   p += quick_detail::read_varint(p, &rowid);
   if (rowid == 0) return true;
   const uint8_t* header = p;
   p += quick_detail::read_varint(p, &h);
   if (h > q.page_size) return true;
-  if (payload > q.overflow_threshold) return q.chain_rejects;
+  if (overflows && q.chain == chain_outcome::prints) return false;
   return quick_detail::header_rejects(q, header, p, h, payload, true);
 }
 
-// Free-space mode with the budget freeblock_size: true when
-// decode_row(position, mode 1, freeblock_size) certainly rejects.
-inline bool quick_reject_freespace(const quick_limits& q, const uint8_t* position,
-                                   uint32_t freeblock_size) {
-  if (freeblock_size < 4) return true;
-  const uint64_t budget = freeblock_size - 4u;
-  if (budget < q.payload_min || budget > q.payload_max) return true;
-  if (position >= q.safe_end) return false;
-  uint64_t h;
-  const uint8_t* serials = position + quick_detail::read_varint(position, &h);
+// Free-space mode: true when decode_row(position, mode 1, budget) certainly
+// rejects, for a budget that passed quick_budget_ok; room is budget - 4.
+// The position must lie before safe_end.
+[[gnu::always_inline]] inline bool quick_reject_freespace(const quick_limits& q,
+                                                         const uint8_t* position, uint64_t room) {
+  uint64_t h = position[0];
+  const uint8_t* serials = position + 1;
+  if (h >= 0x80) serials = position + quick_detail::read_varint(position, &h);
   if (h > q.page_size) return true;
-  const uint64_t payload = budget - h;  // wraps as decode_row's does
-  if (payload > q.overflow_threshold) return q.chain_rejects;
+  const uint64_t payload = room - h;  // wraps as decode_row's does
+  if (payload > q.overflow_threshold && q.chain != chain_outcome::silent)
+    return q.chain == chain_outcome::rejects;
   return quick_detail::header_rejects(q, position, serials, h, payload, false);
+}
+
+// Free-space mode: false when decode_row rejects every position for this
+// budget before it reads a byte (a budget below 4 or outside the limits).
+inline bool quick_budget_ok(const quick_limits& q, uint32_t budget) {
+  return budget >= 4 && budget - 4u >= q.payload_min && budget - 4u <= q.payload_max;
+}
+
+// True when decode_row(position, mode, budget) certainly rejects.
+inline bool quick_rejects(const quick_limits& q, const uint8_t* position, int32_t mode,
+                          uint32_t budget) {
+  if (mode == 1) {
+    if (!quick_budget_ok(q, budget)) return true;
+    return position < q.safe_end && quick_reject_freespace(q, position, budget - 4u);
+  }
+  return position < q.safe_end && quick_reject_standard(q, position);
+}
+
+// The first position from pos on, before stop, that the fast test leaves to
+// decode_row; stop when there is none.
+inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
+                                    const uint8_t* stop, int32_t mode, uint32_t budget) {
+  if (pos >= stop) return pos;
+  const uint8_t* fast_stop = stop < q.safe_end ? stop : q.safe_end;
+  if (mode == 1) {
+    if (!quick_budget_ok(q, budget)) return stop;
+    const uint64_t room = budget - 4u;
+    while (pos < fast_stop && quick_reject_freespace(q, pos, room)) ++pos;
+  } else {
+    while (pos < fast_stop && quick_reject_standard(q, pos)) ++pos;
+  }
+  return pos;
 }
