@@ -39,8 +39,9 @@ bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* 
   if (first > g->page_count) return false;
   if (g->debug) {
     printf_at("DEBUG: First overflow page = %lu\n", static_cast<unsigned long>(first));
-    const uint8_t* tail = page_end - 16 < g->db_origin ? g->db_origin : page_end - 16;
-    dump_clipped(g, tail, static_cast<uint64_t>(page_end - tail), "First overflow page start data");
+    // The last 16 bytes of the page, or fewer when the image is shorter.
+    const uint64_t back = page_end - g->db_origin < 16 ? static_cast<uint64_t>(page_end - g->db_origin) : 16;
+    dump_clipped(g, page_end - back, back, "First overflow page start data");
   }
   uint32_t k = 1;
   for (uint32_t current = first; current != 0;) {
