@@ -3,7 +3,7 @@
 #include <regex>
 
 std::string mask_debug(const std::string& text) {
-  static const std::regex prefix(R"([A-Za-z0-9_]+\.(cpp|h):[0-9]+:)");
+  static const std::regex prefix(R"([a-z_]+\.(cpp|h):[0-9]+:)");
   static const std::regex address(R"(0x[0-9a-f]{9,}|\(nil\))");
   std::string masked = std::regex_replace(text, prefix, "F:L:");
   return std::regex_replace(masked, address, "0xADDR");
