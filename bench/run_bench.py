@@ -150,9 +150,9 @@ def main():
     parser.add_argument("--data", help="folder for the databases (default: <build>/bench-data)")
     parser.add_argument("--debug-size", type=int, default=4,
                         help="size in MiB of the database for the -d comparison (default 4; 0 skips it)")
-    parser.add_argument("--debug-modes", default="default",
+    parser.add_argument("--debug-modes", default="all",
                         help="modes compared under -d: comma-separated from default,fine,freespace, or all "
-                             "(default: default)")
+                             "(default: all)")
     parser.add_argument("--gib", action="store_true",
                         help="also make a 1 GiB database and check memory on it")
     parser.add_argument("--no-base", action="store_true", help="skip the baseline binary")
