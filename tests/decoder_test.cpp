@@ -493,3 +493,19 @@ TEST(Decoder, CellTableHoldsEveryAdmissibleHeader) {
     EXPECT_EQ(im.g.cell_table_size, 2000u);
   }
 }
+
+// Cell sizes add up in 64 bits: a header whose 32-bit total would wrap
+// (5 bytes of text, then a blob of 2^32 - 3 bytes: 32-bit total 2) must not
+// pass as a 10-byte row, in either mode.
+TEST(Decoder, CellTotalDoesNotWrap) {
+  image im(8192);
+  const size_t at = 4200;
+  // payload 10, rowid 1, header 8: text(5), blob(2^32 - 3), NULL.
+  im.put(at, {0x0A, 0x01, 0x08, 0x17, 0xA0, 0x80, 0x80, 0x80, 0x06, 0x00, 'a', 'b'});
+  EXPECT_EQ(im.decode(at), 0);
+  // The same header in a freeblock with room for it.
+  EXPECT_EQ(im.decode(at + 2, mode_freespace, 30), 0);
+  // Without the huge blob the row is whole and accepted.
+  im.put(at, {0x0A, 0x01, 0x04, 0x19, 0x00, 0x00, 'a', 'b', 'c', 'd', 'e', 'f'});
+  EXPECT_EQ(im.decode(at), 1);
+}

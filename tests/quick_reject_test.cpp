@@ -60,7 +60,7 @@ void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
     const uint64_t window = std::min<uint64_t>(page_size, image.size() - page);
     const uint8_t* page_end = image.data() + page + window;
     quick_limits q;
-    quick_limits_init(&q, &g, page_end, row.cell_capacity);
+    quick_limits_init(&q, &g, image.data() + page, page_end, row.cell_capacity);
     for (const uint8_t* p = image.data() + page; p < page_end; ++p) {
       ++counts.positions;
       if (quick_rejects(q, p, mode_standard, 0)) {

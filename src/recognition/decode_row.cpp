@@ -71,23 +71,27 @@ bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* 
 
 // Reads the serial types of the record header that ends header_end bytes
 // after position, filling the cell table. Returns decode_row's result.
+// The cell total is kept in 64 bits from the cells' full sizes: a 32-bit
+// total would wrap and let a header claiming cells of gigabytes pass the
+// length tests.
 int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* read,
                      uint64_t header_end, row_record* row, int32_t mode) {
   const bool debug = g->debug;
   const uint8_t* image_end = g->db_end + 1;
   const uint64_t payload_length = row->payload_length;
   cell_entry* cells = row->cells;
-  uint32_t sum = 0;
+  uint64_t sum = 0;
   int32_t i = 0;
   uint64_t read_offset;
   for (;;) {
     uint64_t serial;
     const int32_t length = decode_varint_within(&serial, read, image_end, &read);
     if (length == 0 || length > 8) return 0;
-    uint32_t type, size;
+    uint32_t type;
+    uint64_t size;
     if (serial >= 12) {
       type = (serial & 1) ? 13 : 12;
-      size = static_cast<uint32_t>((serial - 12) >> 1);
+      size = (serial - 12) >> 1;
     } else if (serial == 10 || serial == 11) {
       if (debug) printf_at("DEBUG: celltype 10/11 reserved, aborting row.\n");
       return 0;
@@ -96,12 +100,12 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
       size = fixed_size[serial];
     }
     const uint32_t offset = static_cast<uint32_t>(header_end + sum);
-    cells[i] = cell_entry{type, offset, size};
+    cells[i] = cell_entry{type, offset, static_cast<uint32_t>(size)};
+    if (size > payload_length - sum) return 0;  // the total would exceed the payload
     sum += size;
-    if (sum > payload_length) return 0;
     read_offset = static_cast<uint64_t>(read - position);
     if (debug)
-      printf("[%d:%d:%d-%d(%d)]", i, static_cast<int>(type), static_cast<int>(size),
+      printf("[%d:%d:%d-%d(%d)]", i, static_cast<int>(type), static_cast<int>(static_cast<uint32_t>(size)),
              static_cast<int>(offset), static_cast<int>(header_end - read_offset));
     if (read_offset >= header_end) break;
     row->last_cell = ++i;
@@ -123,17 +127,19 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
   }
   const uint64_t header_size = row->payload_header_size;
   if (debug)
-    printf("Offset [%u] + headersize [%lu] = length check [%lu]... \n", sum,
+    printf("Offset [%u] + headersize [%lu] = length check [%lu]... \n", static_cast<uint32_t>(sum),
            static_cast<unsigned long>(static_cast<uint32_t>(header_size)),
            static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
   if (mode == mode_freespace) {
     if (debug)
-      printf_at("DEBUG: FREESPACE SUBMATCH FOUND ( %u of %lu used )\n", sum,
+      printf_at("DEBUG: FREESPACE SUBMATCH FOUND ( %u of %lu used )\n", static_cast<uint32_t>(sum),
                 static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+    // Kept positive: a result of the budget or more ends the window anyway.
+    if (sum >= INT32_MAX || header_size >= INT32_MAX) return INT32_MAX;
     const uint64_t used = 4 + header_size + sum;
     return used > INT32_MAX ? INT32_MAX : static_cast<int32_t>(used);
   }
-  if (uint64_t{sum} + header_size != payload_length) return 0;
+  if (sum + header_size != payload_length) return 0;
   if (debug) printf("\nMATCH FOUND!\n");
   return 1;
 }

@@ -26,16 +26,25 @@ struct quick_limits {
   uint64_t overflow_threshold;  // payload lengths above it walk the chain
   chain_outcome chain;
   bool short_rows;              // one-byte lengths and headers need no chain
+  bool long_lengths_reject;     // every payload length of 2^14 or more rejects
   int32_t cellcount_min;
   int32_t max_cell_index;       // the smaller of cellcount_max and the table's last slot
   const uint8_t* image_end;     // one past the image
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
   bool length_ok[128];          // one-byte payload lengths within the limits
+  // Running totals over the bytes [prefix_base, prefix_end): entry k covers
+  // the first k bytes, packing the data sizes of the one-byte serial types
+  // (bits 0-23), the count of bytes of 0x80 and more (bits 24-43) and the
+  // count of reserved types 10 and 11 (bits 44-63). A header made of
+  // one-byte serial types is then judged without a loop.
+  const uint8_t* prefix_base;
+  const uint8_t* prefix_end;
+  const uint64_t* prefix;
 };
 
-// Sets the limits for one window of the scan; page_end is its end.
-void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
-                       uint32_t cell_capacity);
+// Sets the limits for the window of the scan from start to page_end.
+void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* start,
+                       const uint8_t* page_end, uint32_t cell_capacity);
 
 namespace quick_detail {
 
@@ -74,18 +83,33 @@ inline constexpr serial_table serials;
 
 // Data size of a serial type as decode_row keeps it (low 32 bits).
 // The record header of h bytes that starts at header, its serial types at
-// p: true when decode_row certainly rejects. The cell loop is decode_row's
-// own, with its 32-bit cell total, so the two agree whatever the sizes.
-inline bool header_rejects(const quick_limits& q, const uint8_t* header, const uint8_t* p,
-                           uint64_t h, uint64_t payload, bool exact_sum) {
+// p: true when decode_row certainly rejects. decode_row adds the cell sizes
+// in 64 bits and the total never falls, so under the exact-sum rule a total
+// beyond payload - h already settles it.
+[[gnu::always_inline]] inline bool header_rejects(const quick_limits& q, const uint8_t* header,
+                                                  const uint8_t* p, uint64_t h, uint64_t payload,
+                                                  bool exact_sum) {
   if (h < 2) return true;
-  if (exact_sum && h > payload) return true;  // the cells cannot make up for it
+  if (exact_sum && h > payload) return true;
   if (h + 9 > static_cast<uint64_t>(q.image_end - header)) return false;
   const uint8_t* end = header + h;
-  uint32_t total = 0;
+  const uint64_t limit = exact_sum ? payload - h : payload;
+  if (p >= q.prefix_base && p < end && end <= q.prefix_end) {
+    const uint64_t span = q.prefix[end - q.prefix_base] - q.prefix[p - q.prefix_base];
+    if (((span >> 24) & 0xFFFFFu) == 0) {  // one-byte serial types only
+      if ((span >> 44) != 0) return true;   // a reserved type rejects wherever it stands
+      const uint64_t cells_total = span & 0xFFFFFFu;
+      const int64_t last = end - p - 1;  // index of the last cell
+      if (cells_total > limit) return true;
+      if (last > 0 && last > q.max_cell_index) return true;
+      if (last < q.cellcount_min) return true;
+      return exact_sum && cells_total != limit;
+    }
+  }
+  uint64_t total = 0;
   int32_t i = 0;
   for (;;) {
-    uint32_t size;
+    uint64_t size;
     if (*p < 0x80) {
       size = serials.size[*p++];
       if (size == reserved_size) return true;
@@ -99,16 +123,16 @@ inline bool header_rejects(const quick_limits& q, const uint8_t* header, const u
         size = serials.size[serial];
         if (size == reserved_size) return true;
       } else {
-        size = static_cast<uint32_t>((serial - 12) >> 1);
+        size = (serial - 12) >> 1;
       }
     }
+    if (size > limit - total) return true;
     total += size;
-    if (total > payload) return true;
     if (p >= end) break;
     if (++i > q.max_cell_index) return true;
   }
   if (i < q.cellcount_min) return true;
-  return exact_sum && uint64_t{total} + h != payload;
+  return exact_sum && total != limit;
 }
 
 }  // namespace quick_detail
@@ -123,6 +147,9 @@ inline bool header_rejects(const quick_limits& q, const uint8_t* header, const u
     if (!q.length_ok[b0] || b1 == 0 || b2 < 2 || b2 > b0) return true;
     return quick_detail::header_rejects(q, position + 2, position + 3, b2, b0, true);
   }
+  // A payload-length varint of three or more bytes whose first byte carries
+  // a bit is at least 2^14; such lengths end in the chain walk or a limit.
+  if (b0 > 0x80 && b1 >= 0x80 && q.long_lengths_reject) return true;
   uint64_t payload, rowid, h;
   const uint8_t* p = position;
   p += quick_detail::read_varint(p, &payload);
