@@ -60,7 +60,36 @@ void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
     const uint64_t window = std::min<uint64_t>(page_size, image.size() - page);
     const uint8_t* page_end = image.data() + page + window;
     quick_limits q;
-    quick_limits_init(&q, &g, image.data() + page, page_end, row.cell_capacity);
+    quick_limits_init(&q, &g, page_end, row.cell_capacity);
+    // The 16-lane first stage: a clear lane must be a silent rejection, and
+    // the vector code must agree with the lane-by-lane definition.
+    for (const uint8_t* p = image.data() + page; p + 16 <= page_end && p + 16 <= q.safe_end;
+         p += 16) {
+      const uint32_t standard = lanes_standard(q.lanes, p);
+      for (uint32_t budget : budgets) {
+        if (!quick_budget_ok(q, budget)) continue;
+        const lane_room room = lane_room_for(q, budget - 4u);
+        const uint32_t freespace = lanes_freespace(room, p);
+        for (int i = 0; i < 16; ++i) {
+          if (room.on) {
+            ASSERT_EQ((freespace >> i) & 1, lane_detail::lane_freespace(room, p + i));
+          }
+          if ((freespace >> i) & 1) continue;
+          ASSERT_EQ(decode_row(&g, p + i, page_end, &row, mode_freespace, budget), 0)
+              << "free-space lane, budget " << budget << ", offset " << (p + i - image.data());
+        }
+      }
+      for (int i = 0; i < 16; ++i) {
+        if (q.lanes.on) {
+          ASSERT_EQ((standard >> i) & 1, lane_detail::lane_standard(q.lanes, p + i));
+        }
+        if ((standard >> i) & 1) continue;
+        const off_t before = capture.written();
+        ASSERT_EQ(decode_row(&g, p + i, page_end, &row, mode_standard, 0), 0)
+            << "standard lane, offset " << (p + i - image.data());
+        ASSERT_EQ(capture.written(), before);
+      }
+    }
     for (const uint8_t* p = image.data() + page; p < page_end; ++p) {
       ++counts.positions;
       if (quick_rejects(q, p, mode_standard, 0)) {

@@ -41,7 +41,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
   // decoder; every other position is decoded as before.
   const bool fast = !g->debug;
   quick_limits quick;
-  if (fast) quick_limits_init(&quick, g, start, page_end, row.cell_capacity);
+  if (fast) quick_limits_init(&quick, g, page_end, row.cell_capacity);
   const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
 #endif
   do {

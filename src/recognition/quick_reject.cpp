@@ -1,7 +1,6 @@
 #include "recognition/quick_reject.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "recognition/row_record.h"
 
@@ -27,38 +26,47 @@ chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
   return chain_outcome::silent;
 }
 
-// The running totals of one window, kept for the run and reused by every
-// window (the scan is single-threaded).
-std::vector<uint64_t> prefix_storage;
+uint8_t clamp_byte(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// What one byte adds to the running totals, by its value.
-struct prefix_steps {
-  uint64_t step[256];
-  constexpr prefix_steps() : step() {
-    for (int b = 0; b < 256; ++b)
-      step[b] = b >= 0x80 ? uint64_t{1} << 24
-                : b == 10 || b == 11 ? uint64_t{1} << 44
-                : quick_detail::serials.size[b];
+// The 16-lane first stage of standard mode (see lane_filter.h).
+lane_limits standard_lanes(const quick_limits& q) {
+  lane_limits l{};
+  l.on = q.short_rows;
+  l.length_min = clamp_byte(q.payload_min > 128 ? 128 : static_cast<int64_t>(q.payload_min));
+  l.length_max = static_cast<uint8_t>(q.payload_max < 127 ? q.payload_max : 127);
+  l.header_min = q.header_min;
+  // Two-byte lengths: first byte 0x80 + hi gives lengths hi * 128 .. hi * 128 + 127.
+  const uint64_t reach = q.chain == chain_outcome::rejects && q.overflow_threshold < q.payload_max
+                             ? q.overflow_threshold
+                             : q.payload_max;
+  const uint64_t hi_max = reach >> 7 < 127 ? reach >> 7 : 127;
+  const uint64_t hi_min = q.payload_min > 127 ? (q.payload_min - 127 + 127) >> 7 : 0;
+  if (hi_min <= hi_max) {
+    l.two_byte_lo = static_cast<uint8_t>(0x80 + hi_min);
+    l.two_byte_hi = static_cast<uint8_t>(0x80 + hi_max);
+  } else {
+    l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
-};
-constexpr prefix_steps steps;
-
-void build_prefix(quick_limits* q, const uint8_t* start, const uint8_t* end) {
-  const size_t length = static_cast<size_t>(end - start);
-  if (prefix_storage.size() < length + 1) prefix_storage.resize(length + 1);
-  uint64_t* prefix = prefix_storage.data();
-  uint64_t running = 0;
-  prefix[0] = 0;
-  for (size_t i = 0; i < length; ++i) prefix[i + 1] = running += steps.step[start[i]];
-  q->prefix_base = start;
-  q->prefix_end = end;
-  q->prefix = prefix;
+  l.long_lengths = !q.long_lengths_reject;
+  return l;
 }
 
 }  // namespace
 
-void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* start,
-                       const uint8_t* page_end, uint32_t cell_capacity) {
+lane_room lane_room_for(const quick_limits& q, uint64_t room) {
+  lane_room r{};
+  // Without a rejecting chain walk, wrapped and overflowing lengths go on.
+  r.on = q.chain == chain_outcome::rejects && q.page_size >= 127;
+  const uint64_t overflow_from = room > q.overflow_threshold ? room - q.overflow_threshold : 0;
+  r.header_lo = clamp_byte(static_cast<int64_t>(overflow_from > q.header_min ? overflow_from : q.header_min));
+  r.header_hi = static_cast<uint8_t>(room < 127 ? room : 127);
+  r.room = clamp_byte(static_cast<int64_t>(room > 255 ? 255 : room));
+  r.long_headers = (room < q.page_size ? room : q.page_size) >= 128;
+  return r;
+}
+
+void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
+                       uint32_t cell_capacity) {
   const uint8_t* image_end = g->db_end + 1;
   q->payload_min = g->rowsize_min;
   q->payload_max = g->rowsize_max < g->db_size ? g->rowsize_max : g->db_size;
@@ -69,14 +77,12 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* start,
   q->long_lengths_reject =
       q->payload_max < 16384 || (q->overflow_threshold < 16384 && q->chain == chain_outcome::rejects);
   q->cellcount_min = g->cellcount_min;
+  q->header_min = clamp_byte(std::max<int64_t>(2, int64_t{g->cellcount_min} + 2));
   const int64_t last_slot = static_cast<int64_t>(cell_capacity) - 1;
   q->max_cell_index = static_cast<int32_t>(g->cellcount_max < last_slot ? g->cellcount_max : last_slot);
   for (uint32_t length = 0; length < 128; ++length)
     q->length_ok[length] = length >= q->payload_min && length <= q->payload_max;
+  q->lanes = standard_lanes(*q);
   q->image_end = image_end;
-  // Headers of candidates near the window's end reach a little past it.
-  const uint8_t* reach = image_end - page_end > 160 ? page_end + 160 : image_end;
-  if (start < reach) build_prefix(q, start, reach);
-  else q->prefix_base = q->prefix_end = start, q->prefix = nullptr;
   q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;
 }

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "recognition/lane_filter.h"
 #include "setup/globals.h"
 
 // What the overflow chain walk does for every candidate of one window: the
@@ -32,19 +33,13 @@ struct quick_limits {
   const uint8_t* image_end;     // one past the image
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
   bool length_ok[128];          // one-byte payload lengths within the limits
-  // Running totals over the bytes [prefix_base, prefix_end): entry k covers
-  // the first k bytes, packing the data sizes of the one-byte serial types
-  // (bits 0-23), the count of bytes of 0x80 and more (bits 24-43) and the
-  // count of reserved types 10 and 11 (bits 44-63). A header made of
-  // one-byte serial types is then judged without a loop.
-  const uint8_t* prefix_base;
-  const uint8_t* prefix_end;
-  const uint64_t* prefix;
+  lane_limits lanes;            // the 16-lane first stage in standard mode
+  uint8_t header_min;           // smallest one-byte header size with enough cells
 };
 
-// Sets the limits for the window of the scan from start to page_end.
-void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* start,
-                       const uint8_t* page_end, uint32_t cell_capacity);
+// Sets the limits for a window of the scan that ends at page_end.
+void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
+                       uint32_t cell_capacity);
 
 namespace quick_detail {
 
@@ -81,7 +76,6 @@ inline constexpr serial_table serials;
   return 9;
 }
 
-// Data size of a serial type as decode_row keeps it (low 32 bits).
 // The record header of h bytes that starts at header, its serial types at
 // p: true when decode_row certainly rejects. decode_row adds the cell sizes
 // in 64 bits and the total never falls, so under the exact-sum rule a total
@@ -94,18 +88,6 @@ inline constexpr serial_table serials;
   if (h + 9 > static_cast<uint64_t>(q.image_end - header)) return false;
   const uint8_t* end = header + h;
   const uint64_t limit = exact_sum ? payload - h : payload;
-  if (p >= q.prefix_base && p < end && end <= q.prefix_end) {
-    const uint64_t span = q.prefix[end - q.prefix_base] - q.prefix[p - q.prefix_base];
-    if (((span >> 24) & 0xFFFFFu) == 0) {  // one-byte serial types only
-      if ((span >> 44) != 0) return true;   // a reserved type rejects wherever it stands
-      const uint64_t cells_total = span & 0xFFFFFFu;
-      const int64_t last = end - p - 1;  // index of the last cell
-      if (cells_total > limit) return true;
-      if (last > 0 && last > q.max_cell_index) return true;
-      if (last < q.cellcount_min) return true;
-      return exact_sum && cells_total != limit;
-    }
-  }
   uint64_t total = 0;
   int32_t i = 0;
   for (;;) {
@@ -197,6 +179,9 @@ inline bool quick_rejects(const quick_limits& q, const uint8_t* position, int32_
   return position < q.safe_end && quick_reject_standard(q, position);
 }
 
+// The first-stage limits of free-space mode for the budget room.
+lane_room lane_room_for(const quick_limits& q, uint64_t room);
+
 // The first position from pos on, before stop, that the fast test leaves to
 // decode_row; stop when there is none.
 inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
@@ -206,8 +191,19 @@ inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
   if (mode == 1) {
     if (!quick_budget_ok(q, budget)) return stop;
     const uint64_t room = budget - 4u;
+    const lane_room lanes = lane_room_for(q, room);
+    for (; fast_stop - pos >= 16; pos += 16)
+      for (uint32_t m = lanes_freespace(lanes, pos); m != 0; m &= m - 1) {
+        const uint8_t* candidate = pos + __builtin_ctz(m);
+        if (!quick_reject_freespace(q, candidate, room)) return candidate;
+      }
     while (pos < fast_stop && quick_reject_freespace(q, pos, room)) ++pos;
   } else {
+    for (; fast_stop - pos >= 16; pos += 16)
+      for (uint32_t m = lanes_standard(q.lanes, pos); m != 0; m &= m - 1) {
+        const uint8_t* candidate = pos + __builtin_ctz(m);
+        if (!quick_reject_standard(q, candidate)) return candidate;
+      }
     while (pos < fast_stop && quick_reject_standard(q, pos)) ++pos;
   }
   return pos;
