@@ -7,7 +7,8 @@
 // 0; a one-byte header size h needs cellcount_min + 2 <= h <= P (a header
 // of h bytes holds at most h - 1 serial types, and the cells can only add
 // to h); with a one-byte rowid the first one or two one-byte serial types
-// must leave h + sizes <= P (the cell total never falls). A two-byte
+// must leave h + sizes <= P (the cell total never falls); with a two- or
+// three-byte rowid the header size that follows must fit the same way. A two-byte
 // payload length is possible only if it can lie within the limits (and
 // below the overflow threshold when the window's chain walk rejects);
 // longer ones only where long lengths can pass. Free-space mode, with the
@@ -62,6 +63,7 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
     return !reserved(b4) && first + low_size(b4) <= b0;
   }
   if (b2 < 0x80) return b3 == 0x80 || (b3 >= l.header_min && b3 <= b0);  // two-byte rowid
+  if (b3 < 0x80) return b4 == 0x80 || (b4 >= l.header_min && b4 <= b0);  // three-byte rowid
   return true;
 }
 
@@ -117,7 +119,9 @@ inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<
   const __m128i header3 =
       _mm_or_si128(is(v3, 0x80), _mm_and_si128(le(splat(l.header_min), v3), le(v3, v0)));
   const __m128i rowid2 = _mm_and_si128(_mm_andnot_si128(t2, t1), header3);
-  const __m128i rowid3 = _mm_and_si128(t1, t2);
+  const __m128i header4 =
+      _mm_or_si128(is(v4, 0x80), _mm_and_si128(le(splat(l.header_min), v4), le(v4, v0)));
+  const __m128i rowid3 = _mm_and_si128(_mm_and_si128(t1, t2), _mm_or_si128(t3, header4));
   const __m128i one = _mm_and_si128(length, _mm_or_si128(_mm_or_si128(rowid1, rowid2), rowid3));
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(two, longer), one)));
 #else
