@@ -105,3 +105,19 @@ TEST(NumberFormat, BlobLiteralIsUpperCaseHexOfEveryByte) {
   EXPECT_EQ(capture_stdout([&] { dump_blob_literal(data.data(), 3000); }), expected);
   EXPECT_EQ(capture_stdout([&] { dump_blob_literal(data.data(), 0); }), "x''");
 }
+
+TEST(NumberFormat, LongTextsKeepEveryByteAcrossChunks) {
+  // Every byte value, quotes included, over many output chunks.
+  std::vector<uint8_t> data(20000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 7 == 0 ? '"' : i * 31);
+  for (uint32_t length : {0u, 1u, 2047u, 2048u, 4095u, 4096u, 4097u, 20000u}) {
+    std::string expected = "\"";
+    for (uint32_t i = 0; i < length; ++i) {
+      const uint8_t byte = data[i];
+      if (byte == '"') expected += "\"\"";
+      else expected += byte >= 0x20 && byte <= 0x7E ? static_cast<char>(byte) : '.';
+    }
+    expected += "\"";
+    EXPECT_EQ(capture_stdout([&] { dump_text(data.data(), length); }), expected) << length;
+  }
+}

@@ -89,18 +89,27 @@ bool print_cell(globals* g, const cell_entry& cell, const uint8_t* data) {
 }  // namespace
 
 int dump_text(const uint8_t* data, uint32_t length) {
-  putchar('"');
-  const uint8_t* run = data;  // start of the bytes that print as themselves
-  const uint8_t* end = data + length;
-  for (const uint8_t* p = data; p < end; ++p) {
-    const uint8_t byte = *p;
-    if (byte >= 0x20 && byte <= 0x7E && byte != '"') continue;
-    fwrite(run, 1, static_cast<size_t>(p - run), stdout);
-    fputs(byte == '"' ? "\"\"" : ".", stdout);
-    run = p + 1;
+  // Each byte becomes itself, "." or a doubled quote, gathered in a chunk
+  // so that the stream is written in large pieces.
+  char chunk[4096];
+  size_t n = 0;
+  chunk[n++] = '"';
+  for (uint32_t i = 0; i < length; ++i) {
+    if (n + 2 > sizeof chunk) {
+      fwrite(chunk, 1, n, stdout);
+      n = 0;
+    }
+    const uint8_t byte = data[i];
+    const bool plain = byte >= 0x20 && byte <= 0x7E;
+    chunk[n++] = plain ? static_cast<char>(byte) : '.';
+    if (byte == '"') chunk[n++] = '"';
   }
-  fwrite(run, 1, static_cast<size_t>(end - run), stdout);
-  putchar('"');
+  if (n + 1 > sizeof chunk) {
+    fwrite(chunk, 1, n, stdout);
+    n = 0;
+  }
+  chunk[n++] = '"';
+  fwrite(chunk, 1, n, stdout);
   return 0;
 }
 
