@@ -7,8 +7,8 @@
 // 0; a one-byte header size h needs cellcount_min + 2 <= h <= P (a header
 // of h bytes holds at most h - 1 serial types, and the cells can only add
 // to h); with a one-byte rowid the first one or two one-byte serial types
-// must leave h + sizes <= P (the cell total never falls); with a two- or
-// three-byte rowid the header size that follows must fit the same way. A two-byte
+// must leave h + sizes <= P (the cell total never falls); with a rowid of
+// two to four bytes the header size that follows must fit the same way. A two-byte
 // payload length is possible only if it can lie within the limits (and
 // below the overflow threshold when the window's chain walk rejects);
 // longer ones only where long lengths can pass. Free-space mode, with the
@@ -47,7 +47,7 @@ inline unsigned low_size(uint8_t serial) { return serial >= 12 ? (serial - 12u) 
 inline bool reserved(uint8_t serial) { return serial == 10 || serial == 11; }
 
 inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
-  const uint8_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3], b4 = p[4];
+  const uint8_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3], b4 = p[4], b5 = p[5];
   if (b0 >= 0x80) {
     if (b1 < 0x80) return b0 >= l.two_byte_lo && b0 <= l.two_byte_hi && b2 != 0;
     return b0 == 0x80 || l.long_lengths;
@@ -64,6 +64,7 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
   }
   if (b2 < 0x80) return b3 == 0x80 || (b3 >= l.header_min && b3 <= b0);  // two-byte rowid
   if (b3 < 0x80) return b4 == 0x80 || (b4 >= l.header_min && b4 <= b0);  // three-byte rowid
+  if (b4 < 0x80) return b5 == 0x80 || (b5 >= l.header_min && b5 <= b0);  // four-byte rowid
   return true;
 }
 
@@ -89,13 +90,13 @@ inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<
 
 }  // namespace lane_detail
 
-// Bit i set: position p + i may pass. Reads p[0] to p[19].
+// Bit i set: position p + i may pass. Reads p[0] to p[20].
 [[gnu::always_inline]] inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
   if (!l.on) return 0xFFFF;
 #if defined(__SSE2__)
   using namespace lane_detail;
   const __m128i v0 = load(p), v1 = load(p + 1), v2 = load(p + 2), v3 = load(p + 3),
-                v4 = load(p + 4);
+                v4 = load(p + 4), v5 = load(p + 5);
   const __m128i ones = _mm_set1_epi8(-1);
   const __m128i t1 = top(v1), t2 = top(v2), t3 = top(v3), t4 = top(v4);
   // Two or more payload-length bytes.
@@ -121,7 +122,11 @@ inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<
   const __m128i rowid2 = _mm_and_si128(_mm_andnot_si128(t2, t1), header3);
   const __m128i header4 =
       _mm_or_si128(is(v4, 0x80), _mm_and_si128(le(splat(l.header_min), v4), le(v4, v0)));
-  const __m128i rowid3 = _mm_and_si128(_mm_and_si128(t1, t2), _mm_or_si128(t3, header4));
+  const __m128i header5 =
+      _mm_or_si128(is(v5, 0x80), _mm_and_si128(le(splat(l.header_min), v5), le(v5, v0)));
+  const __m128i rowid3 = _mm_and_si128(
+      _mm_and_si128(t1, t2),
+      _mm_or_si128(_mm_andnot_si128(t3, header4), _mm_and_si128(t3, _mm_or_si128(t4, header5))));
   const __m128i one = _mm_and_si128(length, _mm_or_si128(_mm_or_si128(rowid1, rowid2), rowid3));
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(two, longer), one)));
 #else

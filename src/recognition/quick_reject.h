@@ -6,7 +6,9 @@
 // end of the image, cell totals near 2^32, chains that end in the error)
 // are left to decode_row.
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "recognition/lane_filter.h"
 #include "setup/globals.h"
@@ -53,6 +55,24 @@ struct serial_table {
   }
 };
 inline constexpr serial_table serials;
+
+// The byte count of a varint known to lie in readable memory, and whether
+// its value is 0, without a loop: the first byte with its top bit clear
+// ends it. Returns 0 for a nine-byte varint (left to read_varint).
+[[gnu::always_inline]] inline int varint_length(const uint8_t* p, bool* zero) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return 0;
+  } else {
+    uint64_t word;
+    memcpy(&word, p, sizeof word);
+    const uint64_t stops = ~word & 0x8080808080808080u;
+    if (stops == 0) return 0;
+    const int length = (__builtin_ctzll(stops) >> 3) + 1;
+    const uint64_t bytes = length == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length)) - 1;
+    *zero = (word & bytes & 0x7F7F7F7F7F7F7F7Fu) == 0;
+    return length;
+  }
+}
 
 // Reads a varint known to lie in readable memory; returns its byte count.
 [[gnu::always_inline]] inline int read_varint(const uint8_t* p, uint64_t* value) {
@@ -132,15 +152,22 @@ inline constexpr serial_table serials;
   // A payload-length varint of three or more bytes whose first byte carries
   // a bit is at least 2^14; such lengths end in the chain walk or a limit.
   if (b0 > 0x80 && b1 >= 0x80 && q.long_lengths_reject) return true;
-  uint64_t payload, rowid, h;
+  uint64_t payload, rowid = 0, h;
   const uint8_t* p = position;
   p += quick_detail::read_varint(p, &payload);
   if (payload < q.payload_min || payload > q.payload_max) return true;
   const bool overflows = payload > q.overflow_threshold;
   // Every way on from here rejects when the chain walk would.
   if (overflows && q.chain == chain_outcome::rejects) return true;
-  p += quick_detail::read_varint(p, &rowid);
-  if (rowid == 0) return true;
+  bool rowid_zero = false;
+  const int rowid_length = quick_detail::varint_length(p, &rowid_zero);
+  if (rowid_length == 0) {
+    p += quick_detail::read_varint(p, &rowid);
+    rowid_zero = rowid == 0;
+  } else {
+    p += rowid_length;
+  }
+  if (rowid_zero) return true;
   const uint8_t* header = p;
   p += quick_detail::read_varint(p, &h);
   if (h > q.page_size) return true;
