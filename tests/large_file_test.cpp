@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -57,10 +58,17 @@ TEST(LargeFile, RowsBeyondFourGiBAreFound) {
     EXPECT_EQ(found.err, "");
     EXPECT_EQ(found.out, expected.out);
     if (mode.empty()) {
-      // Every live row, and deleted rows where their bytes still lie.
+      // Every live row with its content. Row 1 is left out: the copy met
+      // first is an older one whose cell runs past its page's end, and is
+      // read from the next page as it lies there.
       const std::string out = "\n" + found.out;
-      EXPECT_NE(out.find("\n1,1,\"row 1\",1.500000,x'C0FFEE'\n"), std::string::npos);
-      EXPECT_NE(out.find("\n200,200,\"row 200\",300.000000,x'C0FFEE'\n"), std::string::npos);
+      for (int i = 2; i <= 200; ++i) {
+        if (i % 7 == 0) continue;
+        char line[96];
+        snprintf(line, sizeof line, "\n%d,%s%d,\"row %d\",%.6f,x'C0FFEE'\n", i, i < 128 ? "x" : "",
+                 i, i, i * 1.5);
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+      }
       EXPECT_GE(split_lines(found.out).size(), 200u - 28u);
     }
   }
