@@ -7,8 +7,9 @@
 // 0; a one-byte header size h needs cellcount_min + 2 <= h <= P (a header
 // of h bytes holds at most h - 1 serial types, and the cells can only add
 // to h); with a one-byte rowid the first one or two one-byte serial types
-// must leave h + sizes <= P (the cell total never falls); with a rowid of
-// two to four bytes the header size that follows must fit the same way. A two-byte
+// must leave h + sizes <= P (the cell total never falls), up to three of
+// them; with a rowid of two to four bytes the header size that follows must
+// fit the same way, and after a two-byte rowid its first serial type too. A two-byte
 // payload length is possible only if it can lie within the limits (and
 // below the overflow threshold when the window's chain walk rejects);
 // longer ones only where long lengths can pass. Free-space mode, with the
@@ -60,9 +61,16 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
     const unsigned first = b2 + low_size(b3);
     if (reserved(b3) || first > b0) return false;
     if (b2 < 3 || b4 >= 0x80) return true;
-    return !reserved(b4) && first + low_size(b4) <= b0;
+    const unsigned second = first + low_size(b4);
+    if (reserved(b4) || second > b0) return false;
+    if (b2 < 4 || b5 >= 0x80) return true;
+    return !reserved(b5) && second + low_size(b5) <= b0;
   }
-  if (b2 < 0x80) return b3 == 0x80 || (b3 >= l.header_min && b3 <= b0);  // two-byte rowid
+  if (b2 < 0x80) {  // two-byte rowid, header size at b3
+    if (b3 == 0x80) return true;
+    if (b3 < l.header_min || b3 > b0) return false;
+    return b4 >= 0x80 || (!reserved(b4) && b3 + low_size(b4) <= b0);
+  }
   if (b3 < 0x80) return b4 == 0x80 || (b4 >= l.header_min && b4 <= b0);  // three-byte rowid
   if (b4 < 0x80) return b5 == 0x80 || (b5 >= l.header_min && b5 <= b0);  // four-byte rowid
   return true;
@@ -110,15 +118,21 @@ inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<
       is(v1, 0), _mm_and_si128(le(splat(l.length_min), v0), le(v0, splat(l.length_max))));
   const __m128i first = _mm_adds_epu8(v2, low_sizes(v3));
   const __m128i second = _mm_adds_epu8(first, low_sizes(v4));
+  const __m128i third = _mm_adds_epu8(second, low_sizes(v5));
+  const __m128i third_ok = _mm_or_si128(_mm_or_si128(le(v2, splat(3)), top(v5)),
+                                        _mm_andnot_si128(reserved_lanes(v5), le(third, v0)));
   const __m128i second_ok =
       _mm_or_si128(_mm_or_si128(le(v2, splat(2)), t4),
-                   _mm_andnot_si128(reserved_lanes(v4), le(second, v0)));
+                   _mm_andnot_si128(reserved_lanes(v4), _mm_and_si128(le(second, v0), third_ok)));
   const __m128i serials_ok =
       _mm_or_si128(t3, _mm_andnot_si128(reserved_lanes(v3), _mm_and_si128(le(first, v0), second_ok)));
   const __m128i header2 = _mm_and_si128(le(splat(l.header_min), v2), le(v2, v0));
   const __m128i rowid1 = _mm_andnot_si128(t1, _mm_or_si128(is(v2, 0x80), _mm_and_si128(header2, serials_ok)));
-  const __m128i header3 =
-      _mm_or_si128(is(v3, 0x80), _mm_and_si128(le(splat(l.header_min), v3), le(v3, v0)));
+  const __m128i serial4_ok = _mm_or_si128(
+      t4, _mm_andnot_si128(reserved_lanes(v4), le(_mm_adds_epu8(v3, low_sizes(v4)), v0)));
+  const __m128i header3 = _mm_or_si128(
+      is(v3, 0x80),
+      _mm_and_si128(_mm_and_si128(le(splat(l.header_min), v3), le(v3, v0)), serial4_ok));
   const __m128i rowid2 = _mm_and_si128(_mm_andnot_si128(t2, t1), header3);
   const __m128i header4 =
       _mm_or_si128(is(v4, 0x80), _mm_and_si128(le(splat(l.header_min), v4), le(v4, v0)));
