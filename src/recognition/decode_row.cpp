@@ -8,13 +8,6 @@
 
 namespace {
 
-// Data sizes of the fixed-size serial types 0 to 9 (10 and 11 are reserved).
-constexpr uint32_t fixed_size[10] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
-
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 void dump_clipped(const globals* g, const uint8_t* data, uint64_t length, const char* label) {
   hexdump(data, static_cast<uint16_t>(dump_clip(data, length, g->db_origin, g->db_end + 1)), label);
 }
@@ -31,9 +24,8 @@ void report_overflow_list(const row_record* row) {
 // its page. Returns false to reject the candidate. Addresses are computed in
 // 64 bits, so a large page number can never wrap back into the image.
 bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* row) {
-  const uint8_t* image_end = g->db_end + 1;
-  if (page_end > image_end || page_end - g->db_origin < 4) return false;
-  const uint32_t first = read_be32(page_end - 4);
+  uint32_t first;
+  if (!first_overflow_page(g, page_end, &first)) return false;
   row->overflow_pages[0] = first;
   row->overflow_pages[1] = 0;
   if (first > g->page_count) return false;
@@ -45,10 +37,10 @@ bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* 
   }
   uint32_t k = 1;
   for (uint32_t current = first; current != 0;) {
-    const uint64_t offset = static_cast<uint64_t>(current - 1) * g->page_size;
+    const uint64_t offset = overflow_page_offset(g, current);
     const void* address = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + offset);
     if (g->debug) printf_at("DEBUG: Calculated address: %p\n", address);
-    if (offset + 5 > g->db_size) {  // beyond db_end - 4
+    if (!overflow_link_readable(g, offset)) {
       if (g->debug)
         printf_at("ERROR: Seek beyond end of data looking for overflow page (%p > %p)\n", address,
                   static_cast<const void*>(g->db_end));
@@ -97,7 +89,7 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
       return 0;
     } else {
       type = static_cast<uint32_t>(serial);
-      size = fixed_size[serial];
+      size = fixed_serial_size[serial];
     }
     const uint32_t offset = static_cast<uint32_t>(header_end + sum);
     cells[i] = cell_entry{type, offset, static_cast<uint32_t>(size)};

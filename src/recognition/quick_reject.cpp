@@ -6,20 +6,16 @@
 
 namespace {
 
-uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 // Follows the window's overflow chain as decode_row does, without output,
 // to learn how every candidate's walk ends.
 chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
-  if (page_end > g->db_end + 1 || page_end - g->db_origin < 4) return chain_outcome::rejects;
-  const uint32_t first = read_be32(page_end - 4);
-  if (first > g->page_count) return chain_outcome::rejects;
+  uint32_t first;
+  if (!first_overflow_page(g, page_end, &first) || first > g->page_count)
+    return chain_outcome::rejects;
   uint32_t k = 1;
   for (uint32_t current = first; current != 0; ++k) {
-    const uint64_t offset = static_cast<uint64_t>(current - 1) * g->page_size;
-    if (offset + 5 > g->db_size) break;
+    const uint64_t offset = overflow_page_offset(g, current);
+    if (!overflow_link_readable(g, offset)) break;
     current = read_be32(g->db_origin + offset);
     if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
   }
@@ -40,7 +36,8 @@ lane_limits standard_lanes(const quick_limits& q) {
                              ? q.overflow_threshold
                              : q.payload_max;
   const uint64_t hi_max = reach >> 7 < 127 ? reach >> 7 : 127;
-  const uint64_t hi_min = q.payload_min > 127 ? (q.payload_min - 127 + 127) >> 7 : 0;
+  // The smallest hi whose lengths reach payload_min.
+  const uint64_t hi_min = q.payload_min >> 7;
   if (hi_min <= hi_max) {
     l.two_byte_lo = static_cast<uint8_t>(0x80 + hi_min);
     l.two_byte_hi = static_cast<uint8_t>(0x80 + hi_max);
@@ -80,8 +77,6 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->header_min = clamp_byte(std::max<int64_t>(2, int64_t{g->cellcount_min} + 2));
   const int64_t last_slot = static_cast<int64_t>(cell_capacity) - 1;
   q->max_cell_index = static_cast<int32_t>(g->cellcount_max < last_slot ? g->cellcount_max : last_slot);
-  for (uint32_t length = 0; length < 128; ++length)
-    q->length_ok[length] = length >= q->payload_min && length <= q->payload_max;
   q->lanes = standard_lanes(*q);
   q->image_end = image_end;
   q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;

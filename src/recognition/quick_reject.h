@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "recognition/lane_filter.h"
+#include "recognition/row_record.h"
 #include "setup/globals.h"
 
 // What the overflow chain walk does for every candidate of one window: the
@@ -34,7 +35,6 @@ struct quick_limits {
   int32_t max_cell_index;       // the smaller of cellcount_max and the table's last slot
   const uint8_t* image_end;     // one past the image
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
-  bool length_ok[128];          // one-byte payload lengths within the limits
   lane_limits lanes;            // the 16-lane first stage in standard mode
   uint8_t header_min;           // smallest one-byte header size with enough cells
 };
@@ -50,8 +50,8 @@ inline constexpr uint32_t reserved_size = 0xFFFFFFFFu;
 struct serial_table {
   uint32_t size[128];
   constexpr serial_table() : size() {
-    constexpr uint32_t fixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, reserved_size, reserved_size};
-    for (uint32_t s = 0; s < 128; ++s) size[s] = s < 12 ? fixed[s] : (s - 12) / 2;
+    for (uint32_t s = 0; s < 128; ++s)
+      size[s] = s < 10 ? fixed_serial_size[s] : s < 12 ? reserved_size : (s - 12) / 2;
   }
 };
 inline constexpr serial_table serials;
@@ -146,7 +146,8 @@ inline constexpr serial_table serials;
   // The common case first: one-byte payload length, rowid and header size.
   const uint8_t b0 = position[0], b1 = position[1], b2 = position[2];
   if (q.short_rows && (b0 | b1 | b2) < 0x80) {
-    if (!q.length_ok[b0] || b1 == 0 || b2 < 2 || b2 > b0) return true;
+    if (b0 < q.lanes.length_min || b0 > q.lanes.length_max || b1 == 0 || b2 < 2 || b2 > b0)
+      return true;
     return quick_detail::header_rejects(q, position + 2, position + 3, b2, b0, true);
   }
   // A payload-length varint of three or more bytes whose first byte carries

@@ -26,6 +26,35 @@ struct row_record {
   const uint8_t* mapped_end;
 };
 
+// Data sizes of the fixed-size serial types 0 to 9.
+inline constexpr uint32_t fixed_serial_size[10] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
+
+// The big-endian 32-bit number at p.
+inline uint32_t read_be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// An overflowing row is taken to end at its page's end: its first overflow
+// page number is the window's last four bytes. False when they lie outside
+// the image.
+inline bool first_overflow_page(const globals* g, const uint8_t* page_end, uint32_t* page) {
+  if (page_end > g->db_end + 1 || page_end - g->db_origin < 4) return false;
+  *page = read_be32(page_end - 4);
+  return true;
+}
+
+// The byte offset of overflow page `page` (1-based), in 64 bits so that a
+// large number never wraps back into the image.
+inline uint64_t overflow_page_offset(const globals* g, uint32_t page) {
+  return static_cast<uint64_t>(page - 1) * g->page_size;
+}
+
+// Whether the next-page number at an overflow page's offset can be read:
+// the page must not start beyond db_end - 4.
+inline bool overflow_link_readable(const globals* g, uint64_t offset) {
+  return offset + 5 <= g->db_size;
+}
+
 // Sizes the run's cell table once: every header that the limits, the page
 // size and the file size admit fits (at least 1001 cells). Needs page_size
 // and db_size. Returns 0, or 1 when the table cannot be allocated.
