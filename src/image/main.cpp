@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "image/image.h"
+#include "diagnostics/progress.h"
 #include "image/page_walker.h"
 #include "recognition/row_record.h"
 #include "setup/command_line.h"
@@ -13,7 +14,10 @@ int main(int argc, char** argv) {
   int fd = -1;
   if (image_map_file(&g, &fd) != 0) return 1;
   if (image_read_header(&g) != 0) return 1;
+  progress_meter meter;
+  progress_begin(&g, &meter);
   walk_pages(&g);
+  progress_end(&g);
   close(fd);
   globals_release(&g);  // keeps leak checkers of sanitized builds quiet
   return 0;

@@ -5,6 +5,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "diagnostics/progress.h"
 #include "recognition/find_next_row.h"
 
 namespace {
@@ -139,6 +140,7 @@ void walk_pages(globals* g) {
   const uint64_t last = g->db_size - 1;  // offset of db_end
   for (uint64_t offset = static_cast<uint64_t>(g->db_page - g->db_origin); offset < last;
        offset += g->page_size) {
+    progress_update(g);
     walk_one_page(g, offset);
     g->page_number += 1;
   }

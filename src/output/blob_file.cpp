@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "diagnostics/debug.h"
+#include "diagnostics/progress.h"
 #include "output/render.h"
 
 int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
@@ -17,6 +18,7 @@ int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
   // redirect evidence bytes into another file.
   const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
   if (fd < 0) {
+    progress_erase(g);
     fprintf(stderr, "Cannot open %s (%s)\n", name, strerror(errno));
     return 1;
   }
@@ -35,6 +37,7 @@ int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
     if (n != static_cast<ssize_t>(want)) break;
   }
   if (written != size) {
+    progress_erase(g);
     const int reported = n < 0 && written == 0 ? -1 : static_cast<int>(written);
     fprintf(stderr, "Wrote %d of %d bytes to %s ( %s )\n", reported, static_cast<int>(size), name,
             strerror(errno));

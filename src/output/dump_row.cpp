@@ -6,6 +6,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "diagnostics/progress.h"
 #include "output/render.h"
 
 namespace {
@@ -42,6 +43,7 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
                           row_record* row, uint64_t capacity) {
   uint8_t* buffer = static_cast<uint8_t*>(malloc(capacity));
   if (!buffer) {
+    progress_erase(g);
     fprintf_at(stderr, "ERROR: Cannot allocate %ld bytes for mapped data\n",
                static_cast<long>(capacity));
     return nullptr;
@@ -107,6 +109,7 @@ int dump_row(globals* g, const uint8_t* position, const uint8_t* page_end, row_r
     hexdump(row->mapped_data, static_cast<uint16_t>(row->mapped_end - row->mapped_data),
             "Payload mapped data");
   render_row(g, position, row, mode);
+  g->rows_printed += 1;
   free(buffer);
   return 0;
 }

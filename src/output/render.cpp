@@ -7,6 +7,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "diagnostics/progress.h"
 
 namespace {
 
@@ -152,6 +153,7 @@ int render_row(globals* g, const uint8_t* position, const row_record* row, int32
                 static_cast<int>(cell.offset));
     putchar(',');
     if (!print_cell(g, cell, row->mapped_data + cell.offset)) {
+      progress_erase(g);
       fprintf(stderr, "Invalid cell type '%d'", static_cast<int>(cell.type));
       if (g->debug) {
         printf_at("DEBUG: Invalid cell type '%d'", static_cast<int>(cell.type));

@@ -27,6 +27,8 @@ int globals_init(globals* g) {
   g->fine_search = 0;
   g->cell_table = nullptr;
   g->cell_table_size = 0;
+  g->rows_printed = 0;
+  g->progress = nullptr;
   return 0;
 }
 

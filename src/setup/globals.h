@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct cell_entry;
+struct progress_meter;
 
 struct globals {
   uint8_t debug;             // -d: narrate the scan on standard output
@@ -36,6 +37,9 @@ struct globals {
   // The decoder's cell table, sized once per run (see row_record.h).
   cell_entry* cell_table;
   uint32_t cell_table_size;
+  uint64_t rows_printed;     // rows whose line was written
+  // The progress line of a long run, or null when none is shown.
+  progress_meter* progress;
 };
 
 // Stores the defaults of every setting; returns 0.

@@ -1,0 +1,50 @@
+// The progress line: one line on a terminal's standard error during long
+// runs whose rows go to a file or a pipe. It is an addition to the tool's
+// output, never part of it: shown only when standard error is a terminal,
+// standard output is not, -d is off and the image is large, and always
+// erased before anything else is written to standard error and before the
+// run ends.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "setup/globals.h"
+
+// Images smaller than this finish too soon to need a progress line.
+constexpr uint64_t progress_min_size = uint64_t{64} << 20;
+
+// The redraw interval: at most four lines a second.
+constexpr int64_t progress_interval_ns = 250'000'000;
+
+struct progress_meter {
+  uint64_t total_pages;   // pages the walk visits
+  int64_t start_ns;       // monotonic clock at the start of the walk
+  int64_t next_draw_ns;   // no redraw before this time
+  uint64_t next_check;    // page count at which the clock is read again
+  uint64_t check_every;   // pages between clock readings (about 1 MiB)
+  uint32_t columns;       // terminal width; the line is cut to fit
+};
+
+// The decision: true when standard error is a terminal, standard output is
+// not, -d is off and the image holds at least progress_min_size bytes.
+bool progress_wanted(const globals* g, bool stderr_is_tty, bool stdout_is_tty);
+
+// Formats the line's text (without the carriage return and the erase
+// sequence) into out; returns its length, at most size - 1.
+size_t progress_format(char* out, size_t size, uint64_t pages_done, uint64_t total_pages,
+                       uint64_t bytes_done, double elapsed_s, uint64_t rows);
+
+// Starts the meter for a run when progress_wanted holds for the process's
+// own streams: attaches it to g->progress, draws the first line and makes
+// the usual terminating signals erase the line before they end the process.
+void progress_begin(globals* g, progress_meter* meter);
+
+// Called once per page: redraws when the interval has passed.
+void progress_update(const globals* g);
+
+// Erases the line if one is shown. Every writer to standard error calls this
+// first, so its message starts on a clean line.
+void progress_erase(const globals* g);
+
+// Erases the line, detaches the meter and restores the signal actions.
+void progress_end(globals* g);
