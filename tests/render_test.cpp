@@ -1,12 +1,14 @@
 // The CSV line of a row, rendered from hand-made row records.
 #include <gtest/gtest.h>
 
+
 #include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "diagnostics/hexdump.h"
+#include "diagnostics/progress.h"
 #include "image/image.h"
 #include "output/render.h"
 #include "support/text.h"
@@ -150,6 +152,13 @@ TEST(Render, InvalidCellTypeAbandonsTheRow) {
             "0000 [000020] 6E 65 76 65 72 41 41 41 41 41 41 41 41 41 41 41   [000020]neverAAAAAAAAAAA 4\n"
             "0010 [000004] 41 41 41 41   [000004]AAAA -1\n"
             "\n");
+  // While a progress line runs, the message keeps a line of its own.
+  progress_meter meter{};
+  r.g.progress = &meter;
+  r.g.debug = 0;
+  testing::internal::CaptureStderr();
+  r.render();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid cell type '14'\n");
 }
 
 TEST(Render, HexdumpOfNull) {

@@ -148,6 +148,12 @@ void progress_erase(const globals* g) {
   line_shown = 0;
 }
 
+void progress_end_message(const globals* g) {
+  if (!g->progress) return;
+  fputc('\n', stderr);
+  fflush(stderr);
+}
+
 void progress_end(globals* g) {
   if (!g->progress) return;
   progress_erase(g);

@@ -46,5 +46,10 @@ void progress_update(const globals* g);
 // first, so its message starts on a clean line.
 void progress_erase(const globals* g);
 
+// Ends a message that was written without a line feed, so that the next
+// progress line does not draw over it. Only while a meter runs: without one,
+// standard error keeps the message's bytes as they are.
+void progress_end_message(const globals* g);
+
 // Erases the line, detaches the meter and restores the signal actions.
 void progress_end(globals* g);

@@ -155,6 +155,7 @@ int render_row(globals* g, const uint8_t* position, const row_record* row, int32
     if (!print_cell(g, cell, row->mapped_data + cell.offset)) {
       progress_erase(g);
       fprintf(stderr, "Invalid cell type '%d'", static_cast<int>(cell.type));
+      progress_end_message(g);
       if (g->debug) {
         printf_at("DEBUG: Invalid cell type '%d'", static_cast<int>(cell.type));
         hexdump(position, static_cast<uint16_t>(dump_clip(position, 128, g->db_origin, g->db_end + 1)),
