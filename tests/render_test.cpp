@@ -1,7 +1,6 @@
 // The CSV line of a row, rendered from hand-made row records.
 #include <gtest/gtest.h>
 
-
 #include <cstring>
 #include <regex>
 #include <string>
