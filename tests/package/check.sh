@@ -155,6 +155,8 @@ completion)
   expect_completion "--fine-search" sarvek --fi
   expect_completion "--rowsize-max= --rowsize-min=" sarvek --rowsize-m
   [ "$(complete_words sarvek -i a.db - | wc -l)" = 20 ] || fail "- does not offer the 20 options"
+  [ "$(complete_words sarvek "" | wc -l)" = 20 ] || fail "an empty word does not offer the 20 options"
+  expect_completion "" sarvek -i a.db bare
   [ "$(complete_words sarvek -- | wc -l)" = 15 ] || fail "-- does not offer the 15 long options"
   # --page-size= values, with bash's default word breaks (the word split at
   # "=") and without "=" among them (the word whole).
