@@ -48,7 +48,7 @@ check_same_behaviour() {
 
 # Long and short options named by the help text.
 help_options() {
-  "$bin" -h | grep -oE '(^|[[:space:][|])--?[a-zA-Z][a-z-]*' | sed 's/^[[:space:][|]*//' | sort -u
+  "$bin" -h | { IFS= read -r usage; printf '%s\n' "${usage#"$bin" }"; cat; } | grep -oE '(^|[[:space:][|])--?[a-zA-Z][a-z-]*' | sed 's/^[[:space:][|]*//' | sort -u
 }
 
 # Calls the completion function on the given words, the last being completed;
@@ -111,7 +111,7 @@ man_page)
   need groff man
   warnings=$(groff -man -Tutf8 -ww -z "$src/doc/sarvek.1" 2>&1)
   [ -z "$warnings" ] || fail "groff warns: $warnings"
-  MANWIDTH=80 MANPAGER=cat PAGER=cat man --warnings -l "$src/doc/sarvek.1" \
+  LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat PAGER=cat man --warnings -l "$src/doc/sarvek.1" \
     > "$scratch/page.txt" 2> "$scratch/man.err" || fail "man -l failed"
   [ -s "$scratch/man.err" ] && fail "man -l warns: $(cat "$scratch/man.err")"
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "OUTPUT FORMAT" "BLOB FILES" \
