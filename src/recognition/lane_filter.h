@@ -1,27 +1,55 @@
-// The first stage of the fast path: 16 candidate positions at a time, judged
-// from their first five bytes by byte comparisons. A position whose lane is
-// clear is certainly rejected by decode_row; set lanes go on to the full
-// fast test (quick_reject.h) and then to decode_row.
+// The first stage of the fast path: 16 or 32 candidate positions at a time,
+// judged from their first bytes by byte comparisons. A position whose lane
+// is clear is certainly rejected by decode_row, silently; set lanes go on to
+// the full fast test (quick_reject.h) and then to decode_row.
 //
-// Standard mode, one-byte payload length P (< 128): the rowid must not be
-// 0; a one-byte header size h needs cellcount_min + 2 <= h <= P (a header
-// of h bytes holds at most h - 1 serial types, and the cells can only add
-// to h); with a one-byte rowid the first one or two one-byte serial types
-// must leave h + sizes <= P (the cell total never falls), up to three of
-// them; with a rowid of two to four bytes the header size that follows must
-// fit the same way, and after a two-byte rowid its first serial type too. A two-byte
-// payload length is possible only if it can lie within the limits (and
-// below the overflow threshold when the window's chain walk rejects);
-// longer ones only where long lengths can pass. Free-space mode, with the
-// budget room = freeblock size - 4 and a chain walk that rejects: a one-byte
-// header size h needs cellcount_min + 2 <= h <= room, no overflow of
-// room - h, and a first serial type that fits. A varint byte 0x80 may start
-// a long encoding of a small value, so such lanes always pass.
+// lane_standard and lane_freespace below are the definition, one position
+// at a time; the vector code computes exactly the same bits (the tests
+// compare them at every position). Every condition is a necessary condition
+// of decode_row's acceptance, named after the decoder test it mirrors:
+//
+// - payload length: a one-byte length must lie within the limits; a two-byte
+//   one must be possible within them (and below the overflow threshold when
+//   the window's chain walk rejects); longer ones only where long lengths can
+//   pass;
+// - rowid: a one-byte rowid must not be 0;
+// - header size h, read after the rowid (rowids of up to six bytes after a
+//   one-byte length, five after a two-byte one; longer ones pass): a
+//   multi-byte h is at least (first byte & 0x7F) * 128, which must not exceed
+//   the page size; a one-byte h needs cellcount_min + 2 <= h (a header of h
+//   bytes holds at most h - 1 serial types) and h <= payload length (the
+//   exact-sum rule: the cells can only add to h);
+// - the first serial type (the first three when the header starts within
+//   the first five bytes), as far as the header holds them and up to the
+//   first multi-byte one: not 10 or 11, and h plus the smallest data sizes
+//   they can have must not exceed the payload length (the cell total never
+//   falls). A multi-byte serial type starting with byte s is at least
+//   (s & 0x7F) * 128, so its size is at least (s & 0x7F) * 64 - 6; that must
+//   not exceed the largest payload length that the first bytes allow.
+//
+// Sums and lengths are kept in bytes, saturated at 255: a saturated length
+// accepts every sum, so saturation can only let a lane pass. A varint byte
+// 0x80 may start a long encoding of a small value, so it never rejects.
+//
+// The judgements of a header and its serial types come after the overflow
+// chain walk in decode_row. They are made for a two-byte payload length only
+// when that walk cannot print (two_byte_deep); one-byte lengths never walk
+// the chain (the filter is off for pages too small for that).
+//
+// Free-space mode, with the budget room = freeblock size - 4 and a chain
+// walk that rejects: the record starts with its header size h, which needs
+// cellcount_min + 2 <= h <= room and no overflow of room - h, and then the
+// same serial-type test with the room as the length (the total may not
+// exceed room - h).
 #pragma once
 #include <cstdint>
+#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define SARVEK_LANES_X86 1
+#else
+#define SARVEK_LANES_X86 0
 #endif
 
 struct lane_limits {
@@ -29,8 +57,10 @@ struct lane_limits {
   uint8_t length_min;     // one-byte payload lengths in [length_min, length_max]
   uint8_t length_max;
   uint8_t header_min;     // smallest one-byte header size that holds enough cells
+  uint8_t header_hi7;     // multi-byte header sizes: largest (first byte & 0x7F) within the page
   uint8_t two_byte_lo;    // first bytes of two-byte payload lengths that may pass
   uint8_t two_byte_hi;
+  bool two_byte_deep;     // two-byte lengths never reach a chain walk that prints
   bool long_lengths;      // lengths of three or more bytes may pass
 };
 
@@ -39,133 +69,166 @@ struct lane_room {
   uint8_t header_lo;      // one-byte header sizes in [header_lo, header_hi]
   uint8_t header_hi;
   uint8_t room;           // the budget room, capped at 255
+  uint8_t multi_max;      // largest (first byte & 0x7F) of a multi-byte serial type within the room
   bool long_headers;      // multi-byte header sizes may pass
 };
 
 namespace lane_detail {
 
-inline unsigned low_size(uint8_t serial) { return serial >= 12 ? (serial - 12u) >> 1 : 0u; }
 inline bool reserved(uint8_t serial) { return serial == 10 || serial == 11; }
 
-inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
-  const uint8_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3], b4 = p[4], b5 = p[5];
-  if (b0 >= 0x80) {
-    if (b1 < 0x80) return b0 >= l.two_byte_lo && b0 <= l.two_byte_hi && b2 != 0;
-    return b0 == 0x80 || l.long_lengths;
+// A lower bound of the data size of a serial type whose varint starts with
+// byte s: (s - 12) / 2 from 12 on (exact for one byte, and at most
+// (s & 0x7F) * 64 - 6 for more), 0 below 12 and for 0x80.
+inline unsigned min_size(uint8_t s) { return s == 0x80 || s < 12 ? 0u : (s - 12u) >> 1; }
+
+inline unsigned add_sat(unsigned a, unsigned b) { return a + b > 255 ? 255 : a + b; }
+
+// The first `count` (1 or 3) serial types s[] of a header of one-byte size
+// h: false when the decoder's cell loop certainly rejects, for a payload
+// length of at most `length` (saturated at 255) whose multi-byte serial
+// types have a first byte & 0x7F of at most multi_max.
+inline bool serials_fit(unsigned h, const uint8_t* s, unsigned length, unsigned multi_max,
+                        unsigned count) {
+  unsigned sum = h;
+  for (unsigned j = 0; j < count; ++j) {
+    if (reserved(s[j])) return false;             // serial type 10 or 11
+    sum = add_sat(sum, min_size(s[j]));
+    if (sum > length) return false;               // the cell total exceeds the payload
+    if (s[j] >= 0x80) return (s[j] & 0x7Fu) <= multi_max;  // the same, for a long serial type
+    if (h <= j + 2) return true;                  // the header's last serial type
   }
-  if (b0 < l.length_min || b0 > l.length_max || b1 == 0) return false;
-  if (b1 < 0x80) {  // one-byte rowid, header size at b2
-    if (b2 == 0x80) return true;
-    if (b2 < l.header_min || b2 > b0) return false;
-    if (b3 >= 0x80) return true;
-    const unsigned first = b2 + low_size(b3);
-    if (reserved(b3) || first > b0) return false;
-    if (b2 < 3 || b4 >= 0x80) return true;
-    const unsigned second = first + low_size(b4);
-    if (reserved(b4) || second > b0) return false;
-    if (b2 < 4 || b5 >= 0x80) return true;
-    return !reserved(b5) && second + low_size(b5) <= b0;
-  }
-  if (b2 < 0x80) {  // two-byte rowid, header size at b3
-    if (b3 == 0x80) return true;
-    if (b3 < l.header_min || b3 > b0) return false;
-    return b4 >= 0x80 || (!reserved(b4) && b3 + low_size(b4) <= b0);
-  }
-  if (b3 < 0x80) return b4 == 0x80 || (b4 >= l.header_min && b4 <= b0);  // three-byte rowid
-  if (b4 < 0x80) return b5 == 0x80 || (b5 >= l.header_min && b5 <= b0);  // four-byte rowid
   return true;
 }
 
-inline bool lane_freespace(const lane_room& r, const uint8_t* p) {
-  const uint8_t b0 = p[0], b1 = p[1];
-  if (b0 >= 0x80) return b0 == 0x80 || r.long_headers;
-  if (b0 < r.header_lo || b0 > r.header_hi) return false;
-  if (b1 >= 0x80) return true;
-  return !reserved(b1) && b0 + low_size(b1) <= r.room;
+// Lanes whose header size lies beyond this byte pass; up to this one, the
+// three first serial types are judged, after it only the first.
+inline constexpr unsigned last_header_offset = 7;
+inline constexpr unsigned last_deep_header_offset = 4;
+
+inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
+  unsigned k;          // the rowid's first byte
+  unsigned length;     // the payload length, saturated at 255
+  unsigned multi_max;  // see serials_fit
+  if (p[0] < 0x80) {
+    if (p[0] < l.length_min || p[0] > l.length_max) return false;
+    length = p[0];
+    multi_max = (p[0] + 6u) >> 6;  // (s & 0x7F) * 64 - 6 <= length
+    k = 1;
+  } else if (p[1] < 0x80) {
+    if (p[0] < l.two_byte_lo || p[0] > l.two_byte_hi) return false;
+    length = p[0] == 0x80 ? p[1] : p[0] == 0x81 ? 0x80u | p[1] : 255u;
+    // (s & 0x7F) * 64 - 6 <= (p[0] & 0x7F) * 128 + 127
+    multi_max = add_sat(2u * (p[0] & 0x7Fu), 2);
+    k = 2;
+  } else {
+    return p[0] == 0x80 || l.long_lengths;
+  }
+  const bool deep = k == 1 || l.two_byte_deep;
+  if (p[k] == 0) return false;  // rowid 0
+  while (p[k] >= 0x80)
+    if (++k >= last_header_offset) return true;
+  const unsigned header = k + 1;
+  const uint8_t h = p[header];
+  if (h == 0x80) return true;
+  if (h > 0x80) return (h & 0x7F) <= l.header_hi7 && (!deep || length >= 0x80);
+  if (!deep) return true;
+  if (h < l.header_min || h > length) return false;
+  return serials_fit(h, p + header + 1, length, multi_max, header <= last_deep_header_offset ? 3 : 1);
 }
 
-#if defined(__SSE2__)
-inline __m128i le(__m128i a, __m128i b) { return _mm_cmpeq_epi8(_mm_min_epu8(a, b), a); }
-inline __m128i top(__m128i a) { return _mm_cmplt_epi8(a, _mm_setzero_si128()); }
-inline __m128i is(__m128i a, uint8_t v) { return _mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(v))); }
-inline __m128i low_sizes(__m128i a) {
-  return _mm_and_si128(_mm_srli_epi16(_mm_subs_epu8(a, _mm_set1_epi8(12)), 1), _mm_set1_epi8(0x7F));
+inline bool lane_freespace(const lane_room& r, const uint8_t* p) {
+  const uint8_t h = p[0];
+  if (h >= 0x80) return h == 0x80 || r.long_headers;
+  if (h < r.header_lo || h > r.header_hi) return false;
+  return serials_fit(h, p + 1, r.room, r.multi_max, 3);
 }
-inline __m128i reserved_lanes(__m128i a) { return _mm_or_si128(is(a, 10), is(a, 11)); }
-inline __m128i splat(uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
-inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-#endif
 
 }  // namespace lane_detail
 
-// Bit i set: position p + i may pass. Reads p[0] to p[20].
-[[gnu::always_inline]] inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
-  if (!l.on) return 0xFFFF;
-#if defined(__SSE2__)
-  using namespace lane_detail;
-  const __m128i v0 = load(p), v1 = load(p + 1), v2 = load(p + 2), v3 = load(p + 3),
-                v4 = load(p + 4), v5 = load(p + 5);
-  const __m128i ones = _mm_set1_epi8(-1);
-  const __m128i t1 = top(v1), t2 = top(v2), t3 = top(v3), t4 = top(v4);
-  // Two or more payload-length bytes.
-  const __m128i two = _mm_andnot_si128(
-      t1, _mm_and_si128(_mm_and_si128(le(splat(l.two_byte_lo), v0), le(v0, splat(l.two_byte_hi))),
-                        _mm_xor_si128(is(v2, 0), ones)));
-  const __m128i longer = _mm_and_si128(_mm_and_si128(t1, top(v0)),
-                                       l.long_lengths ? ones : is(v0, 0x80));
-  // One payload-length byte.
-  const __m128i length = _mm_andnot_si128(
-      is(v1, 0), _mm_and_si128(le(splat(l.length_min), v0), le(v0, splat(l.length_max))));
-  const __m128i first = _mm_adds_epu8(v2, low_sizes(v3));
-  const __m128i second = _mm_adds_epu8(first, low_sizes(v4));
-  const __m128i third = _mm_adds_epu8(second, low_sizes(v5));
-  const __m128i third_ok = _mm_or_si128(_mm_or_si128(le(v2, splat(3)), top(v5)),
-                                        _mm_andnot_si128(reserved_lanes(v5), le(third, v0)));
-  const __m128i second_ok =
-      _mm_or_si128(_mm_or_si128(le(v2, splat(2)), t4),
-                   _mm_andnot_si128(reserved_lanes(v4), _mm_and_si128(le(second, v0), third_ok)));
-  const __m128i serials_ok =
-      _mm_or_si128(t3, _mm_andnot_si128(reserved_lanes(v3), _mm_and_si128(le(first, v0), second_ok)));
-  const __m128i header2 = _mm_and_si128(le(splat(l.header_min), v2), le(v2, v0));
-  const __m128i rowid1 = _mm_andnot_si128(t1, _mm_or_si128(is(v2, 0x80), _mm_and_si128(header2, serials_ok)));
-  const __m128i serial4_ok = _mm_or_si128(
-      t4, _mm_andnot_si128(reserved_lanes(v4), le(_mm_adds_epu8(v3, low_sizes(v4)), v0)));
-  const __m128i header3 = _mm_or_si128(
-      is(v3, 0x80),
-      _mm_and_si128(_mm_and_si128(le(splat(l.header_min), v3), le(v3, v0)), serial4_ok));
-  const __m128i rowid2 = _mm_and_si128(_mm_andnot_si128(t2, t1), header3);
-  const __m128i header4 =
-      _mm_or_si128(is(v4, 0x80), _mm_and_si128(le(splat(l.header_min), v4), le(v4, v0)));
-  const __m128i header5 =
-      _mm_or_si128(is(v5, 0x80), _mm_and_si128(le(splat(l.header_min), v5), le(v5, v0)));
-  const __m128i rowid3 = _mm_and_si128(
-      _mm_and_si128(t1, t2),
-      _mm_or_si128(_mm_andnot_si128(t3, header4), _mm_and_si128(t3, _mm_or_si128(t4, header5))));
-  const __m128i one = _mm_and_si128(length, _mm_or_si128(_mm_or_si128(rowid1, rowid2), rowid3));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(two, longer), one)));
-#else
-  uint32_t mask = 0;
-  for (int i = 0; i < 16; ++i) mask |= uint32_t{lane_detail::lane_standard(l, p + i)} << i;
-  return mask;
-#endif
+#if SARVEK_LANES_X86
+// The vector code is written once (lane_vectors.inc) over a few byte-lane
+// operations and compiled twice: with SSE2, which every x86-64 has, for 16
+// lanes, and with AVX2 for 32 (used where the processor has it).
+namespace lane_sse2 {
+using reg = __m128i;
+[[gnu::always_inline]] inline reg load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const reg*>(p)); }
+[[gnu::always_inline]] inline reg splat(unsigned c) { return _mm_set1_epi8(static_cast<char>(c)); }
+[[gnu::always_inline]] inline reg all(bool b) { return _mm_set1_epi8(b ? -1 : 0); }
+[[gnu::always_inline]] inline reg and_(reg a, reg b) { return _mm_and_si128(a, b); }
+[[gnu::always_inline]] inline reg or_(reg a, reg b) { return _mm_or_si128(a, b); }
+[[gnu::always_inline]] inline reg andnot(reg a, reg b) { return _mm_andnot_si128(a, b); }  // ~a & b
+[[gnu::always_inline]] inline reg eq(reg a, reg b) { return _mm_cmpeq_epi8(a, b); }
+[[gnu::always_inline]] inline reg min_u(reg a, reg b) { return _mm_min_epu8(a, b); }
+[[gnu::always_inline]] inline reg adds(reg a, reg b) { return _mm_adds_epu8(a, b); }
+[[gnu::always_inline]] inline reg subs(reg a, reg b) { return _mm_subs_epu8(a, b); }
+[[gnu::always_inline]] inline reg top(reg a) { return _mm_cmpgt_epi8(_mm_setzero_si128(), a); }
+template <int n>
+[[gnu::always_inline]] inline reg shift_right(reg a) {
+  return _mm_and_si128(_mm_srli_epi16(a, n), _mm_set1_epi8(static_cast<char>(0xFF >> n)));
 }
+[[gnu::always_inline]] inline uint32_t bits(reg a) { return static_cast<uint32_t>(_mm_movemask_epi8(a)); }
+#include "recognition/lane_vectors.inc"
+}  // namespace lane_sse2
 
-// Bit i set: position p + i may pass in free-space mode. Reads p[0] to p[16].
-[[gnu::always_inline]] inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
-  if (!r.on) return 0xFFFF;
-#if defined(__SSE2__)
-  using namespace lane_detail;
-  const __m128i v0 = load(p), v1 = load(p + 1);
-  const __m128i t0 = top(v0);
-  const __m128i longer = _mm_and_si128(t0, r.long_headers ? _mm_set1_epi8(-1) : is(v0, 0x80));
-  const __m128i header = _mm_and_si128(le(splat(r.header_lo), v0), le(v0, splat(r.header_hi)));
-  const __m128i serial_ok = _mm_or_si128(
-      top(v1), _mm_andnot_si128(reserved_lanes(v1), le(_mm_adds_epu8(v0, low_sizes(v1)), splat(r.room))));
-  const __m128i one = _mm_andnot_si128(t0, _mm_and_si128(header, serial_ok));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(longer, one)));
-#else
-  uint32_t mask = 0;
-  for (int i = 0; i < 16; ++i) mask |= uint32_t{lane_detail::lane_freespace(r, p + i)} << i;
-  return mask;
-#endif
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace lane_avx2 {
+using reg = __m256i;
+[[gnu::always_inline]] inline reg load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const reg*>(p)); }
+[[gnu::always_inline]] inline reg splat(unsigned c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+[[gnu::always_inline]] inline reg all(bool b) { return _mm256_set1_epi8(b ? -1 : 0); }
+[[gnu::always_inline]] inline reg and_(reg a, reg b) { return _mm256_and_si256(a, b); }
+[[gnu::always_inline]] inline reg or_(reg a, reg b) { return _mm256_or_si256(a, b); }
+[[gnu::always_inline]] inline reg andnot(reg a, reg b) { return _mm256_andnot_si256(a, b); }
+[[gnu::always_inline]] inline reg eq(reg a, reg b) { return _mm256_cmpeq_epi8(a, b); }
+[[gnu::always_inline]] inline reg min_u(reg a, reg b) { return _mm256_min_epu8(a, b); }
+[[gnu::always_inline]] inline reg adds(reg a, reg b) { return _mm256_adds_epu8(a, b); }
+[[gnu::always_inline]] inline reg subs(reg a, reg b) { return _mm256_subs_epu8(a, b); }
+[[gnu::always_inline]] inline reg top(reg a) { return _mm256_cmpgt_epi8(_mm256_setzero_si256(), a); }
+template <int n>
+[[gnu::always_inline]] inline reg shift_right(reg a) {
+  return _mm256_and_si256(_mm256_srli_epi16(a, n), _mm256_set1_epi8(static_cast<char>(0xFF >> n)));
 }
+[[gnu::always_inline]] inline uint32_t bits(reg a) { return static_cast<uint32_t>(_mm256_movemask_epi8(a)); }
+#include "recognition/lane_vectors.inc"
+}  // namespace lane_avx2
+#pragma GCC pop_options
+
+// Bit i set: position p + i may pass. Reads p[0] to p[25].
+[[gnu::always_inline]] inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
+  return l.on ? lane_sse2::lanes_standard(l, p) : 0xFFFFu;
+}
+// Bit i set: position p + i may pass in free-space mode. Reads p[0] to p[18].
+[[gnu::always_inline]] inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
+  return r.on ? lane_sse2::lanes_freespace(r, p) : 0xFFFFu;
+}
+// The same for 32 positions; only where lanes_wide_supported(). Read p[0] to
+// p[41] and p[34].
+[[gnu::target("avx2")]] inline uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p) {
+  return l.on ? lane_avx2::lanes_standard(l, p) : 0xFFFFFFFFu;
+}
+[[gnu::target("avx2")]] inline uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p) {
+  return r.on ? lane_avx2::lanes_freespace(r, p) : 0xFFFFFFFFu;
+}
+inline bool lanes_wide_supported() { return __builtin_cpu_supports("avx2"); }
+#else
+// Elsewhere, lane by lane.
+inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
+  uint32_t mask = 0;
+  for (int i = 0; i < 16; ++i) mask |= uint32_t{!l.on || lane_detail::lane_standard(l, p + i)} << i;
+  return mask;
+}
+inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
+  uint32_t mask = 0;
+  for (int i = 0; i < 16; ++i) mask |= uint32_t{!r.on || lane_detail::lane_freespace(r, p + i)} << i;
+  return mask;
+}
+inline bool lanes_wide_supported() { return false; }
+inline uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p) {
+  return lanes_standard(l, p) | lanes_standard(l, p + 16) << 16;
+}
+inline uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p) {
+  return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
+}
+#endif

@@ -45,6 +45,8 @@ lane_limits standard_lanes(const quick_limits& q) {
     l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
   l.long_lengths = !q.long_lengths_reject;
+  l.two_byte_deep = q.chain != chain_outcome::prints;
+  l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
   return l;
 }
 
@@ -59,6 +61,7 @@ lane_room lane_room_for(const quick_limits& q, uint64_t room) {
   r.header_hi = static_cast<uint8_t>(room < 127 ? room : 127);
   r.room = clamp_byte(static_cast<int64_t>(room > 255 ? 255 : room));
   r.long_headers = (room < q.page_size ? room : q.page_size) >= 128;
+  r.multi_max = static_cast<uint8_t>((room + 6) >> 6 < 127 ? (room + 6) >> 6 : 127);
   return r;
 }
 
@@ -80,4 +83,43 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->lanes = standard_lanes(*q);
   q->image_end = image_end;
   q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;
+  static const bool wide = lanes_wide_supported();
+  q->wide = wide;
 }
+
+#if SARVEK_LANES_X86
+[[gnu::target("avx2")]] const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos,
+                                                          const uint8_t* fast_stop, bool* found) {
+  for (; fast_stop - pos >= 32; pos += 32)
+    for (uint32_t m = q.lanes.on ? lane_avx2::lanes_standard(q.lanes, pos) : ~0u; m != 0; m &= m - 1) {
+      const uint8_t* candidate = pos + __builtin_ctz(m);
+      if (!quick_reject_standard(q, candidate)) {
+        *found = true;
+        return candidate;
+      }
+    }
+  return pos;
+}
+
+[[gnu::target("avx2")]] const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes,
+                                                           uint64_t room, const uint8_t* pos,
+                                                           const uint8_t* fast_stop, bool* found) {
+  for (; fast_stop - pos >= 32; pos += 32)
+    for (uint32_t m = lanes.on ? lane_avx2::lanes_freespace(lanes, pos) : ~0u; m != 0; m &= m - 1) {
+      const uint8_t* candidate = pos + __builtin_ctz(m);
+      if (!quick_reject_freespace(q, candidate, room)) {
+        *found = true;
+        return candidate;
+      }
+    }
+  return pos;
+}
+#else
+const uint8_t* skip_standard_wide(const quick_limits&, const uint8_t* pos, const uint8_t*, bool*) {
+  return pos;
+}
+const uint8_t* skip_freespace_wide(const quick_limits&, const lane_room&, uint64_t, const uint8_t* pos,
+                                   const uint8_t*, bool*) {
+  return pos;
+}
+#endif

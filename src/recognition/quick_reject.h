@@ -35,8 +35,9 @@ struct quick_limits {
   int32_t max_cell_index;       // the smaller of cellcount_max and the table's last slot
   const uint8_t* image_end;     // one past the image
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
-  lane_limits lanes;            // the 16-lane first stage in standard mode
+  lane_limits lanes;            // the lane stage in standard mode
   uint8_t header_min;           // smallest one-byte header size with enough cells
+  bool wide;                    // the lane stage runs 32 lanes at a time (AVX2)
 };
 
 // Sets the limits for a window of the scan that ends at page_end.
@@ -210,16 +211,30 @@ inline bool quick_rejects(const quick_limits& q, const uint8_t* position, int32_
 // The first-stage limits of free-space mode for the budget room.
 lane_room lane_room_for(const quick_limits& q, uint64_t room);
 
+// The lane stages of 32 positions (AVX2), for skip_rejected: the first
+// candidate from pos on, before fast_stop, that the fast test leaves to
+// decode_row; from fewer than 32 positions before fast_stop on, the position
+// where they stopped.
+const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, const uint8_t* fast_stop,
+                                  bool* found);
+const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
+                                   const uint8_t* pos, const uint8_t* fast_stop, bool* found);
+
 // The first position from pos on, before stop, that the fast test leaves to
 // decode_row; stop when there is none.
 inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
                                     const uint8_t* stop, int32_t mode, uint32_t budget) {
   if (pos >= stop) return pos;
   const uint8_t* fast_stop = stop < q.safe_end ? stop : q.safe_end;
+  bool found = false;
   if (mode == 1) {
     if (!quick_budget_ok(q, budget)) return stop;
     const uint64_t room = budget - 4u;
     const lane_room lanes = lane_room_for(q, room);
+    if (q.wide) {
+      pos = skip_freespace_wide(q, lanes, room, pos, fast_stop, &found);
+      if (found) return pos;
+    }
     for (; fast_stop - pos >= 16; pos += 16)
       for (uint32_t m = lanes_freespace(lanes, pos); m != 0; m &= m - 1) {
         const uint8_t* candidate = pos + __builtin_ctz(m);
@@ -227,6 +242,10 @@ inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
       }
     while (pos < fast_stop && quick_reject_freespace(q, pos, room)) ++pos;
   } else {
+    if (q.wide) {
+      pos = skip_standard_wide(q, pos, fast_stop, &found);
+      if (found) return pos;
+    }
     for (; fast_stop - pos >= 16; pos += 16)
       for (uint32_t m = lanes_standard(q.lanes, pos); m != 0; m &= m - 1) {
         const uint8_t* candidate = pos + __builtin_ctz(m);
