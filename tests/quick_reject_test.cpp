@@ -62,22 +62,22 @@ void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
     quick_limits q;
     quick_limits_init(&q, &g, page_end, row.cell_capacity);
     // The lane stage: a clear lane must be a silent rejection, and the
-    // 16-lane (SSE2) and 32-lane (AVX2, where the processor has it) code
-    // must both agree with the lane-by-lane definition.
-    const bool wide = lanes_wide_supported();
+    // 16-lane (SSE2) and 32-lane (AVX2 and AVX-512, as far as the processor
+    // has them) code must all agree with the lane-by-lane definition.
+    std::vector<lane_width> widths;
+    for (lane_width w : {lane_width::avx2, lane_width::avx512})
+      if (w <= lane_width_supported()) widths.push_back(w);
     for (const uint8_t* p = image.data() + page; p + 32 <= page_end && p + 32 <= q.safe_end;
          p += 32) {
       const uint32_t standard = lanes_standard(q.lanes, p) | lanes_standard(q.lanes, p + 16) << 16;
-      if (wide) {
-        ASSERT_EQ(lanes_standard_wide(q.lanes, p), standard) << "offset " << (p - image.data());
-      }
+      for (lane_width w : widths)
+        ASSERT_EQ(lanes_standard_wide(q.lanes, p, w), standard) << "offset " << (p - image.data());
       for (uint32_t budget : budgets) {
         if (!quick_budget_ok(q, budget)) continue;
         const lane_room room = lane_room_for(q, budget - 4u);
         const uint32_t freespace = lanes_freespace(room, p) | lanes_freespace(room, p + 16) << 16;
-        if (wide) {
-          ASSERT_EQ(lanes_freespace_wide(room, p), freespace) << "budget " << budget;
-        }
+        for (lane_width w : widths)
+          ASSERT_EQ(lanes_freespace_wide(room, p, w), freespace) << "budget " << budget;
         for (int i = 0; i < 32; ++i) {
           if (room.on) {
             ASSERT_EQ((freespace >> i) & 1, lane_detail::lane_freespace(room, p + i));
@@ -99,18 +99,19 @@ void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
         ASSERT_EQ(capture.written(), before);
       }
     }
-    // The scan's skipping gives the same candidates with either lane width.
+    // The scan's skipping gives the same candidates at every lane width.
     const uint8_t* stop = page_end - std::min<uint64_t>(window, 10);
-    for (int32_t mode : {mode_standard, mode_freespace}) {
-      quick_limits narrow = q, wider = q;
-      narrow.wide = false;
-      wider.wide = wide;
-      for (const uint8_t *a = image.data() + page, *b = a; a < stop; ++a, ++b) {
-        a = skip_rejected(narrow, a, stop, mode, 200);
-        b = skip_rejected(wider, b, stop, mode, 200);
-        ASSERT_EQ(a, b) << "mode " << mode << ", page at " << page;
+    for (int32_t mode : {mode_standard, mode_freespace})
+      for (lane_width w : widths) {
+        quick_limits narrow = q, wider = q;
+        narrow.width = lane_width::sse2;
+        wider.width = w;
+        for (const uint8_t *a = image.data() + page, *b = a; a < stop; ++a, ++b) {
+          a = skip_rejected(narrow, a, stop, mode, 200);
+          b = skip_rejected(wider, b, stop, mode, 200);
+          ASSERT_EQ(a, b) << "mode " << mode << ", page at " << page;
+        }
       }
-    }
     for (const uint8_t* p = image.data() + page; p < page_end; ++p) {
       ++counts.positions;
       if (quick_rejects(q, p, mode_standard, 0)) {

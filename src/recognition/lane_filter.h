@@ -13,10 +13,11 @@
 //   the window's chain walk rejects); longer ones only where long lengths can
 //   pass;
 // - rowid: a one-byte rowid must not be 0;
-// - header size h, read after the rowid (rowids of up to six bytes after a
-//   one-byte length, five after a two-byte one; longer ones pass): a
-//   multi-byte h is at least (first byte & 0x7F) * 128, which must not exceed
-//   the page size; a one-byte h needs cellcount_min + 2 <= h (a header of h
+// - header size h, read after the rowid (rowids of up to eight bytes after a
+//   one-byte length, seven after a two-byte one; longer ones pass): a
+//   multi-byte h is at least (first byte & 0x7F) * 128, and at least 16384
+//   when it takes three bytes or more, which must not exceed the page size;
+//   nor may it exceed the payload length; a one-byte h needs cellcount_min + 2 <= h (a header of h
 //   bytes holds at most h - 1 serial types) and h <= payload length (the
 //   exact-sum rule: the cells can only add to h);
 // - the first serial type (the first three when the header starts within
@@ -31,10 +32,14 @@
 // accepts every sum, so saturation can only let a lane pass. A varint byte
 // 0x80 may start a long encoding of a small value, so it never rejects.
 //
+// A three-byte payload length whose first byte is not 0x80 is at least 16384;
+// where such lengths may pass, the rowid and header tests apply to it too,
+// with the length taken as 255 or more.
+//
 // The judgements of a header and its serial types come after the overflow
-// chain walk in decode_row. They are made for a two-byte payload length only
-// when that walk cannot print (two_byte_deep); one-byte lengths never walk
-// the chain (the filter is off for pages too small for that).
+// chain walk in decode_row. They are made for longer payload lengths only
+// when that walk cannot print (long_deep); one-byte lengths never walk the
+// chain (the filter is off for pages too small for that).
 //
 // Free-space mode, with the budget room = freeblock size - 4 and a chain
 // walk that rejects: the record starts with its header size h, which needs
@@ -58,11 +63,16 @@ struct lane_limits {
   uint8_t length_max;
   uint8_t header_min;     // smallest one-byte header size that holds enough cells
   uint8_t header_hi7;     // multi-byte header sizes: largest (first byte & 0x7F) within the page
+  bool header_three_bytes;  // header sizes of three bytes (16384 or more) fit the page
   uint8_t two_byte_lo;    // first bytes of two-byte payload lengths that may pass
   uint8_t two_byte_hi;
-  bool two_byte_deep;     // two-byte lengths never reach a chain walk that prints
+  bool long_deep;         // lengths of two or three bytes never reach a chain walk that prints
   bool long_lengths;      // lengths of three or more bytes may pass
 };
+
+// The widths of the lane stage's code: 16 lanes with SSE2, 32 with AVX2 or
+// with AVX-512.
+enum class lane_width : uint8_t { sse2, avx2, avx512 };
 
 struct lane_room {
   bool on;
@@ -103,7 +113,7 @@ inline bool serials_fit(unsigned h, const uint8_t* s, unsigned length, unsigned 
 
 // Lanes whose header size lies beyond this byte pass; up to this one, the
 // three first serial types are judged, after it only the first.
-inline constexpr unsigned last_header_offset = 7;
+inline constexpr unsigned last_header_offset = 9;
 inline constexpr unsigned last_deep_header_offset = 4;
 
 inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
@@ -121,17 +131,26 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
     // (s & 0x7F) * 64 - 6 <= (p[0] & 0x7F) * 128 + 127
     multi_max = add_sat(2u * (p[0] & 0x7Fu), 2);
     k = 2;
+  } else if (p[2] < 0x80 && p[0] != 0x80 && l.long_lengths) {
+    length = 255;
+    multi_max = 255;
+    k = 3;
   } else {
     return p[0] == 0x80 || l.long_lengths;
   }
-  const bool deep = k == 1 || l.two_byte_deep;
+  const bool deep = k == 1 || l.long_deep;
+  // The length is at least length_high * 128 (127: more than any header).
+  const unsigned length_high = k == 1 ? 0u : k == 2 ? p[0] & 0x7Fu : 127u;
   if (p[k] == 0) return false;  // rowid 0
   while (p[k] >= 0x80)
     if (++k >= last_header_offset) return true;
   const unsigned header = k + 1;
   const uint8_t h = p[header];
   if (h == 0x80) return true;
-  if (h > 0x80) return (h & 0x7F) <= l.header_hi7 && (!deep || length >= 0x80);
+  if (h > 0x80) {
+    if ((h & 0x7F) > l.header_hi7 || (p[header + 1] >= 0x80 && !l.header_three_bytes)) return false;
+    return !deep || (h & 0x7Fu) <= length_high;
+  }
   if (!deep) return true;
   if (h < l.header_min || h > length) return false;
   return serials_fit(h, p + header + 1, length, multi_max, header <= last_deep_header_offset ? 3 : 1);
@@ -148,8 +167,10 @@ inline bool lane_freespace(const lane_room& r, const uint8_t* p) {
 
 #if SARVEK_LANES_X86
 // The vector code is written once (lane_vectors.inc) over a few byte-lane
-// operations and compiled twice: with SSE2, which every x86-64 has, for 16
-// lanes, and with AVX2 for 32 (used where the processor has it).
+// operations and compiled three times: with SSE2, which every x86-64 has,
+// for 16 lanes, and for 32 lanes with AVX2 and with AVX-512 (the same code,
+// which the compiler can then fuse into fewer instructions); the scan uses
+// the widest that the processor has (lane_width_supported).
 namespace lane_sse2 {
 using reg = __m128i;
 [[gnu::always_inline]] inline reg load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const reg*>(p)); }
@@ -174,25 +195,17 @@ template <int n>
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace lane_avx2 {
-using reg = __m256i;
-[[gnu::always_inline]] inline reg load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const reg*>(p)); }
-[[gnu::always_inline]] inline reg splat(unsigned c) { return _mm256_set1_epi8(static_cast<char>(c)); }
-[[gnu::always_inline]] inline reg all(bool b) { return _mm256_set1_epi8(b ? -1 : 0); }
-[[gnu::always_inline]] inline reg and_(reg a, reg b) { return _mm256_and_si256(a, b); }
-[[gnu::always_inline]] inline reg or_(reg a, reg b) { return _mm256_or_si256(a, b); }
-[[gnu::always_inline]] inline reg andnot(reg a, reg b) { return _mm256_andnot_si256(a, b); }
-[[gnu::always_inline]] inline reg eq(reg a, reg b) { return _mm256_cmpeq_epi8(a, b); }
-[[gnu::always_inline]] inline reg min_u(reg a, reg b) { return _mm256_min_epu8(a, b); }
-[[gnu::always_inline]] inline reg adds(reg a, reg b) { return _mm256_adds_epu8(a, b); }
-[[gnu::always_inline]] inline reg subs(reg a, reg b) { return _mm256_subs_epu8(a, b); }
-[[gnu::always_inline]] inline reg top(reg a) { return _mm256_cmpgt_epi8(_mm256_setzero_si256(), a); }
-template <int n>
-[[gnu::always_inline]] inline reg shift_right(reg a) {
-  return _mm256_and_si256(_mm256_srli_epi16(a, n), _mm256_set1_epi8(static_cast<char>(0xFF >> n)));
-}
-[[gnu::always_inline]] inline uint32_t bits(reg a) { return static_cast<uint32_t>(_mm256_movemask_epi8(a)); }
+#include "recognition/lane_ops_256.inc"
 #include "recognition/lane_vectors.inc"
 }  // namespace lane_avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512vl,avx512bw")
+namespace lane_avx512 {
+#include "recognition/lane_ops_256.inc"
+#include "recognition/lane_vectors.inc"
+}  // namespace lane_avx512
 #pragma GCC pop_options
 
 // Bit i set: position p + i may pass. Reads p[0] to p[25].
@@ -203,15 +216,10 @@ template <int n>
 [[gnu::always_inline]] inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
   return r.on ? lane_sse2::lanes_freespace(r, p) : 0xFFFFu;
 }
-// The same for 32 positions; only where lanes_wide_supported(). Read p[0] to
-// p[41] and p[34].
-[[gnu::target("avx2")]] inline uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p) {
-  return l.on ? lane_avx2::lanes_standard(l, p) : 0xFFFFFFFFu;
+inline lane_width lane_width_supported() {
+  if (__builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw")) return lane_width::avx512;
+  return __builtin_cpu_supports("avx2") ? lane_width::avx2 : lane_width::sse2;
 }
-[[gnu::target("avx2")]] inline uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p) {
-  return r.on ? lane_avx2::lanes_freespace(r, p) : 0xFFFFFFFFu;
-}
-inline bool lanes_wide_supported() { return __builtin_cpu_supports("avx2"); }
 #else
 // Elsewhere, lane by lane.
 inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
@@ -224,11 +232,11 @@ inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
   for (int i = 0; i < 16; ++i) mask |= uint32_t{!r.on || lane_detail::lane_freespace(r, p + i)} << i;
   return mask;
 }
-inline bool lanes_wide_supported() { return false; }
-inline uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p) {
-  return lanes_standard(l, p) | lanes_standard(l, p + 16) << 16;
-}
-inline uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p) {
-  return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
-}
+inline lane_width lane_width_supported() { return lane_width::sse2; }
 #endif
+
+// The same for 32 positions, with the code of a width that the processor
+// has (lane_width_supported; sse2 runs the 16 lanes twice). Read p[0] to
+// p[41] and p[34].
+uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p, lane_width width);
+uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width width);

@@ -45,8 +45,9 @@ lane_limits standard_lanes(const quick_limits& q) {
     l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
   l.long_lengths = !q.long_lengths_reject;
-  l.two_byte_deep = q.chain != chain_outcome::prints;
+  l.long_deep = q.chain != chain_outcome::prints;
   l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
+  l.header_three_bytes = q.page_size >= 16384;
   return l;
 }
 
@@ -83,36 +84,53 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->lanes = standard_lanes(*q);
   q->image_end = image_end;
   q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;
-  static const bool wide = lanes_wide_supported();
-  q->wide = wide;
+  static const lane_width width = lane_width_supported();
+  q->width = width;
 }
 
 #if SARVEK_LANES_X86
-[[gnu::target("avx2")]] const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos,
-                                                          const uint8_t* fast_stop, bool* found) {
-  for (; fast_stop - pos >= 32; pos += 32)
-    for (uint32_t m = q.lanes.on ? lane_avx2::lanes_standard(q.lanes, pos) : ~0u; m != 0; m &= m - 1) {
-      const uint8_t* candidate = pos + __builtin_ctz(m);
-      if (!quick_reject_standard(q, candidate)) {
-        *found = true;
-        return candidate;
-      }
-    }
-  return pos;
+// The skipping loops, compiled for each 32-lane width.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace skip_avx2 {
+namespace lanes = lane_avx2;
+#include "recognition/skip_loops.inc"
+}  // namespace skip_avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512vl,avx512bw")
+namespace skip_avx512 {
+namespace lanes = lane_avx512;
+#include "recognition/skip_loops.inc"
+}  // namespace skip_avx512
+#pragma GCC pop_options
+
+const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, const uint8_t* fast_stop,
+                                  bool* found) {
+  return q.width == lane_width::avx512 ? skip_avx512::skip_standard(q, pos, fast_stop, found)
+                                       : skip_avx2::skip_standard(q, pos, fast_stop, found);
 }
 
-[[gnu::target("avx2")]] const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes,
-                                                           uint64_t room, const uint8_t* pos,
-                                                           const uint8_t* fast_stop, bool* found) {
-  for (; fast_stop - pos >= 32; pos += 32)
-    for (uint32_t m = lanes.on ? lane_avx2::lanes_freespace(lanes, pos) : ~0u; m != 0; m &= m - 1) {
-      const uint8_t* candidate = pos + __builtin_ctz(m);
-      if (!quick_reject_freespace(q, candidate, room)) {
-        *found = true;
-        return candidate;
-      }
-    }
-  return pos;
+const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
+                                   const uint8_t* pos, const uint8_t* fast_stop, bool* found) {
+  return q.width == lane_width::avx512
+             ? skip_avx512::skip_freespace(q, lanes, room, pos, fast_stop, found)
+             : skip_avx2::skip_freespace(q, lanes, room, pos, fast_stop, found);
+}
+
+uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p, lane_width width) {
+  if (!l.on) return 0xFFFFFFFFu;
+  if (width == lane_width::avx512) return skip_avx512::standard(l, p);
+  if (width == lane_width::avx2) return skip_avx2::standard(l, p);
+  return lanes_standard(l, p) | lanes_standard(l, p + 16) << 16;
+}
+
+uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width width) {
+  if (!r.on) return 0xFFFFFFFFu;
+  if (width == lane_width::avx512) return skip_avx512::freespace(r, p);
+  if (width == lane_width::avx2) return skip_avx2::freespace(r, p);
+  return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
 }
 #else
 const uint8_t* skip_standard_wide(const quick_limits&, const uint8_t* pos, const uint8_t*, bool*) {
@@ -121,5 +139,11 @@ const uint8_t* skip_standard_wide(const quick_limits&, const uint8_t* pos, const
 const uint8_t* skip_freespace_wide(const quick_limits&, const lane_room&, uint64_t, const uint8_t* pos,
                                    const uint8_t*, bool*) {
   return pos;
+}
+uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p, lane_width) {
+  return lanes_standard(l, p) | lanes_standard(l, p + 16) << 16;
+}
+uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width) {
+  return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
 }
 #endif

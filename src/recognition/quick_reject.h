@@ -37,7 +37,7 @@ struct quick_limits {
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
   lane_limits lanes;            // the lane stage in standard mode
   uint8_t header_min;           // smallest one-byte header size with enough cells
-  bool wide;                    // the lane stage runs 32 lanes at a time (AVX2)
+  lane_width width;             // the lane stage's code (the widest the processor has)
 };
 
 // Sets the limits for a window of the scan that ends at page_end.
@@ -211,10 +211,10 @@ inline bool quick_rejects(const quick_limits& q, const uint8_t* position, int32_
 // The first-stage limits of free-space mode for the budget room.
 lane_room lane_room_for(const quick_limits& q, uint64_t room);
 
-// The lane stages of 32 positions (AVX2), for skip_rejected: the first
-// candidate from pos on, before fast_stop, that the fast test leaves to
-// decode_row; from fewer than 32 positions before fast_stop on, the position
-// where they stopped.
+// The lane stages of 32 positions (q.width avx2 or avx512), for
+// skip_rejected: the first candidate from pos on, before fast_stop, that the
+// fast test leaves to decode_row (found set); otherwise the position, fewer
+// than 32 before fast_stop, where they stopped.
 const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, const uint8_t* fast_stop,
                                   bool* found);
 const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
@@ -231,7 +231,7 @@ inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
     if (!quick_budget_ok(q, budget)) return stop;
     const uint64_t room = budget - 4u;
     const lane_room lanes = lane_room_for(q, room);
-    if (q.wide) {
+    if (q.width != lane_width::sse2) {
       pos = skip_freespace_wide(q, lanes, room, pos, fast_stop, &found);
       if (found) return pos;
     }
@@ -242,7 +242,7 @@ inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
       }
     while (pos < fast_stop && quick_reject_freespace(q, pos, room)) ++pos;
   } else {
-    if (q.wide) {
+    if (q.width != lane_width::sse2) {
       pos = skip_standard_wide(q, pos, fast_stop, &found);
       if (found) return pos;
     }
