@@ -50,7 +50,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SARVEK_NO_SIMD)
 #include <immintrin.h>
 #define SARVEK_LANES_X86 1
 #else
