@@ -21,7 +21,7 @@
 //   bytes holds at most h - 1 serial types) and h <= payload length (the
 //   exact-sum rule: the cells can only add to h);
 // - the first serial type (the first three when the header starts within
-//   the first five bytes), as far as the header holds them and up to the
+//   the first seven bytes), as far as the header holds them and up to the
 //   first multi-byte one: not 10 or 11, and h plus the smallest data sizes
 //   they can have must not exceed the payload length (the cell total never
 //   falls). A multi-byte serial type starting with byte s is at least
@@ -114,7 +114,7 @@ inline bool serials_fit(unsigned h, const uint8_t* s, unsigned length, unsigned 
 // Lanes whose header size lies beyond this byte pass; up to this one, the
 // three first serial types are judged, after it only the first.
 inline constexpr unsigned last_header_offset = 9;
-inline constexpr unsigned last_deep_header_offset = 4;
+inline constexpr unsigned last_deep_header_offset = 6;
 
 inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
   unsigned k;          // the rowid's first byte
@@ -128,8 +128,8 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
   } else if (p[1] < 0x80) {
     if (p[0] < l.two_byte_lo || p[0] > l.two_byte_hi) return false;
     length = p[0] == 0x80 ? p[1] : p[0] == 0x81 ? 0x80u | p[1] : 255u;
-    // (s & 0x7F) * 64 - 6 <= (p[0] & 0x7F) * 128 + 127
-    multi_max = add_sat(2u * (p[0] & 0x7Fu), 2);
+    // (s & 0x7F) * 64 - 6 <= (p[0] & 0x7F) * 128 + p[1]
+    multi_max = add_sat(2u * (p[0] & 0x7Fu), (p[1] + 6u) >> 6);
     k = 2;
   } else if (p[2] < 0x80 && p[0] != 0x80 && l.long_lengths) {
     length = 255;
