@@ -36,6 +36,18 @@ struct stdout_to_file {
   int saved;
 };
 
+// Failures are written to standard error as well: while the images are
+// checked, standard output goes to the scratch file.
+struct failures_to_stderr : ::testing::EmptyTestEventListener {
+  void OnTestPartResult(const ::testing::TestPartResult& result) override {
+    if (result.failed())
+      fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?", result.line_number(),
+              result.summary());
+  }
+};
+const bool failures_reported =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new failures_to_stderr), true);
+
 struct check_counts {
   long rejected_fast = 0;
   long positions = 0;
