@@ -53,6 +53,20 @@
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(SARVEK_NO_SIMD)
 #include <immintrin.h>
 #define SARVEK_LANES_X86 1
+// Regions of code compiled for AVX2 or AVX-512 whatever the build's own
+// target, in the pragmas of GCC or of Clang.
+#if defined(__clang__)
+#define SARVEK_TARGET_AVX2_BEGIN \
+  _Pragma("clang attribute push (__attribute__((target(\"avx2\"))), apply_to = function)")
+#define SARVEK_TARGET_AVX512_BEGIN \
+  _Pragma("clang attribute push (__attribute__((target(\"avx2,avx512f,avx512vl,avx512bw\"))), apply_to = function)")
+#define SARVEK_TARGET_END _Pragma("clang attribute pop")
+#else
+#define SARVEK_TARGET_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define SARVEK_TARGET_AVX512_BEGIN \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,avx512f,avx512vl,avx512bw\")")
+#define SARVEK_TARGET_END _Pragma("GCC pop_options")
+#endif
 #else
 #define SARVEK_LANES_X86 0
 #endif
@@ -192,21 +206,19 @@ template <int n>
 #include "recognition/lane_vectors.inc"
 }  // namespace lane_sse2
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+SARVEK_TARGET_AVX2_BEGIN
 namespace lane_avx2 {
 #include "recognition/lane_ops_256.inc"
 #include "recognition/lane_vectors.inc"
 }  // namespace lane_avx2
-#pragma GCC pop_options
+SARVEK_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512vl,avx512bw")
+SARVEK_TARGET_AVX512_BEGIN
 namespace lane_avx512 {
 #include "recognition/lane_ops_256.inc"
 #include "recognition/lane_vectors.inc"
 }  // namespace lane_avx512
-#pragma GCC pop_options
+SARVEK_TARGET_END
 
 // Bit i set: position p + i may pass. Reads p[0] to p[25].
 [[gnu::always_inline]] inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {

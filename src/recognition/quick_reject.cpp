@@ -90,21 +90,19 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
 
 #if SARVEK_LANES_X86
 // The skipping loops, compiled for each 32-lane width.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+SARVEK_TARGET_AVX2_BEGIN
 namespace skip_avx2 {
 namespace lanes = lane_avx2;
 #include "recognition/skip_loops.inc"
 }  // namespace skip_avx2
-#pragma GCC pop_options
+SARVEK_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512vl,avx512bw")
+SARVEK_TARGET_AVX512_BEGIN
 namespace skip_avx512 {
 namespace lanes = lane_avx512;
 #include "recognition/skip_loops.inc"
 }  // namespace skip_avx512
-#pragma GCC pop_options
+SARVEK_TARGET_END
 
 const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, const uint8_t* fast_stop,
                                   bool* found) {
