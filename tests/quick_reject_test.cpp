@@ -213,6 +213,8 @@ TEST(QuickReject, AgreesWithTheDecoderUnderOtherLimits) {
     g->cellcount_min = -5;
     g->rowsize_max = 40;
   });
-  // A page size that does not match the file's.
+  // Page sizes that do not match the file's: smaller, and large enough for
+  // three-byte header sizes and long two-byte payload lengths.
   check_image(image, 512);
+  check_image(image, 65536);
 }

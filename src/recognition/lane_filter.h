@@ -14,12 +14,12 @@
 //   pass;
 // - rowid: a one-byte rowid must not be 0;
 // - header size h, read after the rowid (rowids of up to eight bytes after a
-//   one-byte length, seven after a two-byte one; longer ones pass): a
-//   multi-byte h is at least (first byte & 0x7F) * 128, and at least 16384
-//   when it takes three bytes or more, which must not exceed the page size;
-//   nor may it exceed the payload length; a one-byte h needs cellcount_min + 2 <= h (a header of h
-//   bytes holds at most h - 1 serial types) and h <= payload length (the
-//   exact-sum rule: the cells can only add to h);
+//   one-byte length, seven after a two-byte one; longer ones pass): it must
+//   not exceed the page size, nor the payload length (the exact-sum rule:
+//   the cells can only add to h). A multi-byte h is at least (first byte &
+//   0x7F) * 128, and at least 16384 when it takes three bytes or more. A
+//   one-byte h also needs cellcount_min + 2 <= h (a header of h bytes holds
+//   at most h - 1 serial types);
 // - the first serial type (the first three when the header starts within
 //   the first seven bytes), as far as the header holds them and up to the
 //   first multi-byte one: not 10 or 11, and h plus the smallest data sizes
