@@ -81,6 +81,42 @@ TEST(Render, LineLayoutAndTexts) {
   EXPECT_EQ(field(13, {long_text.begin(), long_text.end()}), "\"" + long_text + "\"");
 }
 
+// Texts and inline blobs are written in vector-sized pieces: every length
+// and alignment around the piece size, with the bytes that need care (the
+// quote, the ends of the printable range) at every place.
+TEST(Render, TextsAndBlobsByteForByteAtEveryLengthAndAlignment) {
+  static constexpr uint8_t edge[] = {'"', 0x1F, 0x20, 0x7E, 0x7F, 0x80, 0xFF, 0x00, 'a'};
+  std::vector<uint8_t> bytes(128);
+  uint32_t seed = 12345;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const uint32_t r = seed >> 16;
+    bytes[i] = r % 4 == 0 ? edge[r / 4 % std::size(edge)] : static_cast<uint8_t>(0x20 + r % 95);
+  }
+  std::string expected;
+  const std::string out = capture_stdout([&] {
+    for (uint32_t offset = 0; offset < 17; ++offset)
+      for (uint32_t length = 0; offset + length <= 100; ++length) {
+        const uint8_t* data = bytes.data() + offset;
+        dump_text(data, length);
+        dump_blob_literal(data, length);
+        expected += '"';
+        for (uint32_t i = 0; i < length; ++i) {
+          const uint8_t b = data[i];
+          expected += b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '.';
+          if (b == '"') expected += '"';
+        }
+        expected += "\"x'";
+        for (uint32_t i = 0; i < length; ++i) {
+          expected += "0123456789ABCDEF"[data[i] >> 4];
+          expected += "0123456789ABCDEF"[data[i] & 15];
+        }
+        expected += '\'';
+      }
+  });
+  EXPECT_EQ(out, expected);
+}
+
 TEST(Render, Numbers) {
   EXPECT_EQ(field(2, {0x80, 0x00}), "-32768");
   EXPECT_EQ(field(2, {0x7F, 0xFF}), "32767");

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
@@ -42,6 +45,57 @@ void print_double(const uint8_t* p) {
   const auto result =
       std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
   fwrite(digits, 1, static_cast<size_t>(result.ptr - digits), stdout);
+}
+
+// The length of the run at the start of data of bytes that a text prints
+// as they are: 0x20 to 0x7E without the double quote.
+uint32_t plain_run(const uint8_t* data, uint32_t length) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i below = _mm_set1_epi8(0x1F);
+  const __m128i del = _mm_set1_epi8(0x7F);
+  const __m128i quote = _mm_set1_epi8('"');
+  for (; length - i >= 16; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    // Signed compare: 0x20..0x7F are above 0x1F, 0x80..0xFF are negative.
+    const __m128i special = _mm_or_si128(
+        _mm_andnot_si128(_mm_cmpgt_epi8(v, below), _mm_set1_epi8(-1)),
+        _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, quote)));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (mask != 0) return i + static_cast<uint32_t>(__builtin_ctz(mask));
+  }
+#endif
+  for (; i < length; ++i) {
+    const uint8_t byte = data[i];
+    if (byte < 0x20 || byte > 0x7E || byte == '"') break;
+  }
+  return i;
+}
+
+// Writes two upper-case hex digits per byte of data to out.
+void hex_encode(char* out, const uint8_t* data, uint32_t length) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i letters = _mm_set1_epi8('A' - '0' - 10);
+  const auto digits = [&](__m128i n) {
+    return _mm_add_epi8(_mm_add_epi8(n, zero), _mm_and_si128(_mm_cmpgt_epi8(n, nine), letters));
+  };
+  for (; length - i >= 16; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const __m128i high = digits(_mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+    const __m128i low = digits(_mm_and_si128(v, nibble));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(high, low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(high, low));
+  }
+#endif
+  static constexpr char hex[] = "0123456789ABCDEF";
+  for (; i < length; ++i) {
+    out[2 * i] = hex[data[i] >> 4];
+    out[2 * i + 1] = hex[data[i] & 15];
+  }
 }
 
 void print_blob(globals* g, const cell_entry& cell, const uint8_t* data) {
@@ -90,45 +144,35 @@ bool print_cell(globals* g, const cell_entry& cell, const uint8_t* data) {
 }  // namespace
 
 int dump_text(const uint8_t* data, uint32_t length) {
-  // Each byte becomes itself, "." or a doubled quote, gathered in a chunk
-  // so that the stream is written in large pieces.
-  char chunk[4096];
-  size_t n = 0;
-  chunk[n++] = '"';
-  for (uint32_t i = 0; i < length; ++i) {
-    if (n + 2 > sizeof chunk) {
-      fwrite(chunk, 1, n, stdout);
-      n = 0;
+  // Runs of bytes that print as themselves go out straight from the image;
+  // only the bytes between them (non-printables as '.', a quote doubled)
+  // are written one by one.
+  putchar('"');
+  for (uint32_t i = 0; i < length;) {
+    const uint32_t run = plain_run(data + i, length - i);
+    if (run != 0) {
+      fwrite(data + i, 1, run, stdout);
+      i += run;
+      continue;
     }
-    const uint8_t byte = data[i];
-    const bool plain = byte >= 0x20 && byte <= 0x7E;
-    chunk[n++] = plain ? static_cast<char>(byte) : '.';
-    if (byte == '"') chunk[n++] = '"';
+    if (data[i] == '"') {
+      fputs("\"\"", stdout);
+    } else {
+      putchar('.');
+    }
+    ++i;
   }
-  if (n + 1 > sizeof chunk) {
-    fwrite(chunk, 1, n, stdout);
-    n = 0;
-  }
-  chunk[n++] = '"';
-  fwrite(chunk, 1, n, stdout);
+  putchar('"');
   return 0;
 }
 
 int dump_blob_literal(const uint8_t* data, uint32_t length) {
-  struct hex_pairs {
-    char pair[256][2];
-    constexpr hex_pairs() : pair() {
-      constexpr char digits[] = "0123456789ABCDEF";
-      for (int b = 0; b < 256; ++b) pair[b][0] = digits[b >> 4], pair[b][1] = digits[b & 15];
-    }
-  };
-  static constexpr hex_pairs hex;
   char chunk[4096];
   fputs("x'", stdout);
   for (uint32_t done = 0; done < length;) {
     const uint32_t n = length - done < sizeof chunk / 2 ? length - done : sizeof chunk / 2;
-    for (uint32_t i = 0; i < n; ++i) memcpy(chunk + 2 * i, hex.pair[data[done + i]], 2);
-    fwrite(chunk, 1, 2 * n, stdout);
+    hex_encode(chunk, data + done, n);
+    fwrite(chunk, 1, 2 * size_t{n}, stdout);
     done += n;
   }
   putchar('\'');
