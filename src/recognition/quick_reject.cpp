@@ -24,7 +24,7 @@ chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
 
 uint8_t clamp_byte(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// The 16-lane first stage of standard mode (see lane_filter.h).
+// The first-stage limits of standard mode (see lane_filter.h).
 lane_limits standard_lanes(const quick_limits& q) {
   lane_limits l{};
   l.on = q.short_rows;
