@@ -6,24 +6,12 @@
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
 #include "diagnostics/progress.h"
+#include "image/page_header.h"
+#include "image/scan_ahead.h"
 #include "recognition/find_next_row.h"
+#include "recognition/row_record.h"
 
 namespace {
-
-// The current page's header fields and first freeblock.
-struct page_values {
-  int32_t mode;
-  uint32_t freeblock_offset;
-  uint32_t freeblock_size;
-  uint32_t freeblock_next;
-};
-
-// Big-endian 16-bit value at a page offset; bytes outside the window read as 0.
-uint32_t page_be16(const uint8_t* page, uint64_t window, uint64_t offset) {
-  uint32_t high = offset < window ? page[offset] : 0u;
-  uint32_t low = offset + 1 < window ? page[offset + 1] : 0u;
-  return high << 8 | low;
-}
 
 uint32_t page_byte(const uint8_t* page, uint64_t window, uint64_t offset) {
   return offset < window ? page[offset] : 0u;
@@ -56,17 +44,10 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
   const int page_number = static_cast<int>(g->page_number);
   if (g->debug) printf_at("DEBUG: Decoding page header for page %d\n", page_number);
   fflush(stdout);
-  pv->freeblock_offset = page_be16(page, window, 1);
-  if (pv->freeblock_offset != 0) {
-    pv->mode = 1;
-    if (g->debug) {
-      printf_at("DEBUG: FREEBLOCK mode ON: header decode [offset=%u]\n", pv->freeblock_offset);
-      trace_freeblocks(g, page, window, pv->freeblock_offset);
-    }
-    if (pv->freeblock_offset + 4u <= window) {
-      pv->freeblock_next = page_be16(page, window, pv->freeblock_offset);
-      pv->freeblock_size = page_be16(page, window, pv->freeblock_offset + 2u);
-    }
+  *pv = leaf_page_values(page, window);
+  if (pv->freeblock_offset != 0 && g->debug) {
+    printf_at("DEBUG: FREEBLOCK mode ON: header decode [offset=%u]\n", pv->freeblock_offset);
+    trace_freeblocks(g, page, window, pv->freeblock_offset);
   }
   if (g->debug) {
     printf_at("DEBUG: Freeblock offset = %u, size = %u, next block = %u \n",
@@ -88,11 +69,12 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
               static_cast<int>(page_be16(page, window, 3)),
               static_cast<int>(page_be16(page, window, 5)),
               static_cast<int>(page_byte(page, window, 7)));
-  if (g->freespace && pv->freeblock_offset != 0 && pv->freeblock_size != 0) {
+  const uint8_t* start = search_start(g, page, *pv);
+  if (start != page) {
     if (g->debug)
       printf_at("DEBUG: Shifting to freespace at %d from page start\n",
                 static_cast<int>(pv->freeblock_offset));
-    g->db_cfp = page + pv->freeblock_offset + 4;
+    g->db_cfp = start;
     if (g->debug) {
       printf_at("DEBUG: New position = %p\n", static_cast<const void*>(g->db_cfp));
       const uint8_t* scratch = g->db_cfp - 4;
@@ -107,7 +89,7 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
 // Hands the page's window to the scanner; page 1 is never searched.
 void search_window(globals* g, const page_values& pv) {
   if (g->debug) printf_at("DEBUG: g->db_cfp search at = %p\n", static_cast<const void*>(g->db_cfp));
-  if (g->db_cfp <= g->db_origin || g->db_cfp >= g->db_end) return;
+  if (!searched(g, g->db_cfp)) return;
   const uint8_t* found =
       find_next_row(g, g->db_cfp, g->db_page_end, g->db_cfp, pv.mode, pv.freeblock_size);
   if (!g->debug) return;
@@ -138,10 +120,21 @@ void walk_one_page(globals* g, uint64_t page_offset) {
 
 void walk_pages(globals* g) {
   const uint64_t last = g->db_size - 1;  // offset of db_end
-  for (uint64_t offset = static_cast<uint64_t>(g->db_page - g->db_origin); offset < last;
-       offset += g->page_size) {
+  const uint64_t first = static_cast<uint64_t>(g->db_page - g->db_origin);
+  // The worker needs the cell table's size, so it is reserved up front.
+  scan_ahead* ahead = cell_table_reserve(g) == 0 ? scan_ahead_start(g, first) : nullptr;
+  // Only this thread writes: holding stdout's lock for the whole walk spares
+  // every putchar the atomic locking of a process with a second thread.
+  if (ahead) flockfile(stdout);
+  uint64_t index = 0;
+  for (uint64_t offset = first; offset < last; offset += g->page_size, ++index) {
     progress_update(g);
+    g->survivors = ahead ? scan_ahead_page(ahead, index) : nullptr;
     walk_one_page(g, offset);
+    if (ahead) scan_ahead_done(ahead, index);
     g->page_number += 1;
   }
+  g->survivors = nullptr;
+  if (ahead) funlockfile(stdout);
+  scan_ahead_stop(ahead);
 }

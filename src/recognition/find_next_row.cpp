@@ -7,6 +7,7 @@
 #include "output/dump_row.h"
 #include "recognition/decode_row.h"
 #include "recognition/quick_reject.h"
+#include "recognition/survivor_map.h"
 
 namespace {
 
@@ -43,10 +44,18 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
   quick_limits quick;
   if (fast) quick_limits_init(&quick, g, page_end, row.cell_capacity);
   const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
+  // The survivors worked out ahead for this window, if any, stand for the
+  // fast test (they hold for the window's first budget only).
+  const survivor_map* map =
+      fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
+                                                                                   : nullptr;
 #endif
   do {
 #if SARVEK_FAST_SCAN
-    if (fast && quick_rejects(quick, pos, mode, freeblock_size)) {
+    if (map) {
+      pos = survivor_next(*map, pos);
+      if (pos >= stop) break;
+    } else if (fast && quick_rejects(quick, pos, mode, freeblock_size)) {
       pos = skip_rejected(quick, pos + 1, stop, mode, freeblock_size);
       if (pos >= stop) break;  // the positions left are all rejected
     }
@@ -81,6 +90,9 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
     // but never past the image.
     if (!advance(pos, used, g->db_end + 1)) break;
     freeblock_size -= used;
+#if SARVEK_FAST_SCAN
+    map = nullptr;
+#endif
     if (g->debug)
       hexdump(pos, static_cast<uint16_t>(dump_clip(pos, 64, g->db_origin, g->db_end + 1)),
               "After freespace decode");

@@ -29,6 +29,8 @@ int globals_init(globals* g) {
   g->cell_table_size = 0;
   g->rows_printed = 0;
   g->progress = nullptr;
+  g->scan_ahead = 1;
+  g->survivors = nullptr;
   return 0;
 }
 

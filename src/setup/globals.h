@@ -5,6 +5,7 @@
 
 struct cell_entry;
 struct progress_meter;
+struct survivor_map;
 
 struct globals {
   uint8_t debug;             // -d: narrate the scan on standard output
@@ -40,6 +41,11 @@ struct globals {
   uint64_t rows_printed;     // rows whose line was written
   // The progress line of a long run, or null when none is shown.
   progress_meter* progress;
+  // 1: a second thread works out the fast test's survivors of the pages
+  // ahead of the one being searched (the default); 0: every page alone.
+  uint8_t scan_ahead;
+  // The survivors of the page being searched, or null.
+  const survivor_map* survivors;
 };
 
 // Stores the defaults of every setting; returns 0.

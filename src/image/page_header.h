@@ -1,0 +1,50 @@
+// What a page's first bytes say about how it is searched: the table-leaf
+// header's first freeblock, the window the scanner gets and its mode. The
+// page walker and the scan-ahead worker read pages through the same code.
+#pragma once
+#include <cstdint>
+
+#include "setup/globals.h"
+
+// Big-endian 16-bit value at a page offset; bytes outside the window read as 0.
+inline uint32_t page_be16(const uint8_t* page, uint64_t window, uint64_t offset) {
+  const uint32_t high = offset < window ? page[offset] : 0u;
+  const uint32_t low = offset + 1 < window ? page[offset + 1] : 0u;
+  return high << 8 | low;
+}
+
+// The current page's header fields and first freeblock.
+struct page_values {
+  int32_t mode;
+  uint32_t freeblock_offset;
+  uint32_t freeblock_size;
+  uint32_t freeblock_next;
+};
+
+// The first freeblock of a table-leaf page of window bytes: mode 1 when it
+// has one; its size and link when its header lies within the window.
+inline page_values leaf_page_values(const uint8_t* page, uint64_t window) {
+  page_values pv{};
+  pv.freeblock_offset = page_be16(page, window, 1);
+  if (pv.freeblock_offset == 0) return pv;
+  pv.mode = 1;
+  if (pv.freeblock_offset + 4u <= window) {
+    pv.freeblock_next = page_be16(page, window, pv.freeblock_offset);
+    pv.freeblock_size = page_be16(page, window, pv.freeblock_offset + 2u);
+  }
+  return pv;
+}
+
+// Where the search of a page starts: its first byte, or in --freespace
+// runs the data of its first freeblock.
+inline const uint8_t* search_start(const globals* g, const uint8_t* page, const page_values& pv) {
+  if (g->freespace && pv.freeblock_offset != 0 && pv.freeblock_size != 0)
+    return page + pv.freeblock_offset + 4;
+  return page;
+}
+
+// True when a search from start is made at all: never on page 1, never
+// from the image's last byte on.
+inline bool searched(const globals* g, const uint8_t* start) {
+  return start > g->db_origin && start < g->db_end;
+}
