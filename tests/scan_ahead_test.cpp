@@ -3,6 +3,7 @@
 // exactly the windows it searches, and a walk with the worker must print
 // byte for byte what a walk without it prints.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -128,49 +129,70 @@ TEST(SurvivorMap, LeavesOutOnlySilentRejectionsAndKeepsEveryRow) {
 TEST(ScanAhead, PlansTheWindowsThatTheWalkerSearches) {
   scratch_dir dir;
   const std::vector<uint8_t> image = real_database(dir, 1024);
-  for (bool freespace : {false, true}) {
-    attached a(image);
-    a.g.freespace = freespace;
-    ASSERT_EQ(image_read_header(&a.g), 0);
-    ASSERT_EQ(cell_table_reserve(&a.g), 0);
-    const uint64_t first = static_cast<uint64_t>(a.g.db_page - a.g.db_origin);
-    scan_ahead* ahead = scan_ahead_start(&a.g, first);
-    if (freespace) {
-      EXPECT_EQ(ahead, nullptr);  // the walker skips most positions there
-      continue;
+  attached a(image);
+  ASSERT_EQ(image_read_header(&a.g), 0);
+  ASSERT_EQ(cell_table_reserve(&a.g), 0);
+  std::vector<uint64_t> bits(survivor_words(1024));
+  int mapped = 0, leaves_with_freeblocks = 0;
+  for (uint64_t offset = 0; offset < image.size(); offset += 1024) {
+    survivor_map map{};
+    map.bits = bits.data();
+    const bool planned = scan_ahead_plan(&a.g, offset, &map);
+    const uint8_t* page = image.data() + offset;
+    const page_values pv = page[0] == 13 ? leaf_page_values(page, 1024) : page_values{};
+    if (pv.mode == 1) {
+      ++leaves_with_freeblocks;  // their budget changes as rows are found
+      EXPECT_FALSE(planned) << "page at " << offset;
+    } else if (offset == 0) {
+      EXPECT_FALSE(planned);  // page 1 is never searched
+    } else {
+      ASSERT_TRUE(planned) << "page at " << offset;
+      EXPECT_TRUE(survivor_map_fits(&map, page, page + 1024, 0, 0));
+      ++mapped;
     }
-    ASSERT_NE(ahead, nullptr);
-    int mapped = 0, leaves_with_freeblocks = 0;
-    uint64_t index = 0;
-    for (uint64_t offset = first; offset < image.size() - 1; offset += a.g.page_size, ++index) {
-      const survivor_map* map = scan_ahead_page(ahead, index);
-      const uint8_t* page = image.data() + offset;
-      const page_values pv = page[0] == 13 ? leaf_page_values(page, a.g.page_size) : page_values{};
-      if (pv.mode == 1) {
-        ++leaves_with_freeblocks;
-        EXPECT_EQ(map, nullptr) << "page at " << offset;
-      } else if (offset == 0) {
-        EXPECT_EQ(map, nullptr);  // page 1 is never searched
-      } else {
-        ASSERT_NE(map, nullptr) << "page at " << offset;
-        EXPECT_TRUE(survivor_map_fits(map, page, page + a.g.page_size, 0, 0));
-        ++mapped;
-      }
-      scan_ahead_done(ahead, index);
-    }
-    scan_ahead_stop(ahead);
-    EXPECT_EQ(index, image.size() / 1024);
-    EXPECT_GT(mapped, 20);
-    EXPECT_GT(leaves_with_freeblocks, 5);
   }
-  // No worker under -d, nor for a single page.
-  attached d(image);
-  d.g.debug = 1;
-  ASSERT_EQ(image_read_header(&d.g), 0);
-  ASSERT_EQ(cell_table_reserve(&d.g), 0);
-  EXPECT_EQ(scan_ahead_start(&d.g, 1024), nullptr);
-  d.g.debug = 0;
-  EXPECT_EQ(scan_ahead_start(&d.g, image.size() - 1024), nullptr);
+  EXPECT_GT(mapped, 20);
+  EXPECT_GT(leaves_with_freeblocks, 5);
+}
+
+TEST(ScanAhead, WorkerFillsTheRingAheadOfAWalkerThatWaits) {
+  scratch_dir dir;
+  const std::vector<uint8_t> image = real_database(dir, 1024);
+  attached a(image);
+  ASSERT_EQ(image_read_header(&a.g), 0);
+  ASSERT_EQ(cell_table_reserve(&a.g), 0);
+  scan_ahead* ahead = scan_ahead_start(&a.g, 0);
+  ASSERT_NE(ahead, nullptr);
+  // While the walker stays on page 1, the worker maps the pages after the
+  // few it leaves to the walker, each as scan_ahead_plan would.
+  std::vector<uint64_t> bits(survivor_words(1024));
+  int compared = 0;
+  for (uint64_t index = 40; index < 60; ++index) {
+    survivor_map want{};
+    want.bits = bits.data();
+    if (!scan_ahead_plan(&a.g, index * 1024, &want)) continue;
+    const survivor_map* got = nullptr;
+    for (int tries = 0; !got && tries < 5000; ++tries) {
+      got = scan_ahead_page(ahead, index);
+      if (!got) usleep(1000);
+    }
+    ASSERT_NE(got, nullptr) << "page index " << index;
+    EXPECT_TRUE(survivor_map_fits(got, want.start, want.page_end, 0, 0));
+    EXPECT_TRUE(std::equal(bits.begin(), bits.end(), got->bits)) << "page index " << index;
+    ++compared;
+  }
+  EXPECT_GT(compared, 10);
+  EXPECT_EQ(scan_ahead_page(ahead, 40 + 256), nullptr);  // not in the ring yet
+  scan_ahead_stop(ahead);
+  // No worker under -d or --freespace, nor for a single page.
+  for (auto configure : {+[](globals* g) { g->debug = 1; }, +[](globals* g) { g->freespace = 1; }}) {
+    attached b(image);
+    configure(&b.g);
+    ASSERT_EQ(image_read_header(&b.g), 0);
+    ASSERT_EQ(cell_table_reserve(&b.g), 0);
+    EXPECT_EQ(scan_ahead_start(&b.g, 0), nullptr);
+  }
+  EXPECT_EQ(scan_ahead_start(&a.g, image.size() - 1024), nullptr);
 }
 
 namespace {

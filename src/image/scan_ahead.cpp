@@ -1,10 +1,11 @@
 #include "image/scan_ahead.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -15,38 +16,44 @@ namespace {
 // How many pages the worker may run ahead of the walker.
 constexpr uint64_t ring_slots = 256;
 
+// One page's map and, once it is complete, the page's index + 1.
+struct slot {
+  std::atomic<uint64_t> ready{0};
+  bool has_map = false;
+  survivor_map map{};
+};
+
+// True when this process may run on two processors or more.
+bool two_processors() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) >= 2;
+#endif
+  return std::thread::hardware_concurrency() >= 2;
+}
+
 }  // namespace
 
 struct scan_ahead {
   globals config;  // the run's settings; the worker reads nothing else of g
   uint64_t first_offset = 0;
   uint64_t pages = 0;
-  uint64_t words_per_slot = 0;
-  std::vector<uint64_t> words;      // ring_slots maps' bits
-  std::vector<survivor_map> maps;   // ring_slots maps
-  std::vector<uint8_t> has_map;     // per slot: 1 when the page got a map
-  std::atomic<uint64_t> produced{0};  // pages whose slot is filled
+  uint64_t lead = 0;  // pages left to the walker when the worker falls behind
+  std::vector<uint64_t> words;    // the maps' bits, ring_slots maps
+  std::unique_ptr<slot[]> slots;  // ring_slots slots
   std::atomic<uint64_t> consumed{0};  // pages the walker is done with
   std::atomic<bool> quit{false};
   std::thread worker;
 };
 
-namespace {
-
-// Fills the slot of the page at offset: its window as the walker will
-// search it, when that can be told from the page alone. Windows of
-// free-space mode get none: their budget shrinks with every row found and
-// the walker's search of them ends when it runs out, so a map of the whole
-// window would mostly go unused.
-bool plan_page(const scan_ahead& s, uint64_t offset, survivor_map* map) {
-  const globals* g = &s.config;
+bool scan_ahead_plan(const globals* g, uint64_t offset, survivor_map* map) {
   const uint64_t window = std::min<uint64_t>(g->page_size, g->db_size - offset);
   const uint8_t* page = g->db_origin + offset;
   const page_values pv = page[0] == 13 ? leaf_page_values(page, window) : page_values{};
+  if (pv.mode != 0) return false;
   const uint8_t* start = search_start(g, page, pv);
   const uint8_t* page_end = page + window;
-  if (pv.mode != 0) return false;
-  if (!searched(g, start) || start >= page_end || page_end - start <= 10) return false;
+  if (!searched(g, start) || page_end - start <= 10) return false;
   map->start = start;
   map->page_end = page_end;
   map->stop = page_end - 10;
@@ -58,21 +65,29 @@ bool plan_page(const scan_ahead& s, uint64_t offset, survivor_map* map) {
   return true;
 }
 
+namespace {
+
+// Builds maps page after page. When the walker has caught up with it, the
+// worker leaps ahead and leaves the pages in between to the walker, which
+// then searches them alone: neither ever waits for the other's page.
 void run_worker(scan_ahead* s) {
-  for (uint64_t index = 0; index < s->pages; ++index) {
+  const uint64_t words = survivor_words(s->config.page_size);
+  uint64_t next = 0;
+  while (!s->quit.load(std::memory_order_acquire)) {
     uint64_t done = s->consumed.load(std::memory_order_acquire);
-    while (index >= done + ring_slots) {
-      if (s->quit.load(std::memory_order_acquire)) return;
+    // The walker is on page done; the one after it is as good as reached.
+    if (next <= done + 1) next = done + s->lead;
+    if (next >= s->pages) return;
+    if (next >= done + ring_slots) {  // the ring is full
       s->consumed.wait(done, std::memory_order_acquire);
-      done = s->consumed.load(std::memory_order_acquire);
+      continue;
     }
-    if (s->quit.load(std::memory_order_acquire)) return;
-    const uint64_t slot = index % ring_slots;
-    survivor_map* map = &s->maps[slot];
-    map->bits = &s->words[slot * s->words_per_slot];
-    s->has_map[slot] = plan_page(*s, s->first_offset + index * s->config.page_size, map);
-    s->produced.store(index + 1, std::memory_order_release);
-    s->produced.notify_one();
+    slot& target = s->slots[next % ring_slots];
+    target.map.bits = &s->words[(next % ring_slots) * words];
+    target.has_map = scan_ahead_plan(&s->config, s->first_offset + next * s->config.page_size,
+                                     &target.map);
+    target.ready.store(next + 1, std::memory_order_release);
+    ++next;
   }
 }
 
@@ -88,17 +103,16 @@ scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset) {
   const uint64_t last = g->db_size - 1;  // the walker's loop bound
   if (first_offset >= last) return nullptr;
   const uint64_t pages = (last - first_offset + g->page_size - 1) / g->page_size;
-  if (pages < 2) return nullptr;
+  if (pages < 2 || !two_processors()) return nullptr;
   std::unique_ptr<scan_ahead> s(new (std::nothrow) scan_ahead);
   if (!s) return nullptr;
   s->config = *g;
   s->first_offset = first_offset;
   s->pages = pages;
-  s->words_per_slot = survivor_words(g->page_size);
+  s->lead = std::max<uint64_t>(2, 32768 / g->page_size);
   try {
-    s->words.resize(ring_slots * s->words_per_slot);
-    s->maps.resize(ring_slots);
-    s->has_map.resize(ring_slots);
+    s->words.resize(ring_slots * survivor_words(g->page_size));
+    s->slots.reset(new slot[ring_slots]);
     s->worker = std::thread(run_worker, s.get());
   } catch (const std::exception&) {
     return nullptr;  // no memory or no thread: the walker goes alone
@@ -112,13 +126,9 @@ scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset) {
 }
 
 const survivor_map* scan_ahead_page(scan_ahead* s, uint64_t index) {
-  uint64_t made = s->produced.load(std::memory_order_acquire);
-  while (made <= index) {
-    s->produced.wait(made, std::memory_order_acquire);
-    made = s->produced.load(std::memory_order_acquire);
-  }
-  const uint64_t slot = index % ring_slots;
-  return s->has_map[slot] ? &s->maps[slot] : nullptr;
+  const slot& at = s->slots[index % ring_slots];
+  if (at.ready.load(std::memory_order_acquire) != index + 1) return nullptr;
+  return at.has_map ? &at.map : nullptr;
 }
 
 void scan_ahead_done(scan_ahead* s, uint64_t index) {
