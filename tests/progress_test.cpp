@@ -63,9 +63,10 @@ struct terminal_run {
 };
 
 // Runs sarvek with standard error on a raw pseudo-terminal of 100 columns
-// and standard output where asked.
+// and standard output where asked; sends it signal_on_draw (if not 0) as
+// soon as the first progress line arrives.
 terminal_run run_on_terminal(const std::vector<std::string>& args, rows_to where,
-                             const std::string& cwd) {
+                             const std::string& cwd, int signal_on_draw = 0) {
   terminal_run result;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -109,6 +110,10 @@ terminal_run run_on_terminal(const std::vector<std::string>& args, rows_to where
     const ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) break;  // EIO once the child and its streams are gone
     result.terminal.append(buffer, static_cast<size_t>(n));
+    if (signal_on_draw != 0 && result.terminal.find("\rsarvek: ") != std::string::npos) {
+      kill(pid, signal_on_draw);
+      signal_on_draw = 0;
+    }
   }
   int status = 0;
   waitpid(pid, &status, 0);
@@ -239,6 +244,22 @@ TEST(Progress, LineIsErasedWhenTheReaderGoesAway) {
   EXPECT_EQ(t.draws, 1);
   EXPECT_EQ(t.others, "");
   EXPECT_FALSE(t.left_shown) << run.terminal;
+}
+
+TEST(Progress, LineIsErasedWhenTheRunIsTerminated) {
+  // The signal must come while the walk runs: a file that takes a while.
+  scratch_dir dir;
+  const std::string db = large_db(dir);
+  std::filesystem::resize_file(db, 16 * progress_min_size);
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    const terminal_run run = run_on_terminal({"-i", db}, rows_to::file, dir.path, signal_number);
+    if (run.status == 0) GTEST_SKIP() << "the run ended before the signal came";
+    EXPECT_EQ(run.status, 128 + signal_number);  // ends as it would without the line
+    const transcript t = read_transcript(run.terminal);
+    EXPECT_GE(t.draws, 1);
+    EXPECT_EQ(t.others, "");
+    EXPECT_FALSE(t.left_shown) << run.terminal;
+  }
 }
 
 }  // namespace

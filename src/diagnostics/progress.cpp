@@ -90,9 +90,11 @@ void draw(const globals* g, progress_meter* meter, int64_t now) {
   length = std::min<size_t>(length, meter->columns - 1);  // a wrapped line cannot be erased
   char line[sizeof text + 8];
   const int n = snprintf(line, sizeof line, "\r%.*s\033[K", static_cast<int>(length), text);
+  // Marked shown before it is written: a signal that comes just after the
+  // write must find it to erase (erasing a line not yet written is harmless).
+  line_shown = 1;
   fwrite(line, 1, static_cast<size_t>(n), stderr);
   fflush(stderr);
-  line_shown = 1;
   meter->next_draw_ns = now + progress_interval_ns;
 }
 
