@@ -1,6 +1,8 @@
 #include "image/scan_ahead.h"
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -91,6 +93,19 @@ void run_worker(scan_ahead* s) {
   }
 }
 
+// Starts the worker with every signal blocked, so that the progress line's
+// handlers (and any other) run on the walker's thread.
+std::thread start_worker(scan_ahead* s) {
+  sigset_t all, saved;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &saved);
+  struct restore {
+    sigset_t* mask;
+    ~restore() { pthread_sigmask(SIG_SETMASK, mask, nullptr); }
+  } restored{&saved};
+  return std::thread(run_worker, s);
+}
+
 }  // namespace
 
 scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset) {
@@ -113,7 +128,7 @@ scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset) {
   try {
     s->words.resize(ring_slots * survivor_words(g->page_size));
     s->slots.reset(new slot[ring_slots]);
-    s->worker = std::thread(run_worker, s.get());
+    s->worker = start_worker(s.get());
   } catch (const std::exception&) {
     return nullptr;  // no memory or no thread: the walker goes alone
   }
