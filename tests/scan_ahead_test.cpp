@@ -61,6 +61,8 @@ struct attached {
     image_attach(&g, image.data(), image.size());
   }
   ~attached() { globals_release(&g); }
+  // Reads the header and reserves the cell table, as a run does before the walk.
+  bool prepared() { return image_read_header(&g) == 0 && cell_table_reserve(&g) == 0; }
   globals g;
 };
 
@@ -130,8 +132,7 @@ TEST(ScanAhead, PlansTheWindowsThatTheWalkerSearches) {
   scratch_dir dir;
   const std::vector<uint8_t> image = real_database(dir, 1024);
   attached a(image);
-  ASSERT_EQ(image_read_header(&a.g), 0);
-  ASSERT_EQ(cell_table_reserve(&a.g), 0);
+  ASSERT_TRUE(a.prepared());
   std::vector<uint64_t> bits(survivor_words(1024));
   int mapped = 0, leaves_with_freeblocks = 0;
   for (uint64_t offset = 0; offset < image.size(); offset += 1024) {
@@ -159,8 +160,7 @@ TEST(ScanAhead, WorkerFillsTheRingAheadOfAWalkerThatWaits) {
   scratch_dir dir;
   const std::vector<uint8_t> image = real_database(dir, 1024);
   attached a(image);
-  ASSERT_EQ(image_read_header(&a.g), 0);
-  ASSERT_EQ(cell_table_reserve(&a.g), 0);
+  ASSERT_TRUE(a.prepared());
   scan_ahead* ahead = scan_ahead_start(&a.g, 0);
   ASSERT_NE(ahead, nullptr);
   // While the walker stays on page 1, the worker maps the pages after the
@@ -188,8 +188,7 @@ TEST(ScanAhead, WorkerFillsTheRingAheadOfAWalkerThatWaits) {
   for (auto configure : {+[](globals* g) { g->debug = 1; }, +[](globals* g) { g->freespace = 1; }}) {
     attached b(image);
     configure(&b.g);
-    ASSERT_EQ(image_read_header(&b.g), 0);
-    ASSERT_EQ(cell_table_reserve(&b.g), 0);
+    ASSERT_TRUE(b.prepared());
     EXPECT_EQ(scan_ahead_start(&b.g, 0), nullptr);
   }
   EXPECT_EQ(scan_ahead_start(&a.g, image.size() - 1024), nullptr);
