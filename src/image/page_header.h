@@ -1,6 +1,6 @@
 // What a page's first bytes say about how it is searched: the table-leaf
-// header's first freeblock, the window the scanner gets and its mode. The
-// page walker and the scan-ahead worker read pages through the same code.
+// header's first freeblock and mode, and whether a window is searched at
+// all. The page walker and the scan-ahead worker read pages through it.
 #pragma once
 #include <cstdint>
 
@@ -33,14 +33,6 @@ inline page_values leaf_page_values(const uint8_t* page, uint64_t window) {
     pv.freeblock_size = page_be16(page, window, pv.freeblock_offset + 2u);
   }
   return pv;
-}
-
-// Where the search of a page starts: its first byte, or in --freespace
-// runs the data of its first freeblock.
-inline const uint8_t* search_start(const globals* g, const uint8_t* page, const page_values& pv) {
-  if (g->freespace && pv.freeblock_offset != 0 && pv.freeblock_size != 0)
-    return page + pv.freeblock_offset + 4;
-  return page;
 }
 
 // True when a search from start is made at all: never on page 1, never

@@ -13,6 +13,14 @@
 
 namespace {
 
+// Where the search of a page starts: its first byte, or in --freespace
+// runs the data of its first freeblock.
+const uint8_t* search_start(const globals* g, const uint8_t* page, const page_values& pv) {
+  if (g->freespace && pv.freeblock_offset != 0 && pv.freeblock_size != 0)
+    return page + pv.freeblock_offset + 4;
+  return page;
+}
+
 uint32_t page_byte(const uint8_t* page, uint64_t window, uint64_t offset) {
   return offset < window ? page[offset] : 0u;
 }

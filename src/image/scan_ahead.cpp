@@ -52,15 +52,15 @@ bool scan_ahead_plan(const globals* g, uint64_t offset, survivor_map* map) {
   const uint64_t window = std::min<uint64_t>(g->page_size, g->db_size - offset);
   const uint8_t* page = g->db_origin + offset;
   const page_values pv = page[0] == 13 ? leaf_page_values(page, window) : page_values{};
+  // Only windows without a freeblock: they start at the page's first byte.
   if (pv.mode != 0) return false;
-  const uint8_t* start = search_start(g, page, pv);
   const uint8_t* page_end = page + window;
-  if (!searched(g, start) || page_end - start <= 10) return false;
-  map->start = start;
+  if (!searched(g, page) || window <= 10) return false;
+  map->start = page;
   map->page_end = page_end;
   map->stop = page_end - 10;
-  map->mode = pv.mode;
-  map->budget = pv.freeblock_size;
+  map->mode = 0;
+  map->budget = 0;
   quick_limits q;
   quick_limits_init(&q, g, page_end, g->cell_table_size);
   survivor_map_build(map, q);

@@ -41,14 +41,15 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
   // Without -d, the candidates that the fast test settles never reach the
   // decoder; every other position is decoded as before.
   const bool fast = !g->debug;
-  quick_limits quick;
-  if (fast) quick_limits_init(&quick, g, page_end, row.cell_capacity);
   const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
   // The survivors worked out ahead for this window, if any, stand for the
-  // fast test (they hold for the window's first budget only).
+  // fast test (they hold for the window's first budget only); the limits
+  // are set only where the test itself runs.
   const survivor_map* map =
       fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
                                                                                    : nullptr;
+  quick_limits quick;
+  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity);
 #endif
   do {
 #if SARVEK_FAST_SCAN
@@ -91,7 +92,10 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
     if (!advance(pos, used, g->db_end + 1)) break;
     freeblock_size -= used;
 #if SARVEK_FAST_SCAN
-    map = nullptr;
+    if (map) {
+      map = nullptr;
+      quick_limits_init(&quick, g, page_end, row.cell_capacity);
+    }
 #endif
     if (g->debug)
       hexdump(pos, static_cast<uint16_t>(dump_clip(pos, 64, g->db_origin, g->db_end + 1)),
