@@ -1,0 +1,60 @@
+#include "format/cell.h"
+
+#include <algorithm>
+
+#include "format/btree_page.h"
+
+uint32_t max_local(uint32_t usable, bool table_leaf) {
+  return table_leaf ? usable - 35 : (usable - 12) * 64 / 255 - 23;
+}
+
+uint32_t min_local(uint32_t usable) { return (usable - 12) * 32 / 255 - 23; }
+
+uint32_t local_payload_size(uint64_t payload, uint32_t usable, bool table_leaf) {
+  const uint32_t x = max_local(usable, table_leaf);
+  if (payload <= x) return static_cast<uint32_t>(payload);
+  const uint32_t m = min_local(usable);
+  const uint64_t k = m + (payload - m) % (usable - 4);
+  return k <= x ? static_cast<uint32_t>(k) : m;
+}
+
+bool read_cell(byte_view page, uint8_t type, uint32_t usable, uint32_t offset, uint32_t limit,
+               cell_info* cell) {
+  const byte_view bounded = page.first(std::min<uint64_t>({page.size(), limit, usable}));
+  cell_info c{};
+  c.offset = offset;
+  uint64_t at = offset;
+  if (type == page_table_interior || type == page_index_interior) {
+    uint64_t child = 0;
+    if (!read_be(bounded, at, 4, &child)) return false;
+    c.left_child = static_cast<uint32_t>(child);
+    at += 4;
+  }
+  if (type == page_table_interior) {
+    uint64_t key = 0;
+    if (!read_varint(bounded, &at, &key)) return false;
+    c.rowid = static_cast<int64_t>(key);
+    c.size = static_cast<uint32_t>(at - offset);
+    *cell = c;
+    return true;
+  }
+  if (!read_varint(bounded, &at, &c.payload_size)) return false;
+  if (type == page_table_leaf) {
+    uint64_t rowid = 0;
+    if (!read_varint(bounded, &at, &rowid)) return false;
+    c.rowid = static_cast<int64_t>(rowid);
+  }
+  c.payload_offset = static_cast<uint32_t>(at);
+  c.local_size = local_payload_size(c.payload_size, usable, type == page_table_leaf);
+  uint64_t end = at + c.local_size;
+  if (c.local_size < c.payload_size) {
+    uint64_t next = 0;
+    if (!read_be(bounded, end, 4, &next)) return false;
+    c.overflow_page = static_cast<uint32_t>(next);
+    end += 4;
+  }
+  if (end > bounded.size()) return false;
+  c.size = static_cast<uint32_t>(end - offset);
+  *cell = c;
+  return true;
+}

@@ -1,0 +1,54 @@
+#include "format/record.h"
+
+#include <cmath>
+#include <cstring>
+
+value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding encoding) {
+  value_view v{};
+  if (serial >= 12) {
+    v.kind = serial & 1 ? value_kind::text : value_kind::blob;
+    v.encoding = encoding;
+    v.bytes = byte_view(data, serial_size(serial));
+    return v;
+  }
+  switch (serial) {
+    case 8: return integer_value(0);
+    case 9: return integer_value(1);
+    case 7: {
+      uint64_t bits = 0;
+      for (int i = 0; i < 8; ++i) bits = bits << 8 | data[i];
+      double d;
+      memcpy(&d, &bits, sizeof d);
+      return std::isnan(d) ? null_value() : real_value(d);
+    }
+    case 0:
+    case 10:
+    case 11: return null_value();
+    default: {
+      const uint32_t n = static_cast<uint32_t>(serial_size(serial));
+      uint64_t raw = 0;
+      for (uint32_t i = 0; i < n; ++i) raw = raw << 8 | data[i];
+      const uint32_t unused = 64 - 8 * n;
+      return integer_value(static_cast<int64_t>(raw << unused) >> unused);
+    }
+  }
+}
+
+bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_view>* values) {
+  values->clear();
+  uint64_t at = 0;
+  uint64_t header_size = 0;
+  if (!read_varint(payload, &at, &header_size)) return false;
+  if (header_size < at || header_size > payload.size()) return false;
+  uint64_t body = header_size;
+  while (at < header_size) {
+    uint64_t serial = 0;
+    if (!read_varint(payload.first(header_size), &at, &serial)) return false;
+    if (serial == 10 || serial == 11) return false;
+    const uint64_t size = serial_size(serial);
+    if (size > payload.size() - body) return false;
+    values->push_back(decode_value(serial, payload.data() + body, encoding));
+    body += size;
+  }
+  return true;
+}

@@ -1,0 +1,24 @@
+// Records: the header of serial types and the values they describe.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "format/bytes.h"
+#include "format/value.h"
+
+// Bytes of the value of a serial type; 10 and 11 (reserved) take none.
+inline uint64_t serial_size(uint64_t serial) {
+  static constexpr uint8_t fixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return serial >= 12 ? (serial - 12) / 2 : fixed[serial];
+}
+
+// The value of serial type `serial` whose bytes begin at data (serial_size
+// bytes, all readable). Integers are sign-extended; a NaN real reads as NULL,
+// as the library reads it.
+value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding encoding);
+
+// Parses the record held in payload: the header-size varint, the serial
+// types, then the values. Fills values (cleared first, capacity reused).
+// False when the header is malformed, holds a reserved type, or the values
+// run past the payload.
+bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_view>* values);

@@ -1,0 +1,74 @@
+// Where recovered rows go: one interface, a CSV sink for standard output and
+// an SQLite sink for --export. Sources of rows (the b-tree walk, carved free
+// space, the log and the journal) only ever talk to this interface.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/value.h"
+#include "schema/table_def.h"
+
+enum class row_status : uint8_t { live, deleted, superseded, uncommitted };
+enum class row_source : uint8_t { btree, freeblock, unallocated, freelist, lost, wal, journal };
+
+const char* status_name(row_status status);
+const char* source_name(row_source source);
+
+struct deep_row {
+  const table_def* table;  // null: a whole record that fits no table
+  row_status status;
+  row_source source;
+  uint32_t page;           // 1-based page number
+  uint64_t offset;         // the cell's first byte in its file
+  bool has_rowid;          // false: the rowid was not recovered (or the table has none)
+  int64_t rowid;
+  // One value per column in declared order; for a row without a table, the
+  // record's values in order. value_kind::unknown prints as an empty field.
+  std::span<const value_view> values;
+};
+
+// One page of the page map, as the export records it.
+struct page_summary {
+  uint32_t page;
+  const char* role;          // page_role_name()
+  std::string_view owner;    // the owning table's name, empty when none
+  uint32_t free_bytes;       // bytes of the page that no live cell uses
+  uint32_t rows_recovered;   // rows that are not live printed from this page
+};
+
+// A file the run read, with its SHA-256 (lower-case hex).
+struct input_file_facts {
+  std::string role;          // "database", later "wal" and "journal"
+  std::string path;
+  uint64_t size = 0;
+  std::string sha256;
+};
+
+// The facts of the run, as the export records them.
+struct run_facts {
+  std::string version;       // "0.7"
+  std::vector<input_file_facts> files;  // the database first
+  std::string encoding;      // "UTF-8", "UTF-16le" or "UTF-16be"
+  uint32_t page_size = 0;
+  std::string options;       // the command line's arguments after the program name
+  std::string started;       // UTC, ISO 8601
+  std::string finished;
+};
+
+class row_sink {
+ public:
+  virtual ~row_sink() = default;
+  // Announces a table before its rows (every table of the schema is
+  // announced, also those without rows).
+  virtual void table(const table_def& table) { (void)table; }
+  // One row. Rows of one table need not come together.
+  virtual void row(const deep_row& row) = 0;
+  // After the rows: the page map, one call per page in page order.
+  virtual void page(const page_summary& page) { (void)page; }
+  // Ends the output; returns 0, or 1 after reporting a failure on standard
+  // error (one line beginning "ERROR: ").
+  virtual int finish(const run_facts& facts) = 0;
+};
