@@ -39,6 +39,17 @@ struct page_summary {
   uint32_t rows_recovered;   // rows that are not live printed from this page
 };
 
+// One frame of the write-ahead log, as the export records it.
+struct frame_summary {
+  uint32_t frame;            // 1-based, in file order
+  uint64_t offset;           // of the frame header in the log
+  uint32_t page;
+  uint32_t commit_size;      // database size after a commit frame, else 0
+  uint32_t salt1, salt2;
+  bool valid;                // salts match and the checksum chain holds
+  bool used;                 // the current state reads this frame's page
+};
+
 // A file the run read, with its SHA-256 (lower-case hex).
 struct input_file_facts {
   std::string role;          // "database", later "wal" and "journal"
@@ -68,6 +79,8 @@ class row_sink {
   virtual void row(const deep_row& row) = 0;
   // After the rows: the page map, one call per page in page order.
   virtual void page(const page_summary& page) { (void)page; }
+  // After the rows: the log's frames, in file order.
+  virtual void frame(const frame_summary& frame) { (void)frame; }
   // Ends the output; returns 0, or 1 after reporting a failure on standard
   // error (one line beginning "ERROR: ").
   virtual int finish(const run_facts& facts) = 0;
