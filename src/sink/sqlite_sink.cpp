@@ -1,0 +1,290 @@
+#include "sink/sqlite_sink.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "sink/export_bind.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 5> row_columns{
+    "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid"};
+constexpr std::array<std::string_view, 6> lost_columns{
+    "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid",
+    "sarvek_fields"};
+
+// A fresh file that nothing reads before the end: a rollback journal in
+// memory (the one transaction can still roll back), one sync at the
+// commit, no locking between statements. Everything after BEGIN is one
+// transaction, the export's own tables included.
+constexpr char setup_sql[] =
+    "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=NORMAL; PRAGMA locking_mode=EXCLUSIVE;"
+    "PRAGMA cache_size=-8192; PRAGMA auto_vacuum=NONE; PRAGMA encoding='UTF-8'; BEGIN;"
+    "CREATE TABLE sarvek_pages(page, role, owner, free_bytes, rows_recovered);"
+    "CREATE TABLE sarvek_run(version, database_path, database_size, database_sha256, encoding,"
+    " page_size, options, started, finished, wal_path, wal_size, wal_sha256, journal_path,"
+    " journal_size, journal_sha256);";
+
+bool step_done(sqlite3_stmt* statement) {
+  const int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE;
+}
+
+}  // namespace
+
+std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
+  // O_EXCL refuses an existing file and a symbolic link, dangling or not,
+  // in one step: nothing can slip in between the test and the creation.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(),
+            strerror(errno));
+    return nullptr;
+  }
+  ::close(fd);
+  std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path));
+  if (!sink->start()) {
+    fprintf(stderr, "ERROR: Cannot open export file '%s' ( %s )\n", path.c_str(),
+            sink->error_.c_str());
+    return nullptr;
+  }
+  return sink;
+}
+
+bool sqlite_sink::start() {
+  // The library may read a name beginning with "file:" as a URI naming
+  // another file; a relative path read from "./" names the file created.
+  const std::string open_name = path_.starts_with('/') ? path_ : "./" + path_;
+  const int rc = sqlite3_open_v2(open_name.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
+                                 nullptr);
+  if (rc != SQLITE_OK) {
+    error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    return false;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  column_limit_ = static_cast<uint32_t>(sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, -1));
+  if (!exec_sql(db_, setup_sql)) return fail();
+  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_extra_values"})
+    table_names_.claim(name);
+  pages_ = prepare_kept(db_, "INSERT INTO sarvek_pages VALUES(?,?,?,?,?)");
+  if (!pages_) return fail();
+  lost_ = &tables_.emplace_back();
+  lost_->name = table_names_.claim("lost_and_found");
+  lost_->first_number = 0;
+  if (!create_export_table(db_, lost_, lost_columns, {}, column_limit_)) return fail();
+  return true;
+}
+
+bool sqlite_sink::fail() {
+  if (error_.empty()) error_ = db_ ? sqlite3_errmsg(db_) : "out of memory";
+  return false;
+}
+
+sqlite_sink::~sqlite_sink() { close_db(); }
+
+void sqlite_sink::close_db() {
+  // Statements first: the connection closes only when none is left. An
+  // open transaction is rolled back.
+  last_table_ = lost_ = nullptr;
+  by_def_.clear();
+  tables_.clear();
+  pages_.reset();
+  frames_.reset();
+  extra_values_.reset();
+  if (db_ && sqlite3_close(db_) != SQLITE_OK) {
+    fail();
+    sqlite3_close_v2(db_);
+  }
+  db_ = nullptr;
+}
+
+export_table* sqlite_sink::table_for(const table_def& def) {
+  if (&def == last_def_) return last_table_;
+  auto found = by_def_.find(&def);
+  if (found == by_def_.end()) {
+    export_table* table = &tables_.emplace_back();
+    table->name = table_names_.claim(source_table_name(def.name));
+    std::vector<std::string> names;
+    names.reserve(def.columns.size());
+    for (const column_def& column : def.columns) names.push_back(column.name);
+    if (!create_export_table(db_, table, row_columns, names, column_limit_)) {
+      fail();
+      return nullptr;
+    }
+    found = by_def_.emplace(&def, table).first;
+  }
+  last_def_ = &def;
+  last_table_ = found->second;
+  return last_table_;
+}
+
+void sqlite_sink::table(const table_def& def) {
+  if (!failed() && !finished_) table_for(def);
+}
+
+void sqlite_sink::row(const deep_row& row) {
+  if (failed() || finished_) return;
+  export_table* table = row.table ? table_for(*row.table) : lost_;
+  if (!table) return;
+  const size_t count = row.values.size();
+  if (count > table->values && table->fixed + table->values < column_limit_) {
+    const size_t room = column_limit_ - table->fixed;
+    if (!widen_export_table(db_, table, static_cast<uint32_t>(std::min(count, room)))) {
+      fail();
+      return;
+    }
+  }
+  sqlite3_stmt* insert = table->insert.get();
+  sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(insert, 3, row.page);
+  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(row.offset));
+  if (row.has_rowid)
+    sqlite3_bind_int64(insert, 5, row.rowid);
+  else
+    sqlite3_bind_null(insert, 5);
+  if (table == lost_) sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(count));
+  if (scratch_.size() < table->values) scratch_.resize(table->values);
+  for (uint32_t i = 0; i < table->values; ++i) {
+    const int index = static_cast<int>(table->fixed + i + 1);
+    int rc = i < count ? bind_value(insert, index, row.values[i], &scratch_[i])
+                       : sqlite3_bind_null(insert, index);
+    if ((rc & 0xFF) == SQLITE_TOOBIG) {
+      fprintf(stderr,
+              "sarvek: export: value %u of the row at offset %llu is longer than the export"
+              " database allows; stored as NULL\n",
+              i, static_cast<unsigned long long>(row.offset));
+      rc = sqlite3_bind_null(insert, index);
+    }
+    if (rc != SQLITE_OK) {
+      fail();
+      return;
+    }
+  }
+  const int rc = sqlite3_step(insert);
+  sqlite3_reset(insert);
+  if ((rc & 0xFF) == SQLITE_TOOBIG) {
+    fprintf(stderr,
+            "sarvek: export: the row at offset %llu is longer than the export database allows;"
+            " not exported\n",
+            static_cast<unsigned long long>(row.offset));
+    return;
+  }
+  if (rc != SQLITE_DONE || (count > table->values && !store_extra_values(*table, row))) fail();
+}
+
+bool sqlite_sink::store_extra_values(const export_table& table, const deep_row& row) {
+  const sqlite3_int64 rowid = sqlite3_last_insert_rowid(db_);
+  if (!extra_values_) {
+    if (!exec_sql(db_, "CREATE TABLE sarvek_extra_values(table_name, table_rowid, field, value)"))
+      return false;
+    extra_values_ = prepare_kept(db_, "INSERT INTO sarvek_extra_values VALUES(?,?,?,?)");
+    if (!extra_values_) return false;
+  }
+  sqlite3_stmt* insert = extra_values_.get();
+  if (scratch_.empty()) scratch_.resize(1);
+  for (size_t i = table.values; i < row.values.size(); ++i) {
+    if (sqlite3_bind_text64(insert, 1, table.name.data(), table.name.size(), SQLITE_STATIC,
+                            SQLITE_UTF8) != SQLITE_OK ||
+        sqlite3_bind_int64(insert, 2, rowid) != SQLITE_OK ||
+        sqlite3_bind_int64(insert, 3, static_cast<sqlite3_int64>(i)) != SQLITE_OK ||
+        bind_value(insert, 4, row.values[i], &scratch_[0]) != SQLITE_OK || !step_done(insert))
+      return false;
+  }
+  return true;
+}
+
+void sqlite_sink::page(const page_summary& page) {
+  if (failed() || finished_) return;
+  sqlite3_stmt* insert = pages_.get();
+  if (scratch_.empty()) scratch_.resize(1);
+  sqlite3_bind_int64(insert, 1, page.page);
+  if (page.role)
+    sqlite3_bind_text(insert, 2, page.role, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_null(insert, 2);
+  if (page.owner.empty())
+    sqlite3_bind_null(insert, 3);
+  else
+    bind_utf8(insert, 3, page.owner, &scratch_[0]);
+  sqlite3_bind_int64(insert, 4, page.free_bytes);
+  sqlite3_bind_int64(insert, 5, page.rows_recovered);
+  if (!step_done(insert)) fail();
+}
+
+void sqlite_sink::frame(const frame_summary& frame) {
+  if (failed() || finished_) return;
+  if (!frames_) {
+    if (!exec_sql(db_, "CREATE TABLE sarvek_frames(frame, offset, page, commit_size, salt1,"
+                       " salt2, valid, used)")) {
+      fail();
+      return;
+    }
+    frames_ = prepare_kept(db_, "INSERT INTO sarvek_frames VALUES(?,?,?,?,?,?,?,?)");
+    if (!frames_) {
+      fail();
+      return;
+    }
+  }
+  sqlite3_stmt* insert = frames_.get();
+  sqlite3_bind_int64(insert, 1, frame.frame);
+  sqlite3_bind_int64(insert, 2, static_cast<sqlite3_int64>(frame.offset));
+  sqlite3_bind_int64(insert, 3, frame.page);
+  sqlite3_bind_int64(insert, 4, frame.commit_size);
+  sqlite3_bind_int64(insert, 5, frame.salt1);
+  sqlite3_bind_int64(insert, 6, frame.salt2);
+  sqlite3_bind_int(insert, 7, frame.valid);
+  sqlite3_bind_int(insert, 8, frame.used);
+  if (!step_done(insert)) fail();
+}
+
+bool sqlite_sink::write_run(const run_facts& facts) {
+  statement_ptr insert =
+      prepare_kept(db_, "INSERT INTO sarvek_run VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  if (!insert) return fail();
+  sqlite3_stmt* s = insert.get();
+  int rc = bind_exact(s, 1, facts.version) | bind_exact(s, 5, facts.encoding) |
+           sqlite3_bind_int64(s, 6, facts.page_size) | bind_exact(s, 7, facts.options) |
+           bind_exact(s, 8, facts.started) | bind_exact(s, 9, facts.finished);
+  // path, size, sha256 of each role; the parameters not bound stay NULL.
+  constexpr std::array<std::pair<std::string_view, int>, 3> roles{
+      {{"database", 2}, {"wal", 10}, {"journal", 13}}};
+  std::array<bool, roles.size()> seen{};
+  for (const input_file_facts& file : facts.files) {
+    size_t r = 0;
+    while (r < roles.size() && roles[r].first != file.role) ++r;
+    if (r == roles.size() || seen[r]) {
+      error_ = "no place in sarvek_run for an input file of role '" + file.role + "'";
+      return false;
+    }
+    seen[r] = true;
+    const int at = roles[r].second;
+    rc |= bind_exact(s, at, file.path) |
+          sqlite3_bind_int64(s, at + 1, static_cast<sqlite3_int64>(file.size));
+    if (!file.sha256.empty()) rc |= bind_exact(s, at + 2, file.sha256);
+  }
+  if (rc != SQLITE_OK) return fail();
+  return step_done(s) || fail();
+}
+
+int sqlite_sink::finish(const run_facts& facts) {
+  if (finished_) return 1;
+  finished_ = true;
+  if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
+  close_db();
+  if (failed()) {
+    fprintf(stderr, "ERROR: Cannot write export file '%s' ( %s )\n", path_.c_str(),
+            error_.c_str());
+    return 1;
+  }
+  return 0;
+}
