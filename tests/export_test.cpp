@@ -22,11 +22,15 @@
 
 namespace {
 
-byte_view bytes_of(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+byte_view bytes_of(std::string_view s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
 value_view text(std::string_view s, text_encoding e = text_encoding::utf8) {
   return {value_kind::text, e, 0, 0, bytes_of(s)};
 }
-value_view blob(std::string_view s) { return {value_kind::blob, text_encoding::utf8, 0, 0, bytes_of(s)}; }
+value_view blob(std::string_view s) {
+  return {value_kind::blob, text_encoding::utf8, 0, 0, bytes_of(s)};
+}
 
 table_def make_table(const std::string& name, const std::vector<std::string>& columns) {
   table_def t;
@@ -46,23 +50,33 @@ std::vector<std::string> query(const std::string& path, const std::string& sql) 
   sqlite3_stmt* s = nullptr;
   std::vector<std::string> rows;
   EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK) << sqlite3_errmsg(db) << sql;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db) << sql;
   while (s && sqlite3_step(s) == SQLITE_ROW) {
     std::string row;
     for (int i = 0; i < sqlite3_column_count(s); ++i) {
       if (i) row += "|";
+      const int type = sqlite3_column_type(s, i);  // before any conversion
       const auto* p = static_cast<const char*>(sqlite3_column_blob(s, i));
       const std::string bytes(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(s, i)));
       char number[40];
-      switch (sqlite3_column_type(s, i)) {
-        case SQLITE_INTEGER: row += "i:" + std::to_string(sqlite3_column_int64(s, i)); break;
-        case SQLITE_FLOAT: snprintf(number, sizeof number, "r:%.17g", sqlite3_column_double(s, i)); row += number; break;
-        case SQLITE_TEXT: row += "t:" + bytes; break;
+      switch (type) {
+        case SQLITE_INTEGER:
+          row += "i:" + std::to_string(sqlite3_column_int64(s, i));
+          break;
+        case SQLITE_FLOAT:
+          snprintf(number, sizeof number, "r:%.17g", sqlite3_column_double(s, i));
+          row += number;
+          break;
+        case SQLITE_TEXT:
+          row += "t:" + bytes;
+          break;
         case SQLITE_BLOB:
           row += "b:";
           for (unsigned char c : bytes) snprintf(number, sizeof number, "%02X", c), row += number;
           break;
-        default: row += "NULL";
+        default:
+          row += "NULL";
       }
     }
     rows.push_back(row);
@@ -75,8 +89,14 @@ std::vector<std::string> query(const std::string& path, const std::string& sql) 
 using rows = std::vector<std::string>;
 
 run_facts some_facts() {
-  return {"0.7", {{"database", "/evidence/a.db", 8192, std::string(64, 'a')}, {"wal", "/evidence/a\xFF.db-wal", 32, ""}},
-          "UTF-16le", 4096, "--deep -i a.db", "2024-01-02T03:04:05Z", "2024-01-02T03:04:06Z"};
+  return {"0.7",
+          {{"database", "/evidence/a.db", 8192, std::string(64, 'a')},
+           {"wal", "/evidence/a\xFF.db-wal", 32, ""}},
+          "UTF-16le",
+          4096,
+          "--deep -i a.db",
+          "2024-01-02T03:04:05Z",
+          "2024-01-02T03:04:06Z"};
 }
 
 TEST(Export, ValuesKeepTheirStorageClassAndTextsBecomeUtf8) {
@@ -93,11 +113,14 @@ TEST(Export, ValuesKeepTheirStorageClassAndTextsBecomeUtf8) {
        text(std::string_view("\0\xE9", 2), text_encoding::utf16be), blob(nul_blob)},
       {unknown_value(), null_value(), text("")},
       {blob("")},
-      {text("a\xFF" "b"), text(nul_text), integer_value(INT64_MIN)},
+      {text("a\xFF"
+            "b"),
+       text(nul_text), integer_value(INT64_MIN)},
   };
   for (size_t i = 0; i < values.size(); ++i) {
     deep_row r = make_row(&t, values[i], int64_t(i));
-    if (i == 1) r.status = row_status::deleted, r.source = row_source::freeblock, r.has_rowid = false;
+    if (i == 1)
+      r.status = row_status::deleted, r.source = row_source::freeblock, r.has_rowid = false;
     sink->row(r);
   }
   ASSERT_EQ(sink->finish(some_facts()), 0);
@@ -106,7 +129,9 @@ TEST(Export, ValuesKeepTheirStorageClassAndTextsBecomeUtf8) {
                   "t:deleted|t:freeblock|i:2|i:4097|NULL|t:hi\xEF\xBF\xBD|t:\xC3\xA9|b:000100",
                   "t:live|t:btree|i:2|i:4098|i:2|NULL|NULL|t:",
                   "t:live|t:btree|i:2|i:4099|i:3|b:|NULL|NULL",
-                  "t:live|t:btree|i:2|i:4100|i:4|t:a\xEF\xBF\xBD" "b|t:" + nul_text + "|i:-9223372036854775808"}));
+                  "t:live|t:btree|i:2|i:4100|i:4|t:a\xEF\xBF\xBD"
+                  "b|t:" +
+                      nul_text + "|i:-9223372036854775808"}));
   const run_result check = run_program({"sqlite3", out, "PRAGMA integrity_check"});
   EXPECT_EQ(check.out, "ok\n") << check.err;
 }
@@ -118,7 +143,8 @@ TEST(Export, NamesAreQuotedAndClashesRenamed) {
   ASSERT_TRUE(sink);
   // Source name, columns; the export's name and columns.
   const std::vector<std::pair<table_def, std::string>> tables{
-      {make_table("sqlite_master", {"type", "name", "tbl_name", "rootpage", "sql"}), "src_sqlite_master"},
+      {make_table("sqlite_master", {"type", "name", "tbl_name", "rootpage", "sql"}),
+       "src_sqlite_master"},
       {make_table("we\"ird [t]", {"a b", "'q'"}), "we\"ird [t]"},
       {make_table("T", {"x"}), "T"},
       {make_table("t", {"sarvek_page", "a", "A"}), "t_2"},
@@ -137,13 +163,15 @@ TEST(Export, NamesAreQuotedAndClashesRenamed) {
   rows names{"t:sarvek_pages", "t:sarvek_run", "t:lost_and_found"};
   for (const auto& [def, name] : tables) {
     names.push_back("t:" + name);
-    EXPECT_EQ(query(out, "SELECT sarvek_rowid FROM " + quote_identifier(name)), rows{"i:1"}) << name;
+    EXPECT_EQ(query(out, "SELECT sarvek_rowid FROM " + quote_identifier(name)), rows{"i:1"})
+        << name;
   }
   EXPECT_EQ(query(out, "SELECT name FROM sqlite_master WHERE type = 'table'"), names);
   EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('t_2')"),
             (rows{"t:sarvek_status", "t:sarvek_source", "t:sarvek_page", "t:sarvek_offset",
                   "t:sarvek_rowid", "t:sarvek_page_2", "t:a", "t:A_2"}));
-  EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('we\"ird [t]') WHERE cid > 4"), (rows{"t:a b", "t:'q'"}));
+  EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('we\"ird [t]') WHERE cid > 4"),
+            (rows{"t:a b", "t:'q'"}));
   EXPECT_EQ(query(out, "SELECT count(*) FROM pragma_table_info('t_2_2')"), rows{"i:5"});
 }
 
@@ -166,16 +194,23 @@ TEST(Export, LostAndFoundGrowsAndWideRowsSpill) {
   sink->row(make_row(nullptr, values, 7));
   sink->row(make_row(&wide, std::span(values).first(1998), 8));
   ASSERT_EQ(sink->finish(some_facts()), 0);
-  EXPECT_EQ(query(out, "SELECT sarvek_source, sarvek_rowid, sarvek_fields, c0, c1, c2, c3 FROM lost_and_found LIMIT 4"),
-            (rows{"t:unallocated|i:1|i:1|i:0|NULL|NULL|NULL", "t:unallocated|i:3|i:3|i:0|i:1|i:2|NULL",
-                  "t:unallocated|i:2|i:2|i:0|i:1|NULL|NULL", "t:unallocated|i:0|i:0|NULL|NULL|NULL|NULL"}));
+  EXPECT_EQ(
+      query(out,
+            "SELECT sarvek_source, sarvek_rowid, sarvek_fields, c0, c1, c2, c3 FROM lost_and_found "
+            "LIMIT 4"),
+      (rows{"t:unallocated|i:1|i:1|i:0|NULL|NULL|NULL", "t:unallocated|i:3|i:3|i:0|i:1|i:2|NULL",
+            "t:unallocated|i:2|i:2|i:0|i:1|NULL|NULL",
+            "t:unallocated|i:0|i:0|NULL|NULL|NULL|NULL"}));
   EXPECT_EQ(query(out, "SELECT count(*) FROM pragma_table_info('lost_and_found')"), rows{"i:2000"});
-  EXPECT_EQ(query(out, "SELECT c1993 FROM lost_and_found WHERE sarvek_fields = 2100"), rows{"i:1993"});
+  EXPECT_EQ(query(out, "SELECT c1993 FROM lost_and_found WHERE sarvek_fields = 2100"),
+            rows{"i:1993"});
   EXPECT_EQ(query(out, "SELECT k1994 FROM wide"), rows{"i:1994"});
-  EXPECT_EQ(query(out, "SELECT table_name, count(*), min(field), max(field), sum(value = field)"
-                       " FROM sarvek_extra_values GROUP BY 1 ORDER BY 1"),
+  EXPECT_EQ(query(out,
+                  "SELECT table_name, count(*), min(field), max(field), sum(value = field)"
+                  " FROM sarvek_extra_values GROUP BY 1 ORDER BY 1"),
             (rows{"t:lost_and_found|i:106|i:1994|i:2099|i:106", "t:wide|i:3|i:1995|i:1997|i:3"}));
-  EXPECT_EQ(query(out, "SELECT DISTINCT table_rowid FROM sarvek_extra_values ORDER BY 1"), (rows{"i:1", "i:5"}));
+  EXPECT_EQ(query(out, "SELECT DISTINCT table_rowid FROM sarvek_extra_values ORDER BY 1"),
+            (rows{"i:1", "i:5"}));
 }
 
 TEST(Export, PagesFramesAndTheRunAreRecorded) {
@@ -188,10 +223,12 @@ TEST(Export, PagesFramesAndTheRunAreRecorded) {
   sink->frame({1, 32, 2, 0, 0xFFFFFFFF, 7, true, false});
   sink->frame({2, 4152, 1, 2, 0xFFFFFFFF, 7, false, true});
   ASSERT_EQ(sink->finish(some_facts()), 0);
-  EXPECT_EQ(query(out, "SELECT * FROM sarvek_pages"),
-            (rows{"i:1|t:table_leaf|t:sqlite_master|i:3000|i:0", "i:2|t:unreached|NULL|i:4096|i:7"}));
+  EXPECT_EQ(
+      query(out, "SELECT * FROM sarvek_pages"),
+      (rows{"i:1|t:table_leaf|t:sqlite_master|i:3000|i:0", "i:2|t:unreached|NULL|i:4096|i:7"}));
   EXPECT_EQ(query(out, "SELECT * FROM sarvek_frames"),
-            (rows{"i:1|i:32|i:2|i:0|i:4294967295|i:7|i:1|i:0", "i:2|i:4152|i:1|i:2|i:4294967295|i:7|i:0|i:1"}));
+            (rows{"i:1|i:32|i:2|i:0|i:4294967295|i:7|i:1|i:0",
+                  "i:2|i:4152|i:1|i:2|i:4294967295|i:7|i:0|i:1"}));
   EXPECT_EQ(query(out, "SELECT * FROM sarvek_run"),
             rows{"t:0.7|t:/evidence/a.db|i:8192|t:" + std::string(64, 'a') +
                  "|t:UTF-16le|i:4096|t:--deep -i a.db|t:2024-01-02T03:04:05Z|t:2024-01-02T03:04:06Z"
@@ -210,7 +247,8 @@ std::string captured_error(const std::string& path) {
 
 TEST(Export, AnExistingFileOrLinkIsRefusedAndLeftAlone) {
   scratch_dir dir;
-  const std::string file = dir.file("evidence.db"), link = dir.file("link.db"), dangling = dir.file("dangling.db");
+  const std::string file = dir.file("evidence.db"), link = dir.file("link.db"),
+                    dangling = dir.file("dangling.db");
   write_file(file, std::string("not to be touched"));
   ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
   ASSERT_EQ(symlink(dir.file("nowhere").c_str(), dangling.c_str()), 0);
@@ -261,7 +299,9 @@ TEST(Export, AWriteFailureIsReportedByFinish) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
-std::string sha256sum(const std::string& path) { return run_program({"sha256sum", path}).out.substr(0, 64); }
+std::string sha256sum(const std::string& path) {
+  return run_program({"sha256sum", path}).out.substr(0, 64);
+}
 
 TEST(Sha256, EqualsSha256sum) {
   scratch_dir dir;

@@ -31,12 +31,12 @@ std::string create_table_sql(std::string_view name, std::span<const std::string>
 std::string insert_sql(std::string_view name, uint32_t n);
 
 struct export_table {
-  std::string name;            // as the export names it
-  name_set column_names;       // every column, for clashes
-  uint32_t fixed = 0;          // sarvek_ columns before the values
-  uint32_t values = 0;         // columns for values after them
-  uint32_t first_number = 1;   // columns added for longer rows: c<first_number + index>
-  statement_ptr insert;        // fixed + values parameters
+  std::string name;           // as the export names it
+  name_set column_names;      // every column, for clashes
+  uint32_t fixed = 0;         // sarvek_ columns before the values
+  uint32_t values = 0;        // columns for values after them
+  uint32_t first_number = 1;  // columns added for longer rows: c<first_number + index>
+  statement_ptr insert;       // fixed + values parameters
 };
 
 // Creates the table: the fixed columns, then the value columns, named as

@@ -17,9 +17,9 @@ namespace {
 
 constexpr std::array<std::string_view, 5> row_columns{
     "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid"};
-constexpr std::array<std::string_view, 6> lost_columns{
-    "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid",
-    "sarvek_fields"};
+constexpr std::array<std::string_view, 6> lost_columns{"sarvek_status", "sarvek_source",
+                                                       "sarvek_page",   "sarvek_offset",
+                                                       "sarvek_rowid",  "sarvek_fields"};
 
 // A fresh file that nothing reads before the end: a rollback journal in
 // memory (the one transaction can still roll back), one sync at the
@@ -64,8 +64,8 @@ bool sqlite_sink::start() {
   // The library may read a name beginning with "file:" as a URI naming
   // another file; a relative path read from "./" names the file created.
   const std::string open_name = path_.starts_with('/') ? path_ : "./" + path_;
-  const int rc = sqlite3_open_v2(open_name.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW,
-                                 nullptr);
+  const int rc = sqlite3_open_v2(open_name.c_str(), &db_,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
   if (rc != SQLITE_OK) {
     error_ = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     return false;
@@ -224,8 +224,9 @@ void sqlite_sink::page(const page_summary& page) {
 void sqlite_sink::frame(const frame_summary& frame) {
   if (failed() || finished_) return;
   if (!frames_) {
-    if (!exec_sql(db_, "CREATE TABLE sarvek_frames(frame, offset, page, commit_size, salt1,"
-                       " salt2, valid, used)")) {
+    if (!exec_sql(db_,
+                  "CREATE TABLE sarvek_frames(frame, offset, page, commit_size, salt1,"
+                  " salt2, valid, used)")) {
       fail();
       return;
     }
@@ -282,8 +283,7 @@ int sqlite_sink::finish(const run_facts& facts) {
   if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
   close_db();
   if (failed()) {
-    fprintf(stderr, "ERROR: Cannot write export file '%s' ( %s )\n", path_.c_str(),
-            error_.c_str());
+    fprintf(stderr, "ERROR: Cannot write export file '%s' ( %s )\n", path_.c_str(), error_.c_str());
     return 1;
   }
   return 0;

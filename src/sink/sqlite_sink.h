@@ -72,9 +72,9 @@ class sqlite_sink final : public row_sink {
 
   std::string path_;
   sqlite3* db_ = nullptr;
-  std::string error_;             // the first failure
+  std::string error_;  // the first failure
   bool finished_ = false;
-  uint32_t column_limit_ = 0;     // the library's columns per table
+  uint32_t column_limit_ = 0;  // the library's columns per table
   name_set table_names_;
   std::deque<export_table> tables_;
   std::unordered_map<const table_def*, export_table*> by_def_;
