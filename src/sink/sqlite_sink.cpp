@@ -94,6 +94,7 @@ sqlite_sink::~sqlite_sink() { close_db(); }
 void sqlite_sink::close_db() {
   // Statements first: the connection closes only when none is left. An
   // open transaction is rolled back.
+  last_def_ = nullptr;
   last_table_ = lost_ = nullptr;
   by_def_.clear();
   tables_.clear();
