@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
-bool read_btree_page(byte_view bytes, uint32_t number, uint32_t usable, btree_page* page) {
+bool read_btree_page(const page_ref& ref, uint32_t number, uint32_t usable, btree_page* page) {
+  const byte_view bytes = ref.bytes;
   btree_page p{};
   p.bytes = bytes;
+  p.origin = ref.origin;
+  p.file_offset = ref.file_offset;
   p.number = number;
   p.usable = static_cast<uint32_t>(std::min<uint64_t>(usable, bytes.size()));
   p.header_offset = number == 1 ? 100 : 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "format/bytes.h"
+#include "format/page_store.h"
 
 enum : uint8_t {
   page_index_interior = 2,
@@ -20,6 +21,8 @@ inline bool is_table_type(uint8_t type) { return type == page_table_leaf || type
 
 struct btree_page {
   byte_view bytes;           // the whole page as stored (may be cut short)
+  page_origin origin;        // the file the page was read from
+  uint64_t file_offset;      // of bytes[0] in that file
   uint32_t number;
   uint32_t usable;           // bytes of the page that the b-tree may use
   uint32_t header_offset;    // 100 on page 1, 0 elsewhere
@@ -34,7 +37,7 @@ struct btree_page {
 
 // Reads the page header of page `number`. False when the type byte is not a
 // b-tree type or the header does not fit in the usable bytes.
-bool read_btree_page(byte_view bytes, uint32_t number, uint32_t usable, btree_page* page);
+bool read_btree_page(const page_ref& ref, uint32_t number, uint32_t usable, btree_page* page);
 
 // The end of the cell pointer array (an offset within the page).
 inline uint64_t cell_array_end(const btree_page& page) {

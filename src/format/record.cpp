@@ -1,6 +1,7 @@
 #include "format/record.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding encoding) {
@@ -34,21 +35,32 @@ value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding enco
   }
 }
 
-bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_view>* values) {
+bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encoding encoding,
+                         std::vector<value_view>* values) {
   values->clear();
   uint64_t at = 0;
   uint64_t header_size = 0;
-  if (!read_varint(payload, &at, &header_size)) return false;
-  if (header_size < at || header_size > payload.size()) return false;
+  if (!read_varint(available, &at, &header_size)) return false;
+  if (header_size < at || header_size > available.size() || available.size() > payload_size)
+    return false;
+  const byte_view header = available.first(header_size);
   uint64_t body = header_size;
   while (at < header_size) {
     uint64_t serial = 0;
-    if (!read_varint(payload.first(header_size), &at, &serial)) return false;
+    if (!read_varint(header, &at, &serial)) return false;
     if (serial == 10 || serial == 11) return false;
     const uint64_t size = serial_size(serial);
-    if (size > payload.size() - body) return false;
-    values->push_back(decode_value(serial, payload.data() + body, encoding));
+    if (size > payload_size - body) return false;
+    if (size <= available.size() - std::min<uint64_t>(body, available.size()) &&
+        body <= available.size())
+      values->push_back(decode_value(serial, available.data() + body, encoding));
+    else
+      values->push_back(unknown_value());
     body += size;
   }
   return true;
+}
+
+bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_view>* values) {
+  return parse_record_prefix(payload, payload.size(), encoding, values);
 }

@@ -22,3 +22,9 @@ value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding enco
 // False when the header is malformed, holds a reserved type, or the values
 // run past the payload.
 bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_view>* values);
+
+// As parse_record for a payload of which only the first bytes could be
+// gathered (payload_size in all): values whose bytes lie past what is there
+// are unknown. False when the header itself is not all there.
+bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encoding encoding,
+                         std::vector<value_view>* values);

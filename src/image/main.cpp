@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "image/image.h"
+#include "deep/deep_run.h"
 #include "diagnostics/progress.h"
 #include "image/page_walker.h"
 #include "recognition/row_record.h"
@@ -11,6 +12,11 @@ int main(int argc, char** argv) {
   globals g;
   globals_init(&g);
   parse_parameters(argc, argv, &g);
+  if (g.deep) {
+    const int status = deep_main(&g, argc, argv);
+    globals_release(&g);
+    return status;
+  }
   int fd = -1;
   if (image_map_file(&g, &fd) != 0) return 1;
   if (image_read_header(&g) != 0) return 1;

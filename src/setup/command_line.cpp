@@ -26,7 +26,9 @@ const char* const help_text =
     "\t--fine-search: search DB shifting one byte at a time, rather than records\n"
     "\t--page-size: hard code the page size for the DB (useful when header is damaged)\n"
     "\t--removed-only: Dumps rows that have their key set to -1\n"
-    "\t--freespace: search for rows in the freespace\n";
+    "\t--freespace: search for rows in the freespace\n"
+    "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
+    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
@@ -41,7 +43,7 @@ int32_t parse_number(const char* text) {
 
 namespace {
 
-enum class option_kind { version, help, flag, number };
+enum class option_kind { version, help, flag, number, text };
 
 struct long_option {
   const char* literal;
@@ -50,6 +52,8 @@ struct long_option {
   int32_t flag_value;
   int32_t* number;    // signed destination, or
   uint32_t* unsigned_number;  // unsigned destination (two's complement)
+  const char** text = nullptr;  // option_kind::text: the rest of the argument
+  int32_t* given = nullptr;     // set to 1 when the option is used
 };
 
 // Tries the long options in their fixed order; a prefix match of the
@@ -64,13 +68,19 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--page-end=", option_kind::number, nullptr, 0, &g->end_page, nullptr},
       {"--page-size=", option_kind::number, nullptr, 0, nullptr, &g->page_size},
       {"--freespace-minimum=", option_kind::number, nullptr, 0, nullptr, &g->freespace_minimum},
-      {"--cellcount-min=", option_kind::number, nullptr, 0, &g->cellcount_min, nullptr},
-      {"--cellcount-max=", option_kind::number, nullptr, 0, &g->cellcount_max, nullptr},
-      {"--rowsize-min=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_min},
-      {"--rowsize-max=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_max},
+      {"--cellcount-min=", option_kind::number, nullptr, 0, &g->cellcount_min, nullptr, nullptr,
+       &g->scan_limit_given},
+      {"--cellcount-max=", option_kind::number, nullptr, 0, &g->cellcount_max, nullptr, nullptr,
+       &g->scan_limit_given},
+      {"--rowsize-min=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_min, nullptr,
+       &g->scan_limit_given},
+      {"--rowsize-max=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_max, nullptr,
+       &g->scan_limit_given},
       {"--fine-search", option_kind::flag, &g->fine_search, 1, nullptr, nullptr},
       {"--freespace", option_kind::flag, &g->freespace, 1, nullptr, nullptr},
       {"--removed-only", option_kind::flag, &g->removed_only, 1, nullptr, nullptr},
+      {"--deep", option_kind::flag, &g->deep, 1, nullptr, nullptr},
+      {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->export_file},
   };
   for (const long_option& option : table) {
     size_t length = strlen(option.literal);
@@ -91,10 +101,35 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
         else *option.unsigned_number = static_cast<uint32_t>(value);
         break;
       }
+      case option_kind::text:
+        *option.text = arg + length;
+        break;
     }
+    if (option.given) *option.given = 1;
     return true;
   }
   return false;
+}
+
+// The usage errors of the deep mode's options: "ERROR: " and exit 1.
+void check_deep_options(const globals* g) {
+  const char* conflict = nullptr;
+  if (g->freespace) conflict = "--freespace";
+  else if (g->fine_search) conflict = "--fine-search";
+  else if (g->debug) conflict = "-d";
+  else if (g->scan_limit_given) conflict = "--cellcount-min=, --cellcount-max=, --rowsize-min= or --rowsize-max=";
+  if (g->deep && conflict) {
+    fprintf(stderr, "ERROR: --deep does not combine with %s\n", conflict);
+    exit(1);
+  }
+  if (!g->deep && g->export_file) {
+    fputs("ERROR: --export= needs --deep\n", stderr);
+    exit(1);
+  }
+  if (g->export_file && g->export_file[0] == '\0') {
+    fputs("ERROR: --export= needs a file name\n", stderr);
+    exit(1);
+  }
 }
 
 }  // namespace
@@ -131,6 +166,7 @@ int parse_parameters(int argc, char** argv, globals* g) {
     }
     // Any other argument is ignored without a message.
   }
+  check_deep_options(g);
   if (!g->input_file) {
     fputs("ERROR: Need input file\n", stderr);
     exit(1);

@@ -31,6 +31,9 @@ int globals_init(globals* g) {
   g->progress = nullptr;
   g->scan_ahead = 1;
   g->survivors = nullptr;
+  g->deep = 0;
+  g->export_file = nullptr;
+  g->scan_limit_given = 0;
   return 0;
 }
 

@@ -46,6 +46,12 @@ struct globals {
   uint8_t scan_ahead;
   // The survivors of the page being searched, or null.
   const survivor_map* survivors;
+  // --deep: read the file as the format defines it (deep/deep_run.h).
+  int32_t deep;
+  const char* export_file;   // --export=FILE, or null
+  // 1 once one of the byte scan's limits (--cellcount-min= and the like)
+  // was given: they do not combine with --deep.
+  int32_t scan_limit_given;
 };
 
 // Stores the defaults of every setting; returns 0.

@@ -1,0 +1,169 @@
+#include "deep/deep_run.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <ctime>
+#include <string>
+
+#include "deep/free_pages.h"
+#include "deep/schema_load.h"
+#include "deep/table_rows.h"
+#include "diagnostics/progress.h"
+#include "image/image.h"
+#include "sink/csv_sink.h"
+#include "sink/fanout_sink.h"
+#include "sink/sha256.h"
+#include "sink/sqlite_sink.h"
+
+namespace {
+
+struct deep_state {
+  db_header header{};
+  page_store store{};
+  page_map map;
+  schema db_schema;
+  note_log notes;
+  walk_context walk{};
+  row_emitter emitter;
+  fanout_sink sinks;
+  freelist_pages freelist;
+};
+
+std::string utc_now() {
+  const time_t now = time(nullptr);
+  tm parts{};
+  gmtime_r(&now, &parts);
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+const char* encoding_name(text_encoding encoding) {
+  switch (encoding) {
+    case text_encoding::utf16le: return "UTF-16le";
+    case text_encoding::utf16be: return "UTF-16be";
+    default: return "UTF-8";
+  }
+}
+
+// Reads the header; false after an "ERROR: " line when no page size can be had.
+bool read_header(globals* g, deep_state* s) {
+  const byte_view file(g->db_origin, g->db_size);
+  const uint32_t forced = g->page_size;
+  s->header = read_db_header(file, forced);
+  if (s->header.page_size == 0) {
+    if (forced != 0)
+      fprintf(stderr, "ERROR: Page size %u given for '%s' is not a power of two from 512 to 65536\n",
+              forced, g->input_file);
+    else
+      fprintf(stderr,
+              "ERROR: '%s' has no valid page size in its header; give one with --page-size=\n",
+              g->input_file);
+    return false;
+  }
+  if (!s->header.magic_ok)
+    note(&s->notes, "'%s' does not begin with the SQLite 3 header; it is read as a database all the same",
+         g->input_file);
+  g->page_size = s->header.page_size;
+  return true;
+}
+
+// Walks every table of the schema (printing its rows) and every index (for
+// the page map), in the schema's order.
+void walk_objects(deep_state* s) {
+  for (const schema_object& object : s->db_schema.objects) {
+    if (object.root_page == 0) continue;
+    if (object.type == object_type::table && object.table >= 0) {
+      table_def& table = s->db_schema.tables[object.table];
+      table_rows visitor(&table, &s->emitter, &s->notes);
+      walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
+                 &visitor);
+    } else if (object.type == object_type::index) {
+      int32_t owner = -1;
+      for (const schema_object& other : s->db_schema.objects)
+        if (other.type == object_type::table && other.name == object.table_name) owner = other.table;
+      walk_btree(&s->walk, object.root_page, true, owner, object.name.c_str(), nullptr);
+    }
+  }
+}
+
+void report_pages(deep_state* s) {
+  for (uint32_t i = 0; i < s->map.size(); ++i) {
+    const page_entry& entry = s->map[i];
+    std::string_view owner;
+    if (entry.owner >= 0 && static_cast<size_t>(entry.owner) < s->db_schema.tables.size())
+      owner = s->db_schema.tables[entry.owner].name;
+    s->sinks.page({i + 1, page_role_name(entry.role), owner, entry.free_bytes, entry.rows_recovered});
+  }
+}
+
+std::string joined_arguments(int argc, char** argv) {
+  std::string out;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) out.push_back(' ');
+    out += argv[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+int deep_main(globals* g, int argc, char** argv) {
+  const std::string started = utc_now();
+  int fd = -1;
+  if (image_map_file(g, &fd) != 0) return 1;
+  deep_state s;
+  s.notes.g = g;
+  if (!read_header(g, &s)) return 1;
+  s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
+  s.map.assign(s.store.page_count, page_entry{});
+  s.walk.store = &s.store;
+  s.walk.map = &s.map;
+  s.walk.notes = &s.notes;
+  s.walk.g = g;
+
+  csv_sink csv(STDOUT_FILENO, g);
+  s.sinks.add(&csv);
+  std::unique_ptr<sqlite_sink> exported;
+  if (g->export_file) {
+    exported = sqlite_sink::open(g->export_file);
+    if (!exported) {
+      close(fd);
+      return 1;
+    }
+    s.sinks.add(exported.get());
+  }
+  s.emitter.sink = &s.sinks;
+  s.emitter.encoding = s.header.encoding;
+  s.emitter.removed_only = g->removed_only != 0;
+
+  progress_meter meter;
+  progress_begin(g, &meter);
+  s.db_schema.tables.push_back(sqlite_master_table());
+  s.sinks.table(s.db_schema.tables[0]);
+  mark_reserved_pages(&s.walk, s.header);
+  load_schema(&s.walk, &s.emitter, &s.db_schema);
+  for (size_t i = 1; i < s.db_schema.tables.size(); ++i)
+    if (!s.db_schema.tables[i].virtual_table) s.sinks.table(s.db_schema.tables[i]);
+  walk_objects(&s);
+  walk_freelist(&s.walk, s.header, &s.freelist);
+  report_pages(&s);
+  progress_end(g);
+
+  run_facts facts;
+  facts.version = "0.7";
+  facts.files.push_back({"database", g->input_file, g->db_size,
+                         exported ? sha256_hex(byte_view(g->db_origin, g->db_size)) : std::string()});
+  facts.encoding = encoding_name(s.header.encoding);
+  facts.page_size = s.header.page_size;
+  facts.options = joined_arguments(argc, argv);
+  facts.started = started;
+  facts.finished = utc_now();
+  const int sink_status = s.sinks.finish(facts);
+  notes_end(&s.notes);
+  close(fd);
+  if (sink_status != 0) return 1;
+  return csv.blob_failed() ? 2 : 0;
+}

@@ -1,0 +1,10 @@
+// The deep mode's run: reads the database as the file format defines it and
+// prints every live row of every table by name.
+#pragma once
+#include "setup/globals.h"
+
+// Runs the deep mode on g's input with g's options; argv is recorded in the
+// export. Returns the exit status: 0 when the file could be read, 1 for an
+// input or output failure (reported), 2 when a blob file could not be
+// written whole.
+int deep_main(globals* g, int argc, char** argv);

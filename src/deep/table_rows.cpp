@@ -1,0 +1,26 @@
+#include "deep/table_rows.h"
+
+#include <string>
+
+void widen_unparsed(table_def* table, size_t n) {
+  while (table->columns.size() < n) {
+    column_def column;
+    column.name = "c" + std::to_string(table->columns.size() + 1);
+    table->storage_order.push_back(static_cast<uint32_t>(table->columns.size()));
+    table->columns.push_back(std::move(column));
+  }
+}
+
+void table_rows::visit(const record_cell& c) {
+  if (!decode_payload(emitter_, c.payload.bytes, c.cell->payload_size)) {
+    note(notes_, "%s: page %u: the record at offset %u is malformed; skipped",
+         table_->name.c_str(), c.page->number, c.cell->offset);
+    return;
+  }
+  if (!table_->parsed && emitter_->record.size() > table_->columns.size())
+    widen_unparsed(table_, emitter_->record.size());
+  const bool has_rowid = !table_->without_rowid;
+  emit_row(emitter_, table_,
+           {row_status::live, live_source(*c.page), c.page->number,
+            c.page->file_offset + c.cell->offset, has_rowid, has_rowid ? c.cell->rowid : 0});
+}

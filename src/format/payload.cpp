@@ -1,0 +1,47 @@
+#include "format/payload.h"
+
+#include <algorithm>
+
+payload_view gather_payload(const page_store& store, byte_view page, const cell_info& cell,
+                            std::vector<uint8_t>* scratch, overflow_gate* gate) {
+  payload_view result{};
+  const byte_view local = page.subspan(cell.payload_offset, cell.local_size);
+  if (cell.overflow_page == 0 || cell.local_size >= cell.payload_size) {
+    result.bytes = local;
+    result.complete = local.size() == cell.payload_size;
+    return result;
+  }
+  scratch->assign(local.begin(), local.end());
+  const uint64_t per_page = store.usable - 4;
+  uint64_t remaining = cell.payload_size - cell.local_size;
+  uint32_t next = cell.overflow_page;
+  while (remaining > 0) {
+    if (next == 0 || next > store.page_count) {
+      result.damage = payload_damage::page_out_of_range;
+      result.damaged_page = next;
+      break;
+    }
+    if (gate && !gate->enter(next)) {
+      result.damage = payload_damage::page_refused;
+      result.damaged_page = next;
+      break;
+    }
+    const page_ref ref = store_page(store, next);
+    const uint64_t want = std::min(remaining, per_page);
+    const byte_view data = ref.bytes.size() > 4 ? ref.bytes.subspan(4) : byte_view{};
+    const uint64_t got = std::min<uint64_t>(want, data.size());
+    scratch->insert(scratch->end(), data.begin(), data.begin() + static_cast<ptrdiff_t>(got));
+    result.last_page = next;
+    result.last_page_used = static_cast<uint32_t>(got);
+    remaining -= got;
+    if (got < want) {
+      result.damage = payload_damage::page_cut_short;
+      result.damaged_page = next;
+      break;
+    }
+    next = be32_or_zero(ref.bytes, 0);
+  }
+  result.bytes = byte_view(scratch->data(), scratch->size());
+  result.complete = remaining == 0;
+  return result;
+}
