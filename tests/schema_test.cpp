@@ -63,7 +63,10 @@ const std::vector<std::string> statements = {
     // STRICT, alone and with WITHOUT ROWID in either order.
     "CREATE TABLE t(a INT, b TEXT, c REAL, d BLOB, e ANY, f INTEGER PRIMARY KEY) STRICT",
     "CREATE TABLE t(a int, b text, PRIMARY KEY(b)) STRICT, WITHOUT ROWID",
+    "CREATE TABLE t(a int, b text, c integer, PRIMARY KEY(b, a)) STRICT",
+    "CREATE TABLE t(a integer PRIMARY KEY, b any) STRICT",
     "CREATE TABLE t(a \"int\" PRIMARY KEY) WITHOUT rowid , strict",
+    "CREATE TABLE t(a INT PRIMARY KEY) ,WITHOUT ROWID",
     // Generated columns: VIRTUAL ones are not in the record, STORED ones are.
     "CREATE TABLE t(a INT, b INT GENERATED ALWAYS AS (a*2) VIRTUAL, c AS (a+1) STORED, "
     "d TEXT AS (a || ')') , e)",
@@ -193,7 +196,8 @@ TEST(Schema, StatementsTheLibraryRefusesFailCleanly) {
       "CREATE TABLE t(a DEFAULT x'0')", "CREATE TABLE t(a varchar(x))", "CREATE TABLE t(a 5x)",
       "CREATE TABLE t(a, PRIMARY KEY(a) b)", "CREATE TABLE t(a PRIMARY KEY(a))",
       "CREATE TABLE t(a AS (1), PRIMARY KEY(a)) WITHOUT ROWID", "CREATE TABLE t(a DEFAULT -abc)",
-      "CREATE TABLE t(a\v)", "CREATE TABLE t(a);x"};
+      "CREATE TABLE t(a\v)", "CREATE TABLE t(a);x",
+      "CREATE TABLE t(a, CHECK(1),)", "CREATE TABLE t(a INT), , STRICT"};
   for (const std::string& sql : refused) {
     memory_db db;
     table_def t;

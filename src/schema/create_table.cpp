@@ -288,8 +288,7 @@ class create_table_parser {
   bool parse_table_constraints() {
     for (;;) {
       if (!parse_table_constraint()) return false;
-      take(token_kind::comma);
-      if (tok_.is(token_kind::rp)) return true;
+      if (!take(token_kind::comma) && tok_.is(token_kind::rp)) return true;
     }
   }
 
@@ -361,8 +360,10 @@ class create_table_parser {
   }
 
   // Options after the closing parenthesis: WITHOUT ROWID, STRICT, by commas.
+  // The grammar lets a comma come before the first one too.
   bool parse_table_options() {
     if (at_statement_end()) return true;
+    take(token_kind::comma);
     do {
       if (take(kw::without)) {
         if (!tok_.is_name() || !sql_iequal(tok_.text, "rowid")) return false;

@@ -28,7 +28,8 @@ struct column_def {
   affinity column_affinity = affinity::blob;
   strict_type strict = strict_type::none;
   bool not_null = false;       // as PRAGMA table_info reports it: declared
-                               // NOT NULL, or a WITHOUT ROWID key column
+                               // NOT NULL, or a key column of a WITHOUT ROWID
+                               // or STRICT table (the rowid alias aside)
   bool primary_key = false;    // part of the primary key
   bool generated = false;      // GENERATED ALWAYS AS (...) or AS (...)
   bool stored = false;         // a generated column that is STORED in the record

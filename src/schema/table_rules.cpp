@@ -79,6 +79,10 @@ bool finish_table(table_clauses* c, table_def* t) {
   } else {
     for (const key_term& term : c->key) t->primary_key.push_back(term.column);
   }
+  // STRICT tables refuse NULL in key columns, the rowid alias aside.
+  if (t->strict)
+    for (uint32_t i : t->primary_key)
+      if (static_cast<int>(i) != t->rowid_column) t->columns[i].not_null = true;
   t->storage_order = record_order(*t);
   for (size_t i = 0; i < t->columns.size(); ++i) {
     column_def& col = t->columns[i];
