@@ -57,13 +57,16 @@ struct table_def {
   // record: a column named twice in the key counts once, unless the two
   // terms have different collations. Empty without a PRIMARY KEY.
   std::vector<uint32_t> primary_key;
-  std::string module;          // a virtual table's module (fts5, rtree, ...)
+  std::string module;          // a virtual table's module (fts5, rtree, ...);
+                               // a virtual table's columns are left empty
 };
 
 // Parses a CREATE TABLE or CREATE VIRTUAL TABLE statement (UTF-8), as the
 // library accepts it: quoted identifiers of all four kinds, comments, any
-// whitespace. Fills *out and returns true; returns false (and leaves *out
-// with parsed == false) when the statement is not one that can be parsed.
+// whitespace. Like the library, it reads the first statement only (text
+// after its ';' is ignored) and stops at a NUL byte. Fills *out and returns
+// true; returns false (and resets *out to an empty table_def, parsed ==
+// false) when the statement is not one that can be parsed.
 bool parse_create_table(std::string_view sql, table_def* out);
 
 // A table whose statement could not be parsed: columns c1..cN.
