@@ -27,7 +27,9 @@ struct column_def {
   std::string declared_type;   // as the library reports it (PRAGMA table_info's type)
   affinity column_affinity = affinity::blob;
   strict_type strict = strict_type::none;
-  bool not_null = false;
+  bool not_null = false;       // as PRAGMA table_info reports it: declared
+                               // NOT NULL, or a key column of a WITHOUT ROWID
+                               // or STRICT table (the rowid alias aside)
   bool primary_key = false;    // part of the primary key
   bool generated = false;      // GENERATED ALWAYS AS (...) or AS (...)
   bool stored = false;         // a generated column that is STORED in the record
@@ -50,12 +52,21 @@ struct table_def {
   // tables, primary key columns first for WITHOUT ROWID tables; columns that
   // are not stored (VIRTUAL generated columns) are left out.
   std::vector<uint32_t> storage_order;
+  // The primary key's columns in key order, as the library keys them. For a
+  // WITHOUT ROWID table these are the first primary_key.size() values of a
+  // record: a column named twice in the key counts once, unless the two
+  // terms have different collations. Empty without a PRIMARY KEY.
+  std::vector<uint32_t> primary_key;
+  std::string module;          // a virtual table's module (fts5, rtree, ...);
+                               // a virtual table's columns are left empty
 };
 
 // Parses a CREATE TABLE or CREATE VIRTUAL TABLE statement (UTF-8), as the
 // library accepts it: quoted identifiers of all four kinds, comments, any
-// whitespace. Fills *out and returns true; returns false (and leaves *out
-// with parsed == false) when the statement is not one that can be parsed.
+// whitespace. Like the library, it reads the first statement only (text
+// after its ';' is ignored) and stops at a NUL byte. Fills *out and returns
+// true; returns false (and resets *out to an empty table_def, parsed ==
+// false) when the statement is not one that can be parsed.
 bool parse_create_table(std::string_view sql, table_def* out);
 
 // A table whose statement could not be parsed: columns c1..cN.
