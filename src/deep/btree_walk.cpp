@@ -165,6 +165,7 @@ bool claim_page(walk_context* walk, uint32_t number, page_role role, int32_t own
   if (entry.role != page_role::unreached) return false;
   entry.role = role;
   entry.owner = owner;
+  entry.index_entries = walk->index_entries;
   return true;
 }
 

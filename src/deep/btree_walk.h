@@ -38,6 +38,7 @@ struct walk_context {
   note_log* notes;
   globals* g;                       // the progress line counts pages walked
   uint64_t pages_walked = 0;
+  bool index_entries = false;       // the tree being walked is an index
   std::vector<uint8_t> scratch;     // payload assembly, reused
   std::vector<walk_frame> stack;    // reused
 };

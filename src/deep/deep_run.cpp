@@ -7,7 +7,9 @@
 #include <ctime>
 #include <string>
 
+#include "deep/deep_state.h"
 #include "deep/free_pages.h"
+#include "deep/recover.h"
 #include "deep/schema_load.h"
 #include "deep/table_rows.h"
 #include "diagnostics/progress.h"
@@ -18,18 +20,6 @@
 #include "sink/sqlite_sink.h"
 
 namespace {
-
-struct deep_state {
-  db_header header{};
-  page_store store{};
-  page_map map;
-  schema db_schema;
-  note_log notes;
-  walk_context walk{};
-  row_emitter emitter;
-  fanout_sink sinks;
-  freelist_pages freelist;
-};
 
 std::string utc_now() {
   const time_t now = time(nullptr);
@@ -77,14 +67,16 @@ void walk_objects(deep_state* s) {
     if (object.root_page == 0) continue;
     if (object.type == object_type::table && object.table >= 0) {
       table_def& table = s->db_schema.tables[object.table];
-      table_rows visitor(&table, &s->emitter, &s->notes);
+      table_rows visitor(&table, object.table, &s->emitter, &s->notes, &s->memory);
       walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
                  &visitor);
     } else if (object.type == object_type::index) {
       int32_t owner = -1;
       for (const schema_object& other : s->db_schema.objects)
         if (other.type == object_type::table && other.name == object.table_name) owner = other.table;
+      s->walk.index_entries = true;
       walk_btree(&s->walk, object.root_page, true, owner, object.name.c_str(), nullptr);
+      s->walk.index_entries = false;
     }
   }
 }
@@ -115,6 +107,7 @@ int deep_main(globals* g, int argc, char** argv) {
   int fd = -1;
   if (image_map_file(g, &fd) != 0) return 1;
   deep_state s;
+  s.g = g;
   s.notes.g = g;
   if (!read_header(g, &s)) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
@@ -144,11 +137,12 @@ int deep_main(globals* g, int argc, char** argv) {
   s.db_schema.tables.push_back(sqlite_master_table());
   s.sinks.table(s.db_schema.tables[0]);
   mark_reserved_pages(&s.walk, s.header);
-  load_schema(&s.walk, &s.emitter, &s.db_schema);
+  load_schema(&s.walk, &s.emitter, &s.memory, &s.db_schema);
   for (size_t i = 1; i < s.db_schema.tables.size(); ++i)
     if (!s.db_schema.tables[i].virtual_table) s.sinks.table(s.db_schema.tables[i]);
   walk_objects(&s);
   walk_freelist(&s.walk, s.header, &s.freelist);
+  recover_deleted(&s);
   report_pages(&s);
   progress_end(g);
 

@@ -23,8 +23,8 @@ object_type type_named(std::string_view type) {
 
 class master_rows : public cell_visitor {
  public:
-  master_rows(walk_context* walk, row_emitter* emitter, schema* db_schema)
-      : walk_(walk), emitter_(emitter), schema_(db_schema) {}
+  master_rows(walk_context* walk, row_emitter* emitter, row_memory* memory, schema* db_schema)
+      : walk_(walk), emitter_(emitter), memory_(memory), schema_(db_schema) {}
 
   void visit(const record_cell& c) override {
     if (!decode_payload(emitter_, c.payload.bytes, c.cell->payload_size)) {
@@ -32,6 +32,7 @@ class master_rows : public cell_visitor {
            c.page->number, c.cell->offset);
       return;
     }
+    remember_live(memory_, 0, true, c.cell->rowid, emitter_->record);
     emit_row(emitter_, &schema_->tables[0],
              {row_status::live, live_source(*c.page), c.page->number,
               c.page->file_offset + c.cell->offset, true, c.cell->rowid});
@@ -41,6 +42,7 @@ class master_rows : public cell_visitor {
  private:
   walk_context* walk_;
   row_emitter* emitter_;
+  row_memory* memory_;
   schema* schema_;
 };
 
@@ -70,8 +72,8 @@ void add_table(schema* db_schema, schema_object* object, note_log* notes) {
   db_schema->tables.push_back(std::move(table));
 }
 
-void load_schema(walk_context* walk, row_emitter* emitter, schema* db_schema) {
-  master_rows visitor(walk, emitter, db_schema);
+void load_schema(walk_context* walk, row_emitter* emitter, row_memory* memory, schema* db_schema) {
+  master_rows visitor(walk, emitter, memory, db_schema);
   walk_btree(walk, 1, false, 0, "sqlite_master", &visitor);
   for (schema_object& object : db_schema->objects)
     if (object.type == object_type::table) add_table(db_schema, &object, walk->notes);

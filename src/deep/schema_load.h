@@ -4,6 +4,7 @@
 #pragma once
 #include "deep/btree_walk.h"
 #include "deep/row_emitter.h"
+#include "deep/row_memory.h"
 #include "schema/schema.h"
 
 // Object fields from a sqlite_master record's values (type, name, tbl_name,
@@ -17,4 +18,4 @@ void add_table(schema* db_schema, schema_object* object, note_log* notes);
 
 // Walks page 1's b-tree: prints its rows and fills db_schema (whose tables
 // start with sqlite_master).
-void load_schema(walk_context* walk, row_emitter* emitter, schema* db_schema);
+void load_schema(walk_context* walk, row_emitter* emitter, row_memory* memory, schema* db_schema);

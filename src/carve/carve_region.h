@@ -1,0 +1,54 @@
+// Searches one free region of a page for records: whole cells at every
+// position, and in a freeblock, cells whose start the block header (or an
+// older one) overwrote, rebuilt from the schema. Found records do not
+// overlap; each is handed to the judge's found().
+#pragma once
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "carve/carved_record.h"
+#include "carve/cell_parse.h"
+#include "carve/column_rules.h"
+#include "carve/header_rebuild.h"
+#include "carve/regions.h"
+
+// The policy the search asks: which tables a record may belong to, and what
+// becomes of it. Implemented by the deep mode's attribution.
+class record_judge {
+ public:
+  virtual ~record_judge() = default;
+  // A whole record: the table it is a row of (>= 0), -1 for a whole record
+  // of no table, -2 when it is not taken.
+  virtual int32_t judge(const carved_record& rec, byte_view page) = 0;
+  // The tables whose cells a freeblock of the page may hold (rebuilding).
+  virtual std::span<const int32_t> rebuild_tables() = 0;
+  virtual const table_rules& rules(int32_t table) = 0;
+  virtual cell_format format_of(int32_t table) = 0;
+  // A record taken, with its table (-1: none).
+  virtual void found(const carved_record& rec, int32_t table, region_kind kind) = 0;
+};
+
+struct carve_settings {
+  cell_limits limits;
+  text_encoding encoding;
+  uint32_t schema_format;
+};
+
+// Buffers reused from region to region.
+struct carve_scratch {
+  carved_record record;
+  std::vector<carved_record> readings;
+  std::vector<carved_record> chosen;
+  std::vector<uint32_t> anchors;
+  std::vector<uint32_t> hints;
+};
+
+// Searches the region for cells of the given formats.
+void carve_region(const carve_settings& settings, byte_view page, const page_region& region,
+                  std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch);
+
+// Reads the cell an old cell pointer gives, at `offset` of a page whose old
+// header says `format`; hands it on when it is whole and judged a row.
+void carve_old_cell(const carve_settings& settings, byte_view page, uint32_t offset, uint32_t hi,
+                    cell_format format, record_judge* judge, carve_scratch* scratch);

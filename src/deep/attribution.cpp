@@ -1,0 +1,107 @@
+#include "deep/attribution.h"
+
+#include <algorithm>
+
+namespace {
+
+void add_table(const table_def& table, uint32_t fewest, carve_tables* out) {
+  table_rules rules = rules_for(table);
+  if (fewest != 0 && fewest < rules.min_fields) rules.min_fields = fewest;
+  const bool searchable = table.parsed && !table.virtual_table && !rules.fields.empty();
+  const cell_format format = table.without_rowid ? cell_format::index : cell_format::table;
+  const int32_t index = static_cast<int32_t>(out->rules.size());
+  out->rules.push_back(std::move(rules));
+  out->formats.push_back(format);
+  out->searchable.push_back(searchable);
+  if (searchable) out->by_format[static_cast<int>(format)].push_back(index);
+}
+
+// The storage class a column's affinity gives its ordinary values.
+bool natural(const field_rule& rule, uint64_t serial) {
+  const bool integer = (serial >= 1 && serial <= 6) || serial == 8 || serial == 9;
+  switch (rule.column_affinity) {
+    case affinity::integer:
+    case affinity::numeric: return integer;
+    case affinity::real: return serial == 7 || integer;
+    case affinity::text: return serial >= 13 && (serial & 1);
+    case affinity::blob: return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+void build_carve_tables(const schema& db_schema, const std::vector<uint32_t>& fewest_fields,
+                        carve_tables* out) {
+  *out = carve_tables{};
+  for (size_t i = 0; i < db_schema.tables.size(); ++i)
+    add_table(db_schema.tables[i], i < fewest_fields.size() ? fewest_fields[i] : 0, out);
+}
+
+void add_carve_table(const table_def& table, carve_tables* out) { add_table(table, 0, out); }
+
+bool record_fits(const carve_settings& settings, const table_rules& rules, const carved_record& rec,
+                 byte_view page, int* score) {
+  const size_t n = rec.fields.size();
+  if (n < rules.min_fields || n > rules.fields.size()) return false;
+  int points = n == rules.fields.size() ? 1000 : 0;
+  uint64_t at = rec.header_size;
+  for (size_t i = 0; i < n; ++i) {
+    const carved_field& f = rec.fields[i];
+    const bool local = at + f.size <= rec.local_size;
+    if (f.type_known) {
+      const byte_view data = local ? page.subspan(rec.record_start + at, f.size) : byte_view{};
+      if (!value_fits(rules.fields[i], f.serial, data, local, settings.encoding, settings.schema_format))
+        return false;
+      if (natural(rules.fields[i], f.serial)) ++points;
+    }
+    at += f.size;
+  }
+  *score = points;
+  return true;
+}
+
+bool plausible_without_table(const carve_settings& settings, const carved_record& rec, byte_view page) {
+  if (rec.fields.size() < 2 || rec.rebuilt) return false;
+  table_rules loose;
+  loose.fields.assign(rec.fields.size(), field_rule{});
+  loose.min_fields = 1;
+  int score = 0;
+  return record_fits(settings, loose, rec, page, &score);
+}
+
+void table_judge::set_owner(int32_t owner) {
+  owner_ = owner;
+  rebuild_.clear();
+  if (owner >= 0 && static_cast<size_t>(owner) < tables_->searchable.size() &&
+      tables_->searchable[owner]) {
+    rebuild_.push_back(owner);
+    return;
+  }
+  if (owner >= 0) return;  // a table the search cannot read (an index, a virtual table)
+  for (const auto& list : tables_->by_format) rebuild_.insert(rebuild_.end(), list.begin(), list.end());
+}
+
+int32_t table_judge::judge(const carved_record& rec, byte_view page) {
+  int score = 0;
+  const auto& candidates = tables_->by_format[static_cast<int>(rec.format)];
+  if (owner_ >= 0 && static_cast<size_t>(owner_) < tables_->searchable.size() &&
+      tables_->searchable[owner_] && tables_->formats[owner_] == rec.format &&
+      record_fits(*settings_, tables_->rules[owner_], rec, page, &score))
+    return owner_;
+  int32_t best = -1;
+  int best_score = -1;
+  bool tie = false;
+  for (const int32_t t : candidates) {
+    if (t == owner_ || !record_fits(*settings_, tables_->rules[t], rec, page, &score)) continue;
+    if (score > best_score) {
+      best = t;
+      best_score = score;
+      tie = false;
+    } else if (score == best_score) {
+      tie = true;
+    }
+  }
+  if (best >= 0 && !tie) return best;
+  return plausible_without_table(*settings_, rec, page) ? -1 : -2;
+}

@@ -1,0 +1,53 @@
+// Which table a record found in free space belongs to: the page's own table
+// when its schema fits, else the one table whose schema fits best by column
+// count and types. A whole, consistent record that fits no table is kept
+// without one; anything else is not a row.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "carve/carve_region.h"
+#include "schema/schema.h"
+
+// The schema as the search sees it, by table index.
+struct carve_tables {
+  std::vector<table_rules> rules;
+  std::vector<cell_format> formats;
+  std::vector<uint8_t> searchable;    // a parsed table with a b-tree of its own
+  std::vector<int32_t> by_format[2];  // searchable tables, of table and of index cells
+};
+
+// Builds the search's view of the schema; fewest_fields (by table index)
+// lowers a table's minimum record width where live rows were shorter.
+void build_carve_tables(const schema& db_schema, const std::vector<uint32_t>& fewest_fields,
+                        carve_tables* out);
+
+// Adds one table (a dropped table recovered from sqlite_master).
+void add_carve_table(const table_def& table, carve_tables* out);
+
+// Whether the record's values fit the table's rules; its score (higher is a
+// closer fit) in *score.
+bool record_fits(const carve_settings& settings, const table_rules& rules, const carved_record& rec,
+                 byte_view page, int* score);
+
+// Whether a record is whole and plausible enough to stand without a table.
+bool plausible_without_table(const carve_settings& settings, const carved_record& rec, byte_view page);
+
+// The record_judge of the recovery: attribution by the rules above. The
+// page's owner is set before each page; found() is the caller's.
+class table_judge : public record_judge {
+ public:
+  table_judge(const carve_tables* tables, const carve_settings* settings)
+      : tables_(tables), settings_(settings) {}
+  void set_owner(int32_t owner);
+  int32_t judge(const carved_record& rec, byte_view page) override;
+  std::span<const int32_t> rebuild_tables() override { return rebuild_; }
+  const table_rules& rules(int32_t table) override { return tables_->rules[table]; }
+  cell_format format_of(int32_t table) override { return tables_->formats[table]; }
+
+ protected:
+  const carve_tables* tables_;
+  const carve_settings* settings_;
+  int32_t owner_ = -1;
+  std::vector<int32_t> rebuild_;
+};

@@ -1,0 +1,29 @@
+// Everything one deep-mode run shares between its stages: the file read as
+// pages, the page map, the schema, the sinks and what is remembered of rows.
+#pragma once
+#include <vector>
+
+#include "deep/btree_walk.h"
+#include "deep/free_pages.h"
+#include "deep/notes.h"
+#include "deep/page_map.h"
+#include "deep/row_emitter.h"
+#include "deep/row_memory.h"
+#include "format/db_header.h"
+#include "format/page_store.h"
+#include "schema/schema.h"
+#include "sink/fanout_sink.h"
+
+struct deep_state {
+  globals* g = nullptr;
+  db_header header{};
+  page_store store{};
+  page_map map;
+  schema db_schema;
+  note_log notes;
+  walk_context walk{};
+  row_emitter emitter;
+  fanout_sink sinks;
+  freelist_pages freelist;
+  row_memory memory;
+};

@@ -1,0 +1,35 @@
+// What the run remembers of rows, to print nothing twice: the live rows (a
+// deleted record equal to one is a stale copy, left by a page split, a
+// defragmentation or an update in place), and the deleted rows printed so
+// far. Rows are remembered as 64-bit hashes of their table, rowid and
+// record values: 16 bytes per live row.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+#include "format/value.h"
+
+struct row_memory {
+  std::vector<uint64_t> live_keyed;   // table, rowid and values
+  std::vector<uint64_t> live_values;  // table and values
+  std::unordered_set<uint64_t> printed_keyed;
+  std::unordered_set<uint64_t> printed_values;
+  // The fewest values a live record of each table held (by table index):
+  // rows written before ALTER TABLE ADD COLUMN are shorter.
+  std::vector<uint32_t> fewest_fields;
+};
+
+// Remembers a live row of table `table` with its record's values.
+void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
+                   std::span<const value_view> record);
+
+// Sorts the live rows for lookups; call once after the live walk.
+void seal_live(row_memory* memory);
+
+// True when a deleted record should not be printed: it equals a live row
+// (by rowid and values, or by values when its rowid is lost) or a deleted
+// row printed before. Otherwise remembers it as printed.
+bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
+                 std::span<const value_view> record);

@@ -1,0 +1,54 @@
+// The ground truth of a test database: every version of every row that the
+// database ever held, recorded by reading all tables after each statement,
+// and how the deep mode's output compares with it.
+#pragma once
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/deep_output.h"
+
+struct ground_truth {
+  // Table name -> canonical lines (rowid|values, as sqlite_lines) ever held.
+  std::map<std::string, std::set<std::string>> versions;
+};
+
+// Runs the statements one by one on the open database, reading every table
+// (sqlite_master included) after each. A test failure on an SQL error.
+void run_recorded(sqlite3* db, const std::vector<std::string>& statements, ground_truth* truth);
+
+// The canonical lines of a table read through an open handle.
+std::vector<std::string> handle_lines(sqlite3* db, const std::string& table);
+
+struct recovery_score {
+  size_t old_versions = 0;   // versions no longer live
+  size_t surviving = 0;      // of those, whose record bytes are all in the file
+  size_t full = 0;           // printed with every value (the rowid may be empty)
+  size_t partial = 0;        // printed with some values left empty
+  size_t full_of_surviving = 0;
+  size_t false_records = 0;  // printed rows that match no version ever held
+  size_t duplicates = 0;     // a version printed twice, or a live row printed as deleted
+  size_t without_table = 0;  // printed with an empty table field
+  std::vector<std::string> false_lines;
+  std::vector<std::string> missed_lines;  // surviving, not printed whole
+};
+
+// What the survival check needs to encode a version as the library stored it.
+struct survival_layout {
+  int usable = 4096;
+  std::string encoding = "UTF-8";
+  std::map<std::string, int> rowid_alias;            // table -> alias column (0-based)
+  std::map<std::string, std::set<int>> real_columns;  // table -> REAL-affinity columns
+  std::set<std::string> without_rowid;                // tables without a rowid column in the lines
+};
+
+// Scores the deep mode's rows against the truth. `live` holds the
+// database's live lines per table; `file` the database's bytes.
+recovery_score score_recovery(const ground_truth& truth,
+                              const std::map<std::string, std::vector<std::string>>& live,
+                              const std::vector<deep_csv_row>& rows, const std::string& file,
+                              const survival_layout& layout);
