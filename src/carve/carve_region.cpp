@@ -16,51 +16,55 @@ int32_t whole_cell_at(const carve_settings& settings, byte_view page, uint32_t p
   return -2;
 }
 
-// Searches every position from `from` on for whole cells.
-void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t from,
-                      const page_region& region, std::span<const cell_format> formats,
-                      record_judge* judge, carve_scratch* scratch) {
-  for (uint32_t pos = from; pos + 3 <= region.end;) {
-    const int32_t table = whole_cell_at(settings, page, pos, region.end, formats, judge, &scratch->record);
-    if (table < -1) {
-      ++pos;
-      continue;
-    }
-    judge->found(scratch->record, table, region.kind);
-    pos = scratch->record.end;
-  }
+// Whether the four bytes at q can be the header of a freeblock that once
+// began there: a link of 0 or past the block, a size that fits the page.
+bool old_freeblock_header(const carve_settings& settings, byte_view page, uint32_t q,
+                          uint32_t* size) {
+  const uint32_t next = be16_or_zero(page, q);
+  *size = be16_or_zero(page, q + 2);
+  const uint32_t usable = settings.limits.usable;
+  return *size >= 6 && q + *size <= usable && (next == 0 || (next >= q + *size && next < usable));
 }
 
-// Where a record that begins in the freeblock may end: the block's end less
-// up to three fragment bytes, and every later position where a whole cell
-// or an old freeblock header begins.
+// The later positions of the region where a whole cell begins: a record
+// rebuilt before one may end there.
 void collect_anchors(const carve_settings& settings, byte_view page, const page_region& region,
                      std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
   scratch->anchors.clear();
   carved_record probe;
-  for (uint32_t q = region.start + 5; q + 4 <= region.end; ++q) {
-    const uint32_t next = be16_or_zero(page, q);
-    const uint32_t size = be16_or_zero(page, q + 2);
-    const bool old_header = (next == 0 || (next > q && next < settings.limits.usable)) && size >= 4 &&
-                            q + size <= settings.limits.usable;
-    if (old_header || whole_cell_at(settings, page, q, region.end, formats, judge, &probe) >= -1)
+  for (uint32_t q = region.start + 5; q + 4 <= region.end; ++q)
+    if (whole_cell_at(settings, page, q, region.end, formats, judge, &probe) >= -1)
       scratch->anchors.push_back(q);
-  }
 }
 
-void end_hints(const page_region& region, uint32_t pos, carve_scratch* scratch) {
+// Where the record rebuilt at pos may end: before a later whole cell, less
+// up to three fragment bytes between them; at the block's end exactly (the
+// library merges a freed cell with a freeblock that follows within three
+// bytes, so a block ends where its last cell ended); at the end of the
+// block that an old freeblock header at pos itself gives (the cell was that
+// block's first when it was freed).
+void end_hints(const carve_settings& settings, byte_view page, const page_region& region,
+               uint32_t pos, carve_scratch* scratch) {
   scratch->hints.clear();
-  for (uint32_t a : scratch->anchors)
-    for (uint32_t g = 0; g <= 3; ++g)
-      if (a >= pos + 5 + g) scratch->hints.push_back(a - g);
-  for (uint32_t g = 0; g <= 3 && region.end >= pos + 5 + g; ++g) scratch->hints.push_back(region.end - g);
+  const auto add = [&](uint32_t a, uint32_t slack) {
+    if (a > region.end) return;
+    for (uint32_t g = 0; g <= slack; ++g) {
+      if (a < pos + 5 + g) break;
+      scratch->hints.push_back(a - g);
+    }
+  };
+  for (uint32_t a : scratch->anchors) add(a, 3);
+  add(region.end, 0);
+  uint32_t size = 0;
+  if (old_freeblock_header(settings, page, pos, &size)) add(pos + size, 0);
+  scratch->strong = scratch->hints;
 }
 
 // Rebuilds the cell whose first four bytes are lost at pos, trying every
 // table the page may hold; true when exactly one table gives one reading.
 bool rebuild_at(const carve_settings& settings, byte_view page, const page_region& region,
                 uint32_t pos, record_judge* judge, carve_scratch* scratch, int32_t* table) {
-  end_hints(region, pos, scratch);
+  end_hints(settings, page, region, pos, scratch);
   int32_t found_table = -2;
   for (const int32_t candidate : judge->rebuild_tables()) {
     const rebuild_input in{page,
@@ -71,7 +75,8 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
                            settings.limits.usable,
                            settings.encoding,
                            settings.schema_format,
-                           scratch->hints};
+                           scratch->hints,
+                           scratch->strong};
     rebuild_readings(in, &scratch->readings);
     carved_record chosen;
     if (!choose_reading(in, scratch->readings, &chosen)) {
@@ -104,9 +109,12 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
   return false;
 }
 
-void carve_freeblock(const carve_settings& settings, byte_view page, const page_region& region,
-                     std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
-  collect_anchors(settings, page, region, formats, judge, scratch);
+// Reads a block that a freeblock header heads (the current one, or an old
+// one left in other free space) record after record. Returns where it
+// stopped; with need_first, 0 when nothing could be read at its start.
+uint32_t carve_block(const carve_settings& settings, byte_view page, const page_region& region,
+                     std::span<const cell_format> formats, record_judge* judge,
+                     carve_scratch* scratch, bool need_first) {
   uint32_t pos = region.start;
   bool first = true;
   while (pos + 5 <= region.end) {
@@ -115,14 +123,43 @@ void carve_freeblock(const carve_settings& settings, byte_view page, const page_
       first = false;
       continue;
     }
+    if (first && need_first) return 0;
     // Nothing here: go on at the next whole cell.
     int32_t table = -2;
     for (uint32_t q = pos + 1; q + 3 <= region.end && table < -1; ++q)
       table = whole_cell_at(settings, page, q, region.end, formats, judge, &scratch->record);
-    if (table < -1) return;
+    if (table < -1) return region.end;
     judge->found(scratch->record, table, region.kind);
     pos = scratch->record.end;
     first = false;
+  }
+  return std::max(pos, region.start + 1);
+}
+
+// Searches every position from `from` on for whole cells, and for blocks
+// that an old freeblock header still heads (free space that a freeblock
+// once held keeps the headers of the cells freed into it). The region's
+// anchors must be collected.
+void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t from,
+                      const page_region& region, std::span<const cell_format> formats,
+                      record_judge* judge, carve_scratch* scratch) {
+  for (uint32_t pos = from; pos + 3 <= region.end;) {
+    const int32_t table = whole_cell_at(settings, page, pos, region.end, formats, judge, &scratch->record);
+    if (table >= -1) {
+      judge->found(scratch->record, table, region.kind);
+      pos = scratch->record.end;
+      continue;
+    }
+    uint32_t size = 0;
+    if (pos + 5 <= region.end && old_freeblock_header(settings, page, pos, &size)) {
+      const page_region block{pos, std::min(pos + size, region.end), region.kind};
+      const uint32_t reached = carve_block(settings, page, block, formats, judge, scratch, true);
+      if (reached != 0) {
+        pos = reached;
+        continue;
+      }
+    }
+    ++pos;
   }
 }
 
@@ -131,8 +168,9 @@ void carve_freeblock(const carve_settings& settings, byte_view page, const page_
 void carve_region(const carve_settings& settings, byte_view page, const page_region& region,
                   std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
   if (region.end > page.size() || region.start >= region.end) return;
+  collect_anchors(settings, page, region, formats, judge, scratch);
   if (region.kind == region_kind::freeblock) {
-    carve_freeblock(settings, page, region, formats, judge, scratch);
+    carve_block(settings, page, region, formats, judge, scratch, false);
     return;
   }
   scan_whole_cells(settings, page, region.start, region, formats, judge, scratch);

@@ -40,8 +40,9 @@ struct carve_scratch {
   carved_record record;
   std::vector<carved_record> readings;
   std::vector<carved_record> chosen;
-  std::vector<uint32_t> anchors;
+  std::vector<uint32_t> anchors;         // whole cells
   std::vector<uint32_t> hints;
+  std::vector<uint32_t> strong;
 };
 
 // Searches the region for cells of the given formats.

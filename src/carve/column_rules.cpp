@@ -104,6 +104,13 @@ bool text_valid(byte_view text, text_encoding encoding) {
   return true;
 }
 
+bool text_has_nul(byte_view text, text_encoding encoding) {
+  if (encoding == text_encoding::utf8) return memchr(text.data(), 0, text.size()) != nullptr;
+  for (size_t i = 0; i + 1 < text.size(); i += 2)
+    if (text[i] == 0 && text[i + 1] == 0) return true;
+  return false;
+}
+
 bool text_is_numeric(byte_view text, text_encoding encoding) {
   std::string s;
   append_utf8(&s, text, encoding);
@@ -133,7 +140,7 @@ bool text_is_numeric(byte_view text, text_encoding encoding) {
 bool value_fits(const field_rule& rule, uint64_t serial, byte_view data, bool whole,
                 text_encoding encoding, uint32_t schema_format) {
   const uint32_t cls = class_of(serial);
-  if ((cls & classes_allowed(rule)) == 0) return false;
+  if ((cls & classes_allowed(rule)) == 0 || !natural_class(rule, serial)) return false;
   if ((serial == 8 || serial == 9) && schema_format < 4) return false;
   if (!whole) return true;
   const bool numeric = rule.strict == strict_type::none && numeric_affinity(rule.column_affinity);
@@ -141,13 +148,33 @@ bool value_fits(const field_rule& rule, uint64_t serial, byte_view data, bool wh
     return integer_minimal(serial, read_int(data, static_cast<uint32_t>(serial_size(serial))), schema_format);
   if (serial == 7) {
     const double d = read_real(data);
-    if (std::isnan(d)) return false;
+    if (std::isnan(d) || std::fpclassify(d) == FP_SUBNORMAL) return false;
     if (rule.strict == strict_type::real) return !real_stored_as_integer(d, true);
     return !(numeric && real_stored_as_integer(d, false));
   }
   if (cls == 8) {
-    if (!text_valid(data, encoding)) return false;
+    if (!text_valid(data, encoding) || text_has_nul(data, encoding)) return false;
     return !(numeric && text_is_numeric(data, encoding));
+  }
+  return true;
+}
+
+bool natural_class(const field_rule& rule, uint64_t serial) {
+  const uint32_t cls = class_of(serial);
+  if (cls == 1) return true;
+  switch (rule.strict) {
+    case strict_type::integer: return cls == 2;
+    case strict_type::real: return cls == 2 || cls == 4;
+    case strict_type::text: return cls == 8;
+    case strict_type::blob: return cls == 16;
+    default: break;
+  }
+  switch (rule.column_affinity) {
+    case affinity::integer:
+    case affinity::numeric:
+    case affinity::real: return cls == 2 || cls == 4;
+    case affinity::text: return cls == 8;
+    case affinity::blob: return true;
   }
   return true;
 }

@@ -132,15 +132,21 @@ void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t fie
     const uint64_t at = rec.record_start + field_offset(reading, field);
     uint64_t serials[8];
     const int n = serials_of_size(size, serials);
+    // The column's own storage class first; the others it can hold only
+    // when that gives nothing.
     int fitting = 0;
     uint64_t chosen = 0;
-    for (int k = 0; k < n; ++k) {
-      if (!serial_matches_layout(serials[k], lost)) continue;
-      if (!value_fits(in.rules->fields[field], serials[k], in.page.subspan(at, size), true,
-                      in.encoding, in.schema_format))
-        continue;
-      ++fitting;
-      chosen = serials[k];
+    const field_rule& rule = in.rules->fields[field];
+    for (int pass = 0; pass < 2 && fitting == 0; ++pass) {
+      for (int k = 0; k < n; ++k) {
+        if (!serial_matches_layout(serials[k], lost)) continue;
+        if (pass == 0 && !natural_class(rule, serials[k])) continue;
+        if (!value_fits(rule, serials[k], in.page.subspan(at, size), true, in.encoding,
+                        in.schema_format))
+          continue;
+        ++fitting;
+        chosen = serials[k];
+      }
     }
     if (fitting == 0) continue;
     reading.fields[field].serial = chosen;
@@ -270,21 +276,29 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
   *readings = std::move(unique);
 }
 
+namespace {
+
+// The index of the one reading that ends at one of `ends`, -1 for none, -2
+// for more than one.
+int only_ending_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends) {
+  int found = -1;
+  for (size_t i = 0; i < readings.size(); ++i) {
+    if (std::find(ends.begin(), ends.end(), readings[i].end) == ends.end()) continue;
+    if (found >= 0) return -2;
+    found = static_cast<int>(i);
+  }
+  return found;
+}
+
+}  // namespace
+
 bool choose_reading(const rebuild_input& in, std::vector<carved_record>& readings,
                     carved_record* out) {
-  if (readings.size() == 1) {
-    *out = std::move(readings[0]);
-    return true;
-  }
-  int aligned = -1;
-  for (size_t i = 0; i < readings.size(); ++i) {
-    const bool at_hint =
-        std::find(in.end_hints.begin(), in.end_hints.end(), readings[i].end) != in.end_hints.end();
-    if (!at_hint) continue;
-    if (aligned >= 0) return false;
-    aligned = static_cast<int>(i);
-  }
-  if (aligned < 0) return false;
-  *out = std::move(readings[aligned]);
+  // A reading must end where something else begins (or the region ends):
+  // a lone reading that ends elsewhere is as likely chance.
+  int chosen = only_ending_at(readings, in.strong_ends);
+  if (chosen == -1) chosen = only_ending_at(readings, in.end_hints);
+  if (chosen < 0) return false;
+  *out = std::move(readings[static_cast<size_t>(chosen)]);
   return true;
 }

@@ -37,31 +37,67 @@ chain_fault read_freeblocks(const btree_page& page, uint32_t floor,
 
 }  // namespace
 
-chain_fault page_regions(const btree_page& page, std::vector<page_region>* regions,
-                         std::vector<cell_extent>* cells, std::vector<uint8_t>* covered) {
-  regions->clear();
-  read_cells(page, cells);
-  const uint32_t usable = page.usable;
-  const uint32_t array_end = static_cast<uint32_t>(std::min<uint64_t>(cell_array_end(page), usable));
-  const uint32_t content = std::clamp(page.content_start, array_end, usable);
-  if (array_end < content) regions->push_back({array_end, content, region_kind::unallocated});
-  const chain_fault fault = read_freeblocks(page, array_end, regions);
-  // Whatever else of the content area no cell and no freeblock takes.
-  covered->assign(usable, 0);
-  for (const cell_extent& c : *cells)
-    std::fill(covered->begin() + c.start, covered->begin() + std::min(c.end, usable), 1);
-  for (const page_region& r : *regions)
-    std::fill(covered->begin() + r.start, covered->begin() + r.end, 1);
-  for (uint32_t at = content; at < usable;) {
-    if ((*covered)[at]) {
+namespace {
+
+// A cleared table root (a leaf with no cells that was an interior page:
+// DELETE of a whole table) keeps its old interior cells at the end of the
+// page, through the old right-child pointer and cell pointer array that its
+// new eight-byte header left standing. They overwrote the tails of the leaf
+// cells that lay there, so they count as taken, not free.
+void add_old_interior_cells(const btree_page& page, uint32_t page_count,
+                            std::vector<cell_extent>* cells) {
+  if (page.type != page_table_leaf || page.cell_count != 0 || page.header_offset != 0) return;
+  const uint32_t right = be32_or_zero(page.bytes, 8);
+  if (right < 2 || right > page_count) return;
+  for (uint32_t at = 12; at + 2 <= page.usable; at += 2) {
+    const uint32_t offset = be16_or_zero(page.bytes, at);
+    if (offset < 12 || offset >= page.usable) return;
+    cell_info cell{};
+    if (!read_cell(page.bytes, page_table_interior, page.usable, offset, page.usable, &cell) ||
+        cell.left_child < 2 || cell.left_child > page_count)
+      continue;
+    cells->push_back({offset, offset + cell.size});
+  }
+}
+
+void mark(std::vector<uint8_t>* covered, uint32_t start, uint32_t end) {
+  end = std::min<uint32_t>(end, static_cast<uint32_t>(covered->size()));
+  if (start < end) std::fill(covered->begin() + start, covered->begin() + end, 1);
+}
+
+// The runs of bytes in [from, to) that nothing covers, as regions of `kind`.
+void free_runs(const std::vector<uint8_t>& covered, uint32_t from, uint32_t to, region_kind kind,
+               std::vector<page_region>* regions) {
+  for (uint32_t at = from; at < to;) {
+    if (covered[at]) {
       ++at;
       continue;
     }
     uint32_t end = at;
-    while (end < usable && !(*covered)[end]) ++end;
-    regions->push_back({at, end, region_kind::gap});
+    while (end < to && !covered[end]) ++end;
+    regions->push_back({at, end, kind});
     at = end;
   }
+}
+
+}  // namespace
+
+chain_fault page_regions(const btree_page& page, uint32_t page_count,
+                         std::vector<page_region>* regions, std::vector<cell_extent>* cells,
+                         std::vector<uint8_t>* covered) {
+  regions->clear();
+  read_cells(page, cells);
+  add_old_interior_cells(page, page_count, cells);
+  const uint32_t usable = page.usable;
+  const uint32_t array_end = static_cast<uint32_t>(std::min<uint64_t>(cell_array_end(page), usable));
+  const uint32_t content = std::clamp(page.content_start, array_end, usable);
+  const chain_fault fault = read_freeblocks(page, array_end, regions);
+  covered->assign(usable, 0);
+  mark(covered, 0, array_end);
+  for (const cell_extent& c : *cells) mark(covered, c.start, c.end);
+  for (const page_region& r : *regions) mark(covered, r.start, r.end);
+  free_runs(*covered, array_end, content, region_kind::unallocated, regions);
+  free_runs(*covered, content, usable, region_kind::gap, regions);
   std::sort(regions->begin(), regions->end(),
             [](const page_region& a, const page_region& b) { return a.start < b.start; });
   return fault;

@@ -1,6 +1,11 @@
 #include "deep/attribution.h"
 
 #include <algorithm>
+#include <string>
+#include <strings.h>
+
+#include "format/record.h"
+#include "format/text.h"
 
 namespace {
 
@@ -61,6 +66,56 @@ bool record_fits(const carve_settings& settings, const table_rules& rules, const
   return true;
 }
 
+bool schema_row_plausible(std::span<const value_view> values) {
+  if (values.size() != 5 || values[0].kind != value_kind::text) return false;
+  std::string type;
+  append_utf8(&type, values[0].bytes, values[0].encoding);
+  if (type != "table" && type != "index" && type != "view" && type != "trigger") return false;
+  if (values[4].kind == value_kind::null) return type == "index";
+  if (values[4].kind != value_kind::text) return false;
+  std::string sql;
+  append_utf8(&sql, values[4].bytes.first(std::min<size_t>(values[4].bytes.size(), 16)), values[4].encoding);
+  return strncasecmp(sql.c_str(), "CREATE ", 7) == 0;
+}
+
+bool record_has_substance(std::span<const value_view> values) {
+  for (const value_view& v : values) {
+    switch (v.kind) {
+      case value_kind::integer:
+        if (v.integer != 0) return true;
+        break;
+      case value_kind::real:
+        if (v.real != 0) return true;
+        break;
+      case value_kind::text:
+      case value_kind::blob:
+        for (const uint8_t b : v.bytes)
+          if (b != 0) return true;
+        break;
+      default: break;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// Decodes a record's values from the page, for checks that read them.
+void page_values(const carve_settings& settings, const carved_record& rec, byte_view page,
+                 std::vector<value_view>* out) {
+  out->clear();
+  uint64_t at = rec.header_size;
+  for (const carved_field& f : rec.fields) {
+    if (f.type_known && at + f.size <= rec.local_size)
+      out->push_back(decode_value(f.serial, page.data() + rec.record_start + at, settings.encoding));
+    else
+      out->push_back(unknown_value());
+    at += f.size;
+  }
+}
+
+}  // namespace
+
 bool plausible_without_table(const carve_settings& settings, const carved_record& rec, byte_view page) {
   if (rec.fields.size() < 2 || rec.rebuilt) return false;
   table_rules loose;
@@ -85,15 +140,20 @@ void table_judge::set_owner(int32_t owner) {
 int32_t table_judge::judge(const carved_record& rec, byte_view page) {
   int score = 0;
   const auto& candidates = tables_->by_format[static_cast<int>(rec.format)];
+  const auto fits = [&](int32_t t) {
+    if (!record_fits(*settings_, tables_->rules[t], rec, page, &score)) return false;
+    if (t != 0) return true;
+    page_values(*settings_, rec, page, &values_);
+    return schema_row_plausible(values_);
+  };
   if (owner_ >= 0 && static_cast<size_t>(owner_) < tables_->searchable.size() &&
-      tables_->searchable[owner_] && tables_->formats[owner_] == rec.format &&
-      record_fits(*settings_, tables_->rules[owner_], rec, page, &score))
+      tables_->searchable[owner_] && tables_->formats[owner_] == rec.format && fits(owner_))
     return owner_;
   int32_t best = -1;
   int best_score = -1;
   bool tie = false;
   for (const int32_t t : candidates) {
-    if (t == owner_ || !record_fits(*settings_, tables_->rules[t], rec, page, &score)) continue;
+    if (t == owner_ || !fits(t)) continue;
     if (score > best_score) {
       best = t;
       best_score = score;

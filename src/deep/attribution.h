@@ -4,6 +4,7 @@
 // without one; anything else is not a row.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "carve/carve_region.h"
@@ -30,6 +31,15 @@ void add_carve_table(const table_def& table, carve_tables* out);
 bool record_fits(const carve_settings& settings, const table_rules& rules, const carved_record& rec,
                  byte_view page, int* score);
 
+// Whether the values of a sqlite_master record (type, name, tbl_name,
+// rootpage, sql) read as a schema row: a known type, and a statement that
+// begins with CREATE.
+bool schema_row_plausible(std::span<const value_view> values);
+
+// Whether some value carries information: a record of NULLs, zeros and
+// zero-filled texts and blobs is as likely zeroed space as a row.
+bool record_has_substance(std::span<const value_view> values);
+
 // Whether a record is whole and plausible enough to stand without a table.
 bool plausible_without_table(const carve_settings& settings, const carved_record& rec, byte_view page);
 
@@ -50,4 +60,5 @@ class table_judge : public record_judge {
   const carve_settings* settings_;
   int32_t owner_ = -1;
   std::vector<int32_t> rebuild_;
+  std::vector<value_view> values_;
 };

@@ -111,6 +111,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
          page_, rec.cell_start);
   decode_fields(rec, payload);
   std::vector<value_view>& values = s_->emitter.record;
+  if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return;
   if (seen_before(&s_->memory, table, rec.has_rowid, rec.rowid, values)) return;
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
@@ -121,7 +122,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old) {
-  const chain_fault fault = page_regions(page, &regions_, &cells_, &covered_);
+  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &covered_);
   if (fault != chain_fault::none && !old)
     note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
          page.number);
@@ -168,9 +169,11 @@ void recovery::recover_page(uint32_t number) {
     }
     case page_role::freelist_leaf:
     case page_role::unreached:
+      // A free page that kept a b-tree header is an old b-tree page; one
+      // without is an old overflow page or was never used: payload bytes,
+      // not cells.
       set_owner(entry.owner);
       if (read_btree_page(ref, number, s_->store.usable, &page)) carve_btree_page(page, true);
-      else carve_whole(ref.bytes, 0);
       return;
     default: return;
   }

@@ -288,6 +288,7 @@ recovery_score score_recovery(const ground_truth& truth,
         if (full_hits.count({table, i})) ++score.duplicates;
         continue;
       }
+      if (layout.partial_by_design.count(table)) continue;
       ++score.old_versions;
       const bool full = full_hits.count({table, i}) != 0;
       score.full += full;

@@ -44,6 +44,10 @@ struct survival_layout {
   std::map<std::string, int> rowid_alias;            // table -> alias column (0-based)
   std::map<std::string, std::set<int>> real_columns;  // table -> REAL-affinity columns
   std::set<std::string> without_rowid;                // tables without a rowid column in the lines
+  // Tables whose deleted rows may lose a value the schema cannot rebuild
+  // (an untyped first column whose serial type a freeblock header
+  // overwrote): they count for precision, not for the yield.
+  std::set<std::string> partial_by_design;
 };
 
 // Scores the deep mode's rows against the truth. `live` holds the
