@@ -28,7 +28,8 @@ std::string make_source(const scratch_dir& dir) {
   for (int i = 0; i < 120; ++i)
     sql += "INSERT INTO t1(body, data) VALUES('row " + std::to_string(i) + " of t1 with some words', " +
            (i % 20 == 0 ? "randomblob(3000)" : "NULL") + ");";
-  for (int i = 0; i < 40; ++i) sql += "INSERT INTO gone VALUES('filler " + std::to_string(i) + "');";
+  for (int i = 0; i < 80; ++i)
+    sql += "INSERT INTO gone VALUES('filler " + std::to_string(i) + " that makes the table span pages');";
   sql += "DELETE FROM t1 WHERE id % 5 = 0; DELETE FROM gone;";
   make_db(db, sql, static_cast<int>(page_size));
   return db;
@@ -53,7 +54,10 @@ void put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
-size_t page_at(uint32_t page) { return size_t{page - 1} * page_size; }
+size_t page_at(uint32_t page) {
+  if (page == 0) ADD_FAILURE() << "the source database lacks a page the damage needs";
+  return page == 0 ? 0 : size_t{page - 1} * page_size;
+}
 
 struct damage_case {
   const char* name;

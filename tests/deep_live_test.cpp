@@ -11,6 +11,7 @@
 #include "support/deep_output.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
+#include "support/text.h"
 
 namespace {
 
@@ -183,7 +184,10 @@ TEST(DeepLive, EveryRowOfEveryTableEqualsTheLibrarys) {
     make_rich_db(db, layout);
     const run_result r = run_sarvek({"-i", db, "--deep"});
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    // An undamaged file draws no notes, but for deleted rows whose overflow
+    // pages were taken again.
+    for (const std::string& line : split_lines(r.err))
+      EXPECT_NE(line.find("the deleted record at offset"), std::string::npos) << line;
     const std::vector<deep_csv_row> rows = parse_deep_csv(r.out);
     size_t compared = 0;
     for (const std::string& table : sqlite_tables(db)) {

@@ -26,15 +26,22 @@ bool old_freeblock_header(const carve_settings& settings, byte_view page, uint32
   return *size >= 6 && q + *size <= usable && (next == 0 || (next >= q + *size && next < usable));
 }
 
-// The later positions of the region where a whole cell begins: a record
-// rebuilt before one may end there.
+// The positions of the region where a whole cell begins (a record rebuilt
+// before one may end there), and those where an old freeblock header may
+// stand, by the end of its block.
 void collect_anchors(const carve_settings& settings, byte_view page, const page_region& region,
                      std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
   scratch->anchors.clear();
+  scratch->old_headers.clear();
   carved_record probe;
-  for (uint32_t q = region.start + 5; q + 4 <= region.end; ++q)
+  for (uint32_t q = region.start + 5; q + 4 <= region.end; ++q) {
+    uint32_t size = 0;
     if (whole_cell_at(settings, page, q, region.end, formats, judge, &probe) >= -1)
       scratch->anchors.push_back(q);
+    else if (old_freeblock_header(settings, page, q, &size) && q + size <= region.end)
+      scratch->old_headers.push_back({q + size, q});
+  }
+  std::sort(scratch->old_headers.begin(), scratch->old_headers.end());
 }
 
 // Where the record rebuilt at pos may end: before a later whole cell, less
@@ -54,6 +61,13 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
     }
   };
   for (uint32_t a : scratch->anchors) add(a, 3);
+  // A cell freed before the one at pos and merged into its block kept its
+  // old header, whose block ended where this one does.
+  const auto same_end = std::equal_range(
+      scratch->old_headers.begin(), scratch->old_headers.end(), std::pair<uint32_t, uint32_t>{region.end, 0},
+      [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto it = same_end.first; it != same_end.second; ++it)
+    if (it->second > pos) add(it->second, 3);
   add(region.end, 0);
   uint32_t size = 0;
   if (old_freeblock_header(settings, page, pos, &size)) add(pos + size, 0);

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "carve/carved_record.h"
@@ -41,6 +42,8 @@ struct carve_scratch {
   std::vector<carved_record> readings;
   std::vector<carved_record> chosen;
   std::vector<uint32_t> anchors;         // whole cells
+  // Old freeblock headers, as (end of their block, position), by end.
+  std::vector<std::pair<uint32_t, uint32_t>> old_headers;
   std::vector<uint32_t> hints;
   std::vector<uint32_t> strong;
 };

@@ -278,16 +278,27 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
 
 namespace {
 
+bool all_types_known(const carved_record& r) {
+  return std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
+}
+
 // The index of the one reading that ends at one of `ends`, -1 for none, -2
-// for more than one.
+// for more than one. Of several, the only one whose types are all known is
+// taken: another reading then needs a lost type whose value has no bytes
+// to tell it (a NULL, 0 or 1 read into the overwritten bytes).
 int only_ending_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends) {
-  int found = -1;
+  int found = -1, known = -1, known_count = 0, count = 0;
   for (size_t i = 0; i < readings.size(); ++i) {
     if (std::find(ends.begin(), ends.end(), readings[i].end) == ends.end()) continue;
-    if (found >= 0) return -2;
+    ++count;
     found = static_cast<int>(i);
+    if (all_types_known(readings[i])) {
+      ++known_count;
+      known = static_cast<int>(i);
+    }
   }
-  return found;
+  if (count <= 1) return found;
+  return known_count == 1 ? known : -2;
 }
 
 }  // namespace

@@ -77,11 +77,13 @@ bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowi
   const uint64_t values = hash_values(table, record);
   if (has_rowid) {
     const uint64_t keyed = with_rowid(values, rowid);
-    if (contains(memory->live_keyed, keyed)) return true;
+    if (contains(memory->live_keyed, keyed) || memory->printed_unkeyed.count(values)) return true;
     if (!memory->printed_keyed.insert(keyed).second) return true;
     memory->printed_values.insert(values);
     return false;
   }
   if (contains(memory->live_values, values)) return true;
-  return !memory->printed_values.insert(values).second;
+  if (!memory->printed_values.insert(values).second) return true;
+  memory->printed_unkeyed.insert(values);
+  return false;
 }

@@ -14,8 +14,9 @@
 struct row_memory {
   std::vector<uint64_t> live_keyed;   // table, rowid and values
   std::vector<uint64_t> live_values;  // table and values
-  std::unordered_set<uint64_t> printed_keyed;
-  std::unordered_set<uint64_t> printed_values;
+  std::unordered_set<uint64_t> printed_keyed;     // table, rowid and values
+  std::unordered_set<uint64_t> printed_values;    // table and values, of every printed row
+  std::unordered_set<uint64_t> printed_unkeyed;   // table and values, of rows printed without rowid
   // The fewest values a live record of each table held (by table index):
   // rows written before ALTER TABLE ADD COLUMN are shorter.
   std::vector<uint32_t> fewest_fields;
@@ -30,6 +31,7 @@ void seal_live(row_memory* memory);
 
 // True when a deleted record should not be printed: it equals a live row
 // (by rowid and values, or by values when its rowid is lost) or a deleted
-// row printed before. Otherwise remembers it as printed.
+// row printed before (by rowid and values, or by values when either copy
+// lost its rowid). Otherwise remembers it as printed.
 bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
                  std::span<const value_view> record);

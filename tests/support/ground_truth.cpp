@@ -269,7 +269,10 @@ recovery_score score_recovery(const ground_truth& truth,
       matched = true;
       any_hits.insert({row.table, i});
       if (!whole(row, alias)) continue;
-      if (!full_hits.insert({row.table, i}).second) ++score.duplicates;
+      if (!full_hits.insert({row.table, i}).second) {
+        ++score.duplicates;
+        score.false_lines.push_back("duplicate: " + row.table + " " + row.source + " p" + std::to_string(row.page));
+      }
     }
     if (!matched) {
       ++score.false_records;
@@ -285,7 +288,10 @@ recovery_score score_recovery(const ground_truth& truth,
       for (size_t k = 1; k < versions[i].size(); ++k) line += "|" + versions[i][k];
       const bool is_live = now != live.end() && std::binary_search(now->second.begin(), now->second.end(), line);
       if (is_live) {
-        if (full_hits.count({table, i})) ++score.duplicates;
+        if (full_hits.count({table, i})) {
+          ++score.duplicates;
+          score.false_lines.push_back("printed as deleted though live: " + table + " " + line.substr(0, 80));
+        }
         continue;
       }
       if (layout.partial_by_design.count(table)) continue;
