@@ -10,10 +10,14 @@
 //   magic, count, nonce, original size, sector and page size;
 // - syncing zeroes the first byte of a header left by an earlier transaction
 //   where the next header would go (a stale segment).
-// Where the count is not known (0, 0xFFFFFFFF, unsynced, zeroed) records run
-// until the file ends, a record with page number 0 (or the lock-byte page,
-// where the library keeps the super-journal name) or a segment header at the
-// next sector boundary.
+// Each header has a nonce of its own. Where the count is not known (0,
+// 0xFFFFFFFF, unsynced, zeroed) records are read to the end of the file (the
+// library replays none under a count of 0 in a hot journal, but the images
+// are earlier pages all the same). Any segment ends early at a record with
+// page number 0 or the lock-byte page's number (where the library writes a
+// super-journal name), or at a header on a sector boundary that names the
+// same sector and page size, as every header the library writes does; a
+// counted segment that ends early is flagged.
 //
 // A zeroed header keeps neither sector size nor nonce (nor, in a header
 // with a bad sector or page size, are those known). The reader then tries
