@@ -83,9 +83,13 @@ struct wal_log {
   std::vector<wal_frame> frames;     // every whole frame, in file order
   uint32_t valid_frames = 0;         // frames[0, valid_frames) are valid
   uint32_t committed_frames = 0;     // frames[0, committed_frames) form the committed state
-  uint32_t committed_pages = 0;      // database size the committed state gives; 0: no commit
-  uint64_t tail_offset = 0;          // bytes after the last whole frame: a torn frame, or
-  byte_view tail;                    // the whole log when no frame can be laid out
+  // Database size the last valid commit frame gives (cut down to
+  // wal_page_limit()); 0: no commit.
+  uint32_t committed_pages = 0;
+  // The bytes after the last whole frame (a torn frame); after the header
+  // when no frame can be laid out; the whole log when shorter than a header.
+  uint64_t tail_offset = 0;
+  byte_view tail;
 };
 
 // Continues the checksum (*s0, *s1) over data, whose size must be a multiple
