@@ -6,6 +6,7 @@
 #include <memory>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "deep/deep_state.h"
 #include "deep/free_pages.h"
@@ -91,6 +92,22 @@ void report_pages(deep_state* s) {
   }
 }
 
+void report_frames(deep_state* s) {
+  for (const wal_frame& f : s->logs.wal.frames)
+    s->sinks.frame({f.index, f.offset, f.page, f.commit_size, f.salt1, f.salt2, f.valid, f.used});
+}
+
+// The database and each log read, with their SHA-256 when the export wants it.
+void input_facts(const deep_state& s, bool hashes, run_facts* facts) {
+  const globals* g = s.g;
+  facts->files.push_back({"database", g->input_file, g->db_size,
+                          hashes ? sha256_hex(byte_view(g->db_origin, g->db_size)) : std::string()});
+  for (const auto& [role, file] : {std::pair<const char*, const side_file*>{"wal", &s.logs.wal_side},
+                                  {"journal", &s.logs.journal_side}})
+    if (file->used())
+      facts->files.push_back({role, file->path, file->size, hashes ? sha256_hex(file->bytes()) : std::string()});
+}
+
 std::string joined_arguments(int argc, char** argv) {
   std::string out;
   for (int i = 1; i < argc; ++i) {
@@ -111,6 +128,11 @@ int deep_main(globals* g, int argc, char** argv) {
   s.notes.g = g;
   if (!read_header(g, &s)) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
+  if (!open_logs(&s)) {
+    close_logs(&s.logs);
+    close(fd);
+    return 1;
+  }
   s.map.assign(s.store.page_count, page_entry{});
   s.walk.store = &s.store;
   s.walk.map = &s.map;
@@ -144,12 +166,12 @@ int deep_main(globals* g, int argc, char** argv) {
   walk_freelist(&s.walk, s.header, &s.freelist);
   recover_deleted(&s);
   report_pages(&s);
+  report_frames(&s);
   progress_end(g);
 
   run_facts facts;
   facts.version = "0.7";
-  facts.files.push_back({"database", g->input_file, g->db_size,
-                         exported ? sha256_hex(byte_view(g->db_origin, g->db_size)) : std::string()});
+  input_facts(s, exported != nullptr, &facts);
   facts.encoding = encoding_name(s.header.encoding);
   facts.page_size = s.header.page_size;
   facts.options = joined_arguments(argc, argv);
@@ -157,6 +179,7 @@ int deep_main(globals* g, int argc, char** argv) {
   facts.finished = utc_now();
   const int sink_status = s.sinks.finish(facts);
   notes_end(&s.notes);
+  close_logs(&s.logs);
   close(fd);
   if (sink_status != 0) return 1;
   return csv.blob_failed() ? 2 : 0;

@@ -5,6 +5,7 @@
 
 #include "deep/btree_walk.h"
 #include "deep/free_pages.h"
+#include "deep/log_state.h"
 #include "deep/notes.h"
 #include "deep/page_map.h"
 #include "deep/row_emitter.h"
@@ -26,4 +27,5 @@ struct deep_state {
   fanout_sink sinks;
   freelist_pages freelist;
   row_memory memory;
+  log_state logs;
 };

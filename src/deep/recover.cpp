@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "carve/cell_parse.h"
 #include "carve/regions.h"
 #include "deep/attribution.h"
 #include "deep/dropped_tables.h"
@@ -30,7 +31,9 @@ class free_page_gate : public overflow_gate {
   std::vector<uint8_t>* used_;
 };
 
-row_source source_of(page_role role, region_kind kind) {
+row_source source_of(page_role role, region_kind kind, page_origin origin) {
+  if (origin == page_origin::wal) return row_source::wal;
+  if (origin == page_origin::journal) return row_source::journal;
   switch (role) {
     case page_role::freelist_trunk:
     case page_role::freelist_leaf: return row_source::freelist;
@@ -45,12 +48,16 @@ class recovery : public table_judge {
       : table_judge(tables, settings), s_(s), tables_mut_(tables), used_(s->map.size(), 0) {}
 
   void recover_page(uint32_t number);
+  void recover_image(const older_image& image);
   void found(const carved_record& rec, int32_t table, region_kind kind) override;
   std::vector<schema_object>& deleted_schema_rows() { return schema_rows_; }
   carve_tables* tables() { return tables_mut_; }
 
  private:
   void carve_btree_page(const btree_page& page, bool old);
+  void older_row(const btree_page& page, uint32_t offset, const older_image& image);
+  int32_t owner_of(uint32_t number, const btree_page& page) const;
+  bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from);
   byte_view payload_of(const carved_record& rec, bool* cut);
   void decode_fields(const carved_record& rec, byte_view payload);
@@ -68,6 +75,10 @@ class recovery : public table_judge {
   uint64_t page_offset_ = 0;
   byte_view bytes_;
   page_role role_ = page_role::unreached;
+  page_origin origin_ = page_origin::db;
+  // Set while an older image is searched: its rows' source.
+  bool older_ = false;
+  row_source older_source_ = row_source::wal;
 };
 
 byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
@@ -115,9 +126,9 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (seen_before(&s_->memory, table, rec.has_rowid, rec.rowid, values)) return;
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
-           {row_status::deleted, source_of(role_, kind), page_, page_offset_ + rec.cell_start,
-            rec.has_rowid, rec.rowid});
-  s_->map[page_ - 1].rows_recovered += 1;
+           {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
+            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
+  if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
 }
 
@@ -150,6 +161,8 @@ void recovery::recover_page(uint32_t number) {
   page_offset_ = ref.file_offset;
   bytes_ = ref.bytes;
   role_ = entry.role;
+  origin_ = ref.origin;
+  older_ = false;
   btree_page page{};
   switch (entry.role) {
     case page_role::table_interior:
@@ -179,6 +192,70 @@ void recovery::recover_page(uint32_t number) {
   }
 }
 
+// Whether the page is now a page of an index (its cells are not rows).
+bool recovery::index_entries_page(uint32_t number) const {
+  return number >= 1 && number <= s_->map.size() && s_->map[number - 1].index_entries;
+}
+
+// The table an older image's page belonged to: its owner now, when it is
+// still a page of that kind of tree; else none (the schema decides).
+int32_t recovery::owner_of(uint32_t number, const btree_page& page) const {
+  if (number == 0 || number > s_->map.size()) return -1;
+  const page_entry& entry = s_->map[number - 1];
+  const bool table_page = entry.role == page_role::table_leaf || entry.role == page_role::table_interior;
+  const bool index_page = entry.role == page_role::index_leaf || entry.role == page_role::index_interior;
+  if (entry.index_entries || (!table_page && !index_page)) return -1;
+  return table_page == is_table_type(page.type) ? entry.owner : -1;
+}
+
+// A cell of an older image: a row as it was at the image's time, read
+// whole (its overflow chain through the pages of that time), printed unless
+// it equals a current row or one printed before.
+void recovery::older_row(const btree_page& page, uint32_t offset, const older_image& image) {
+  cell_info cell{};
+  if (!read_cell(page.bytes, page.type, s_->store.usable, offset, page.usable, &cell)) return;
+  const bool table_cells = is_table_type(page.type);
+  int32_t table = owner_;
+  if (table < 0 || static_cast<size_t>(table) >= s_->db_schema.tables.size()) {
+    const cell_format format = table_cells ? cell_format::table : cell_format::index;
+    if (!parse_whole_cell(page.bytes, offset, page.usable, format, settings_->limits, &scratch_.record))
+      return;
+    table = judge(scratch_.record, page.bytes);
+    if (table < 0) return;
+  }
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid == table_cells) return;
+  const payload_view payload = gather_payload(*image.time, s_->store.usable, UINT32_MAX, page.bytes,
+                                              cell, &chain_, nullptr);
+  if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
+  if (seen_before(&s_->memory, table, table_cells, cell.rowid, s_->emitter.record)) return;
+  emit_row(&s_->emitter, &def,
+           {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
+  if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;
+  if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
+}
+
+void recovery::recover_image(const older_image& image) {
+  btree_page page{};
+  if (!read_btree_page(image.ref, image.page, s_->store.usable, &page)) return;
+  page_ = image.page;
+  page_offset_ = image.ref.file_offset;
+  bytes_ = image.ref.bytes;
+  role_ = page_role::unreached;
+  older_ = true;
+  older_source_ = image.source;
+  set_owner(owner_of(image.page, page));
+  if (image.rows) {
+    for (uint32_t i = 0; i < page.cell_count; ++i) {
+      uint32_t offset = 0;
+      if (!cell_offset(page, i, &offset)) continue;
+      if ((is_leaf_type(page.type) || !is_table_type(page.type)) && !index_entries_page(image.page))
+        older_row(page, offset, image);
+    }
+  }
+  carve_btree_page(page, !image.rows);
+}
+
 void show_progress(deep_state* s, uint32_t number) {
   if (!s->g) return;
   s->g->page_number = std::max<int64_t>(s->g->page_number, number);
@@ -197,18 +274,24 @@ void recover_deleted(deep_state* s) {
   carve_tables tables;
   build_carve_tables(s->db_schema, s->memory.fewest_fields, &tables);
   recovery pass(s, &tables, &settings);
-  // The schema's own free space first: a dropped table's deleted schema row
-  // gives the columns of its rows on the free pages.
+  list_older_images(s);
+  const auto schema_page = [&](uint32_t n) {
+    return n >= 1 && n <= s->map.size() && s->map[n - 1].owner == 0 && !s->map[n - 1].index_entries &&
+           (s->map[n - 1].role == page_role::table_leaf || s->map[n - 1].role == page_role::table_interior);
+  };
+  // The schema's own free space and older images first: a dropped table's
+  // schema row gives the columns of its rows elsewhere.
+  for (const older_image& image : s->logs.older)
+    if (schema_page(image.page)) pass.recover_image(image);
   for (uint32_t n = 1; n <= s->map.size(); ++n)
-    if (s->map[n - 1].owner == 0 && !s->map[n - 1].index_entries &&
-        s->map[n - 1].role != page_role::overflow)
-      pass.recover_page(n);
+    if (schema_page(n)) pass.recover_page(n);
   add_dropped_tables(s, pass.deleted_schema_rows(), &tables);
+  // Older images before free space: a row they hold whole, with its rowid,
+  // is printed with its status before a carved copy could stand for it.
+  for (const older_image& image : s->logs.older)
+    if (!schema_page(image.page)) pass.recover_image(image);
   for (uint32_t n = 1; n <= s->map.size(); ++n) {
     show_progress(s, n);
-    if (s->map[n - 1].owner == 0 && s->map[n - 1].role != page_role::freelist_leaf &&
-        s->map[n - 1].role != page_role::freelist_trunk && s->map[n - 1].role != page_role::unreached)
-      continue;
-    pass.recover_page(n);
+    if (!schema_page(n)) pass.recover_page(n);
   }
 }

@@ -2,8 +2,27 @@
 
 #include <algorithm>
 
+namespace {
+
+class store_reader : public page_reader {
+ public:
+  explicit store_reader(const page_store& store) : store_(store) {}
+  page_ref read(uint32_t number) const override { return store_page(store_, number); }
+
+ private:
+  const page_store& store_;
+};
+
+}  // namespace
+
 payload_view gather_payload(const page_store& store, byte_view page, const cell_info& cell,
                             std::vector<uint8_t>* scratch, overflow_gate* gate) {
+  return gather_payload(store_reader(store), store.usable, store.page_count, page, cell, scratch, gate);
+}
+
+payload_view gather_payload(const page_reader& pages, uint32_t usable, uint32_t page_count,
+                            byte_view page, const cell_info& cell, std::vector<uint8_t>* scratch,
+                            overflow_gate* gate) {
   payload_view result{};
   const byte_view local = page.subspan(cell.payload_offset, cell.local_size);
   if (cell.overflow_page == 0 || cell.local_size >= cell.payload_size) {
@@ -12,11 +31,11 @@ payload_view gather_payload(const page_store& store, byte_view page, const cell_
     return result;
   }
   scratch->assign(local.begin(), local.end());
-  const uint64_t per_page = store.usable - 4;
+  const uint64_t per_page = usable - 4;
   uint64_t remaining = cell.payload_size - cell.local_size;
   uint32_t next = cell.overflow_page;
   while (remaining > 0) {
-    if (next == 0 || next > store.page_count) {
+    if (next == 0 || next > page_count) {
       result.damage = payload_damage::page_out_of_range;
       result.damaged_page = next;
       break;
@@ -26,7 +45,7 @@ payload_view gather_payload(const page_store& store, byte_view page, const cell_
       result.damaged_page = next;
       break;
     }
-    const page_ref ref = store_page(store, next);
+    const page_ref ref = pages.read(next);
     const uint64_t want = std::min(remaining, per_page);
     const byte_view data = ref.bytes.size() > 4 ? ref.bytes.subspan(4) : byte_view{};
     const uint64_t got = std::min<uint64_t>(want, data.size());

@@ -28,7 +28,9 @@ const char* const help_text =
     "\t--removed-only: Dumps rows that have their key set to -1\n"
     "\t--freespace: search for rows in the freespace\n"
     "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
-    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n";
+    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
+    "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the database's -wal beside it)\n"
+    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the database's -journal beside it)\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
@@ -81,6 +83,8 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--removed-only", option_kind::flag, &g->removed_only, 1, nullptr, nullptr},
       {"--deep", option_kind::flag, &g->deep, 1, nullptr, nullptr},
       {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->export_file},
+      {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->wal_file},
+      {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->journal_file},
   };
   for (const long_option& option : table) {
     size_t length = strlen(option.literal);
@@ -122,13 +126,20 @@ void check_deep_options(const globals* g) {
     fprintf(stderr, "ERROR: --deep does not combine with %s\n", conflict);
     exit(1);
   }
-  if (!g->deep && g->export_file) {
-    fputs("ERROR: --export= needs --deep\n", stderr);
-    exit(1);
-  }
-  if (g->export_file && g->export_file[0] == '\0') {
-    fputs("ERROR: --export= needs a file name\n", stderr);
-    exit(1);
+  const struct {
+    const char* value;
+    const char* name;
+  } deep_only[] = {{g->export_file, "--export="}, {g->wal_file, "--wal="}, {g->journal_file, "--journal="}};
+  for (const auto& option : deep_only) {
+    if (!option.value) continue;
+    if (!g->deep) {
+      fprintf(stderr, "ERROR: %s needs --deep\n", option.name);
+      exit(1);
+    }
+    if (option.value[0] == '\0') {
+      fprintf(stderr, "ERROR: %s needs a file name\n", option.name);
+      exit(1);
+    }
   }
 }
 

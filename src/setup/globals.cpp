@@ -33,6 +33,8 @@ int globals_init(globals* g) {
   g->survivors = nullptr;
   g->deep = 0;
   g->export_file = nullptr;
+  g->wal_file = nullptr;
+  g->journal_file = nullptr;
   g->scan_limit_given = 0;
   return 0;
 }

@@ -49,6 +49,8 @@ struct globals {
   // --deep: read the file as the format defines it (deep/deep_run.h).
   int32_t deep;
   const char* export_file;   // --export=FILE, or null
+  const char* wal_file;      // --wal=PATH or none; null: FILE-wal if it exists
+  const char* journal_file;  // --journal=PATH or none; null: FILE-journal if it exists
   // 1 once one of the byte scan's limits (--cellcount-min= and the like)
   // was given: they do not combine with --deep.
   int32_t scan_limit_given;

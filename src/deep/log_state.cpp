@@ -1,0 +1,159 @@
+#include "deep/log_state.h"
+
+#include <algorithm>
+
+#include "deep/deep_state.h"
+
+namespace {
+
+// The pages as they were when frame `frame` was written: each page's newest
+// valid frame up to it, else the database file's own page.
+class frame_time : public page_reader {
+ public:
+  frame_time(const log_state* logs, uint32_t frame) : logs_(logs), frame_(frame) {}
+  page_ref read(uint32_t number) const override {
+    const auto& list = logs_->frames_by_page;
+    auto it = std::upper_bound(list.begin(), list.end(), std::pair<uint32_t, uint32_t>{number, frame_});
+    if (it != list.begin() && std::prev(it)->first == number) {
+      const wal_frame& f = logs_->wal.frames[std::prev(it)->second - 1];
+      return {f.image, page_origin::wal, f.offset + wal_frame_header_size};
+    }
+    return store_page(logs_->base, number);
+  }
+
+ private:
+  const log_state* logs_;
+  uint32_t frame_;
+};
+
+// The pages as a store holds them.
+class store_time : public page_reader {
+ public:
+  explicit store_time(const page_store* store) : store_(store) {}
+  page_ref read(uint32_t number) const override { return store_page(*store_, number); }
+
+ private:
+  const page_store* store_;
+};
+
+// The pages before the journal's transaction: the first image of each page
+// in the journal, else the database file's own.
+class journal_time : public page_reader {
+ public:
+  explicit journal_time(const log_state* logs) : logs_(logs) {}
+  page_ref read(uint32_t number) const override {
+    for (const journal_record& r : logs_->journal.records)
+      if (r.page == number) return {r.image, page_origin::journal, r.offset};
+    return store_page(logs_->base, number);
+  }
+
+ private:
+  const log_state* logs_;
+};
+
+void note_wal(deep_state* s) {
+  const wal_log& wal = s->logs.wal;
+  if (wal.conditions & (wal_bad_magic | wal_bad_version | wal_bad_header_checksum))
+    note(&s->notes, "write-ahead log: its header is damaged; its frames are searched as free space");
+  if (wal.conditions & wal_page_size_differs)
+    note(&s->notes, "write-ahead log: its page size %u is not the database's; it is not applied",
+         wal.header.page_size);
+  if (wal.conditions & wal_chain_broken)
+    note(&s->notes, "write-ahead log: the checksum chain breaks after frame %u; later frames are left-overs",
+         wal.valid_frames);
+  if (wal.conditions & wal_truncated_frame)
+    note(&s->notes, "write-ahead log: the file ends inside a frame");
+  if (wal.conditions & wal_page_out_of_range)
+    note(&s->notes, "write-ahead log: a committed frame names a page past any sane size; left out");
+}
+
+// Rolls a hot journal back over the store, as the library does on opening:
+// the records of its synced segments, each page's first image, and the
+// database size before the transaction.
+bool roll_back(deep_state* s) {
+  const journal_file& journal = s->logs.journal;
+  if (journal.segments.empty() || journal.segments[0].state != journal_header_state::synced ||
+      journal.page_size != s->store.page_size)
+    return false;
+  page_store& store = s->store;
+  const uint32_t limit = wal_page_limit(store.db, journal.file);
+  const uint32_t pages = journal.segments[0].original_pages;
+  if (pages == 0 || pages > limit) return false;
+  std::vector<uint8_t> restored(pages, 0);
+  if (store.overlay.size() < pages) store.overlay.resize(pages, page_ref{});
+  for (const journal_segment& segment : journal.segments) {
+    if (segment.state != journal_header_state::synced) break;
+    for (uint32_t i = 0; i < segment.record_count; ++i) {
+      const journal_record& r = journal.records[segment.first_record + i];
+      if (!r.checksum_ok) break;
+      if (r.page == 0 || r.page > pages || restored[r.page - 1]) continue;
+      restored[r.page - 1] = 1;
+      store.overlay[r.page - 1] = {r.image, page_origin::journal, r.offset};
+    }
+  }
+  store.overlay.resize(pages);
+  store.page_count = pages;
+  return true;
+}
+
+}  // namespace
+
+bool open_logs(deep_state* s) {
+  log_state& logs = s->logs;
+  globals* g = s->g;
+  logs.base = s->store;
+  if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side) ||
+      !open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
+                      &logs.journal_side))
+    return false;
+  if (logs.wal_side.used() && logs.wal_side.size != 0) {
+    logs.wal = read_wal(logs.wal_side.bytes(), s->store);
+    note_wal(s);
+    logs.wal_applied = apply_wal(logs.wal, &s->store);
+    for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
+      logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
+    std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
+  }
+  if (logs.journal_side.used() && logs.journal_side.size != 0) {
+    logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size);
+    logs.journal_rolled_back = roll_back(s);
+    if (logs.journal_rolled_back)
+      note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
+  }
+  return true;
+}
+
+void list_older_images(deep_state* s) {
+  log_state& logs = s->logs;
+  for (const wal_frame& f : logs.wal.frames) {
+    if (f.used) continue;
+    logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
+    const row_status status = f.committed ? row_status::superseded : row_status::uncommitted;
+    logs.older.push_back({f.page, {f.image, page_origin::wal, f.offset + wal_frame_header_size}, f.valid,
+                          f.valid ? status : row_status::deleted, row_source::wal, logs.readers.back().get()});
+  }
+  const page_store& current = s->store;
+  if (!logs.journal_rolled_back && !logs.journal.records.empty()) {
+    logs.readers.push_back(std::make_unique<journal_time>(&logs));
+    for (const journal_record& r : logs.journal.records)
+      logs.older.push_back({r.page, {r.image, page_origin::journal, r.offset}, r.checksum_ok,
+                            r.checksum_ok ? row_status::superseded : row_status::deleted,
+                            row_source::journal, logs.readers.back().get()});
+  }
+  // Pages of the database file the current state reads from a log, or no
+  // longer has: the log's images replaced them (superseded), or the rolled
+  // back transaction wrote them (uncommitted).
+  logs.readers.push_back(std::make_unique<store_time>(&logs.base));
+  const row_status status = logs.journal_rolled_back ? row_status::uncommitted : row_status::superseded;
+  for (uint32_t n = 1; n <= logs.base.page_count; ++n) {
+    const bool replaced = n <= current.overlay.size() && !current.overlay[n - 1].bytes.empty();
+    if (!replaced && n <= current.page_count) continue;
+    logs.older.push_back({n, store_page(logs.base, n), true, status, row_source::btree,
+                          logs.readers.back().get()});
+  }
+}
+
+void close_logs(log_state* logs) {
+  close_side_file(&logs->wal_side);
+  close_side_file(&logs->journal_side);
+}
