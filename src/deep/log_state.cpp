@@ -128,9 +128,17 @@ void list_older_images(deep_state* s) {
   for (const wal_frame& f : logs.wal.frames) {
     if (f.used) continue;
     logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
+    // A frame of this generation after the last commit belongs to a
+    // transaction left open, even where its checksum fails: the library
+    // rewrites a page spilled twice in place and mends the chain only when
+    // it commits. Frames of an older generation are only searched.
+    const bool this_generation = f.fault == wal_frame_fault::none ||
+                                 ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
+                                  f.salt1 == logs.wal.header.salt1 && f.salt2 == logs.wal.header.salt2);
     const row_status status = f.committed ? row_status::superseded : row_status::uncommitted;
-    logs.older.push_back({f.page, {f.image, page_origin::wal, f.offset + wal_frame_header_size}, f.valid,
-                          f.valid ? status : row_status::deleted, row_source::wal, logs.readers.back().get()});
+    logs.older.push_back({f.page, {f.image, page_origin::wal, f.offset + wal_frame_header_size}, this_generation,
+                          this_generation ? status : row_status::deleted, row_source::wal,
+                          logs.readers.back().get()});
   }
   const page_store& current = s->store;
   if (!logs.journal_rolled_back && !logs.journal.records.empty()) {

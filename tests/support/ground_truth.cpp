@@ -255,7 +255,7 @@ recovery_score score_recovery(const ground_truth& truth,
     for (const std::string& line : lines) split[table].push_back(split_line(line));
   std::set<std::pair<std::string, size_t>> full_hits, any_hits;
   for (const deep_csv_row& row : rows) {
-    if (row.status != "deleted") continue;
+    if (row.status == "live") continue;
     if (!row.has_table) {
       ++score.without_table;
       continue;

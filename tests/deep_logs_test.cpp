@@ -1,0 +1,248 @@
+// The deep mode with the write-ahead log and the rollback journal, on files
+// the SQLite library wrote and that were copied while a connection held
+// them open: the current state equals what the library reads from the
+// copies, every older version a frame or a journal page holds is printed
+// with its status, nothing twice, nothing false; damaged logs never crash.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/config_db.h"
+#include "support/deep_output.h"
+#include "support/ground_truth.h"
+#include "support/run.h"
+#include "support/sqlite_db.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const tables[] = {"sqlite_master", "t", "u"};
+
+void copy_files(const std::string& from, const std::string& to) {
+  for (const char* suffix : {"", "-wal", "-journal"}) {
+    std::error_code ec;
+    fs::remove(to + suffix, ec);
+    if (fs::exists(from + suffix)) fs::copy_file(from + suffix, to + suffix);
+  }
+}
+
+// What the library reads from copies of the files (it may roll back or
+// check point the copy it opens, so it opens a copy of its own).
+std::map<std::string, std::vector<std::string>> library_view(const std::string& files, const std::string& scratch) {
+  copy_files(files, scratch);
+  std::map<std::string, std::vector<std::string>> live;
+  sqlite3* db = nullptr;
+  sqlite3_open(scratch.c_str(), &db);
+  for (const char* table : tables) live[table] = handle_lines(db, table);
+  sqlite3_close(db);
+  return live;
+}
+
+std::string file_bytes(const std::string& path) {
+  const std::vector<uint8_t> b = read_file(path);
+  return std::string(b.begin(), b.end());
+}
+
+survival_layout layout() {
+  survival_layout s;
+  s.rowid_alias = {{"t", 0}};
+  return s;
+}
+
+std::vector<std::string> history(int rounds) {
+  std::vector<std::string> sql = {"CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INT)",
+                                  "CREATE TABLE u(a TEXT, b REAL)"};
+  for (int r = 0; r < rounds; ++r) {
+    for (int i = 0; i < 15; ++i)
+      sql.push_back("INSERT INTO t(name, n) VALUES('round " + std::to_string(r) + " row " + std::to_string(i) +
+                    " with some text', " + std::to_string(r * 100 + i) + ")");
+    sql.push_back("INSERT INTO u VALUES('u of round " + std::to_string(r) + "', " + std::to_string(r) + ".5)");
+    sql.push_back("UPDATE t SET name = name || ' updated in round " + std::to_string(r) + "' WHERE id % 7 = " +
+                  std::to_string(r % 7));
+    sql.push_back("DELETE FROM t WHERE id % 11 = " + std::to_string(r % 11));
+  }
+  return sql;
+}
+
+struct deep_run {
+  run_result result;
+  std::vector<deep_csv_row> rows;
+};
+
+deep_run run_deep(const std::string& db, std::vector<std::string> extra = {}) {
+  extra.insert(extra.begin(), {"-i", db, "--deep"});
+  deep_run r{run_sarvek(extra), {}};
+  r.rows = parse_deep_csv(r.result.out);
+  return r;
+}
+
+void expect_live(const deep_run& r, const std::map<std::string, std::vector<std::string>>& live) {
+  for (const auto& [table, lines] : live) EXPECT_EQ(deep_lines(r.rows, table), lines) << table;
+}
+
+}  // namespace
+
+TEST(DeepLogs, WalCurrentStateAndEveryOlderVersion) {
+  scratch_dir dir;
+  const std::string db = dir.file("w.db");
+  sqlite3* h = open_layout_db(db, {});
+  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  ground_truth truth;
+  run_recorded(h, history(4), &truth);
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);  // while the connection holds the log open
+  const auto live = library_view(copy, dir.file("view.db"));
+  sqlite3_close(h);
+
+  const deep_run r = run_deep(copy);
+  ASSERT_EQ(r.result.status, 0);
+  EXPECT_NE(r.result.err.find("reading the write-ahead log"), std::string::npos);
+  expect_live(r, live);
+  const recovery_score s = score_recovery(truth, live, r.rows, file_bytes(copy) + file_bytes(copy + "-wal"), layout());
+  for (const std::string& line : s.false_lines) ADD_FAILURE() << line;
+  EXPECT_EQ(s.false_records, 0u);
+  EXPECT_EQ(s.duplicates, 0u);
+  // Every statement committed, so every older version lies whole in a frame.
+  EXPECT_EQ(s.full_of_surviving, s.surviving) << (s.missed_lines.empty() ? "" : s.missed_lines[0]);
+  EXPECT_GT(s.surviving, 20u);
+  for (const deep_csv_row& row : r.rows) {
+    if (row.status != "live") {
+      EXPECT_EQ(row.source, "wal") << row.status;
+    }
+  }
+  // --wal=none reads the database file alone.
+  const deep_run alone = run_deep(copy, {"--wal=none"});
+  EXPECT_EQ(alone.result.err.find("write-ahead log"), std::string::npos);
+  EXPECT_LT(deep_lines(alone.rows, "t").size(), live.at("t").size());
+}
+
+TEST(DeepLogs, UncommittedFramesAndAnOlderGeneration) {
+  scratch_dir dir;
+  const std::string db = dir.file("w.db");
+  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
+  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  ground_truth truth;
+  run_recorded(h, history(3), &truth);
+  // A checkpoint, then a new generation of the log over the old frames.
+  run_sql(h, "PRAGMA wal_checkpoint(TRUNCATE);");
+  run_recorded(h, {"INSERT INTO u VALUES('after the reset', 9.5)"}, &truth);
+  // A transaction left open, its pages spilled to the log.
+  run_sql(h, "PRAGMA cache_size=2; BEGIN;");
+  for (int i = 0; i < 200; ++i)
+    run_sql(h, "INSERT INTO t(name, n) VALUES('uncommitted row " + std::to_string(i) + "', -1)");
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  const auto live = library_view(copy, dir.file("view.db"));
+  run_sql(h, "ROLLBACK;");
+  sqlite3_close(h);
+
+  const deep_run r = run_deep(copy);
+  ASSERT_EQ(r.result.status, 0);
+  expect_live(r, live);
+  size_t uncommitted = 0;
+  for (const deep_csv_row& row : r.rows) {
+    if (row.status != "uncommitted") continue;
+    ++uncommitted;
+    EXPECT_EQ(row.table, "t");
+    ASSERT_EQ(row.values.size(), 3u);
+    EXPECT_EQ(row.values[2], "-1");
+    EXPECT_EQ(row.values[1].rfind("\"uncommitted row ", 0), 0u) << row.values[1];
+  }
+  EXPECT_GT(uncommitted, 0u);
+}
+
+TEST(DeepLogs, HotAndPersistJournals) {
+  scratch_dir dir;
+  // A transaction interrupted with its pages already written to the file:
+  // the library rolls it back on opening, and so does the current state.
+  const std::string db = dir.file("j.db");
+  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
+  ground_truth truth;
+  run_recorded(h, history(2), &truth);
+  run_sql(h, "PRAGMA cache_size=2; BEGIN;");
+  for (int i = 0; i < 200; ++i)
+    run_sql(h, "INSERT INTO t(name, n) VALUES('interrupted row " + std::to_string(i) + "', -2)");
+  run_sql(h, "UPDATE t SET name = 'interrupted update' WHERE id < 5");
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  ASSERT_TRUE(fs::exists(copy + "-journal"));
+  const auto live = library_view(copy, dir.file("view.db"));
+  run_sql(h, "ROLLBACK;");
+  sqlite3_close(h);
+  const deep_run hot = run_deep(copy);
+  ASSERT_EQ(hot.result.status, 0);
+  EXPECT_NE(hot.result.err.find("reading the rollback journal"), std::string::npos);
+  expect_live(hot, live);
+  size_t uncommitted = 0;
+  for (const deep_csv_row& row : hot.rows)
+    if (row.status == "uncommitted") {
+      ++uncommitted;
+      EXPECT_TRUE(row.values.size() == 3 && (row.values[2] == "-2" || row.values[1] == "\"interrupted update\""))
+          << row.values[1];
+    }
+  EXPECT_GT(uncommitted, 0u);
+
+  // Persist mode: each commit zeroes the journal's header; its page images
+  // are older versions, searched as carved space.
+  const std::string persist = dir.file("p.db");
+  h = open_layout_db(persist, {1024, "UTF-8", 0, "NONE"});
+  run_sql(h, "PRAGMA journal_mode=PERSIST;");
+  ground_truth persist_truth;
+  run_recorded(h, history(3), &persist_truth);
+  sqlite3_close(h);
+  ASSERT_TRUE(fs::exists(persist + "-journal"));
+  const auto persist_live = library_view(persist, dir.file("pview.db"));
+  const deep_run p = run_deep(persist);
+  ASSERT_EQ(p.result.status, 0);
+  expect_live(p, persist_live);
+  const recovery_score s = score_recovery(persist_truth, persist_live, p.rows,
+                                          file_bytes(persist) + file_bytes(persist + "-journal"), layout());
+  for (const std::string& line : s.false_lines) ADD_FAILURE() << line;
+  EXPECT_EQ(s.duplicates, 0u);
+}
+
+TEST(DeepLogs, DamagedLogsNeverCrash) {
+  scratch_dir dir;
+  const std::string db = dir.file("w.db");
+  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
+  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  ground_truth truth;
+  run_recorded(h, history(2), &truth);
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  sqlite3_close(h);
+  const std::vector<uint8_t> wal = read_file(copy + "-wal");
+  ASSERT_GT(wal.size(), 32u + 2 * (24 + 1024));
+  const auto put32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  const std::vector<std::pair<const char*, std::function<void(std::vector<uint8_t>&)>>> cases = {
+      {"cut inside a frame", [](std::vector<uint8_t>& b) { b.resize(32 + 24 + 1024 + 500); }},
+      {"checksum", [](std::vector<uint8_t>& b) { b[32 + 24 + 1024 + 20] ^= 0xFF; }},
+      {"salt", [&](std::vector<uint8_t>& b) { put32(b, 32 + 8, 12345); }},
+      {"page 0", [&](std::vector<uint8_t>& b) { put32(b, 32, 0); }},
+      {"page past any size", [&](std::vector<uint8_t>& b) { put32(b, 32, 0xFFFFFFF0u); }},
+      {"page size of the header", [&](std::vector<uint8_t>& b) { put32(b, 8, 4096); }},
+      {"ten bytes", [](std::vector<uint8_t>& b) { b.resize(10); }},
+  };
+  for (const auto& [name, damage] : cases) {
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> bytes = wal;
+    damage(bytes);
+    write_file(copy + "-wal", bytes);
+    const deep_run r = run_deep(copy);
+    EXPECT_EQ(r.result.status, 0) << r.result.err;
+  }
+  // A journal of garbage and one cut short.
+  write_file(copy + "-wal", wal);
+  for (size_t size : {size_t{0}, size_t{27}, size_t{600}, size_t{5000}}) {
+    std::vector<uint8_t> journal(size, 0xA5);
+    if (size >= 8) journal[0] = 0xd9;
+    write_file(copy + "-journal", journal);
+    EXPECT_EQ(run_deep(copy).result.status, 0) << size;
+  }
+}
