@@ -33,7 +33,9 @@ const std::string help =
     "\t--removed-only: Dumps rows that have their key set to -1\n"
     "\t--freespace: search for rows in the freespace\n"
     "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
-    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n";
+    "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
+    "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
+    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -119,7 +121,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {"--deep", "--freespace"},       {"--fine-search", "--deep"},      {"--deep", "-d"},
       {"--deep", "--cellcount-min=1"}, {"--cellcount-max=9", "--deep"}, {"--deep", "--rowsize-min=0"},
-      {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="}};
+      {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="},
+      {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
     const run_result r = run(args);

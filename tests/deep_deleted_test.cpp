@@ -128,7 +128,7 @@ std::vector<db_layout> layouts() {
   std::vector<db_layout> out;
   int i = 0;
   for (int size = 512; size <= 65536; size *= 2, ++i)
-    out.push_back({size, encodings[i % 3], (i % 2) * 32, vacuums[i % 4]});
+    out.push_back({size, encodings[i % 3], (i % 2) * 32, vacuums[i % 4], false});
   return out;
 }
 

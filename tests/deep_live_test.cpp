@@ -168,9 +168,9 @@ std::vector<db_layout> layouts() {
   std::vector<db_layout> out;
   int i = 0;
   for (int size = 512; size <= 65536; size *= 2, ++i)
-    out.push_back({size, encodings[i % 3], (i % 2) * 32, vacuums[(i / 2) % 3]});
-  out.push_back({4096, "UTF-16be", 32, "FULL"});
-  out.push_back({1024, "UTF-8", 0, "INCREMENTAL"});
+    out.push_back({size, encodings[i % 3], (i % 2) * 32, vacuums[(i / 2) % 3], false});
+  out.push_back({4096, "UTF-16be", 32, "FULL", false});
+  out.push_back({1024, "UTF-8", 0, "INCREMENTAL", false});
   return out;
 }
 

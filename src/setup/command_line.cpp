@@ -29,8 +29,8 @@ const char* const help_text =
     "\t--freespace: search for rows in the freespace\n"
     "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
-    "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the database's -wal beside it)\n"
-    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the database's -journal beside it)\n";
+    "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
+    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";

@@ -21,7 +21,8 @@ sqlite3* open_layout_db(const std::string& path, const db_layout& layout) {
     sqlite3_close(db);
     return nullptr;
   }
-  run_sql(db, "PRAGMA secure_delete=OFF; PRAGMA synchronous=OFF; PRAGMA journal_mode=DELETE; PRAGMA page_size=" +
+  run_sql(db, std::string("PRAGMA secure_delete=OFF; PRAGMA synchronous=") +
+                  (layout.synchronous ? "FULL" : "OFF") + "; PRAGMA journal_mode=DELETE; PRAGMA page_size=" +
                   std::to_string(layout.page_size) + "; PRAGMA encoding='" + layout.encoding +
                   "'; PRAGMA auto_vacuum=" + layout.auto_vacuum + ";");
   int reserve = layout.reserve;
