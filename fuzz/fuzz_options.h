@@ -4,7 +4,9 @@
 // command-line arguments.
 //
 //   byte 0: bit 0 --fine-search, 1 --freespace, 2 --removed-only, 3 -d,
-//           4 --no-blobs, 5 --blob-size-limit= (value from byte 1, bits 3-4)
+//           4 --no-blobs, 5 --blob-size-limit= (value from byte 1, bits 3-4),
+//           6 --deep (the byte scan's search options and limits are then
+//           left out, and no log files are read)
 //   byte 1: bits 0-2 --page-size=: from the header, 1, 3, 512, 65536, image
 //           size + 1, 2147483647, -1; bits 3-4 blob size limit 0, 16, 100, 4096
 //   byte 2: bits 0-1 --cellcount-min= 2, 1, 0, -5; bits 2-3 --cellcount-max=
@@ -20,7 +22,7 @@
 constexpr uint64_t fuzz_option_bytes = 3;
 
 struct fuzz_settings {
-  bool fine_search, freespace, removed_only, debug, no_blobs, blob_limit_given;
+  bool fine_search, freespace, removed_only, debug, no_blobs, blob_limit_given, deep;
   uint32_t blob_size_limit;
   uint32_t page_size;  // 0: from the header
   int32_t cellcount_min, cellcount_max;
@@ -42,6 +44,7 @@ inline fuzz_settings fuzz_decode_options(const uint8_t* opt, uint64_t image_size
   s.debug = opt[0] & 0x08;
   s.no_blobs = opt[0] & 0x10;
   s.blob_limit_given = opt[0] & 0x20;
+  s.deep = opt[0] & 0x40;
   s.blob_size_limit = s.blob_limit_given ? blob_limits[(opt[1] >> 3) & 3] : 0xFFFFFFFFu;
   s.page_size = page_sizes[opt[1] & 7];
   s.cellcount_min = cell_min[opt[2] & 3];
@@ -52,6 +55,16 @@ inline fuzz_settings fuzz_decode_options(const uint8_t* opt, uint64_t image_size
 }
 
 inline void fuzz_apply(const fuzz_settings& s, globals* g) {
+  if (s.deep) {
+    g->deep = 1;
+    g->wal_file = "none";
+    g->journal_file = "none";
+    g->removed_only = s.removed_only;
+    if (s.no_blobs) g->dump_blobs = 0;
+    g->blob_size_limit = s.blob_size_limit;
+    g->page_size = s.page_size;
+    return;
+  }
   g->fine_search = s.fine_search;
   g->freespace = s.freespace;
   g->removed_only = s.removed_only;
@@ -68,6 +81,14 @@ inline void fuzz_apply(const fuzz_settings& s, globals* g) {
 // The same settings as sarvek's arguments (after -i <file>).
 inline std::vector<std::string> fuzz_arguments(const fuzz_settings& s) {
   std::vector<std::string> args;
+  if (s.deep) {
+    args = {"--deep", "--wal=none", "--journal=none"};
+    if (s.removed_only) args.push_back("--removed-only");
+    if (s.no_blobs) args.push_back("--no-blobs");
+    if (s.blob_limit_given) args.push_back("--blob-size-limit=" + std::to_string(s.blob_size_limit));
+    args.push_back("--page-size=" + std::to_string(static_cast<int32_t>(s.page_size)));
+    return args;
+  }
   if (s.fine_search) args.push_back("--fine-search");
   if (s.freespace) args.push_back("--freespace");
   if (s.removed_only) args.push_back("--removed-only");

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "fuzz_options.h"
+#include "deep/deep_run.h"
 #include "image/image.h"
 #include "image/page_walker.h"
 #include "setup/globals.h"
@@ -55,7 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g.input_file = "fuzz-input";
   fuzz_apply(fuzz_decode_options(data, image_size), &g);
   image_attach(&g, image, image_size);
-  if (image_read_header(&g) == 0) walk_pages(&g);
+  if (g.deep) {
+    char program[] = "sarvek";
+    char* argv[] = {program, nullptr};
+    deep_run_image(&g, 1, argv);
+  } else if (image_read_header(&g) == 0) {
+    walk_pages(&g);
+  }
   globals_release(&g);
   fflush(stdout);
   free(image);

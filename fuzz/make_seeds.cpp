@@ -79,10 +79,12 @@ int main(int argc, char** argv) {
        "CREATE TABLE t(a, b, c); INSERT INTO t VALUES(1, 'big page', x'FF00FF'), "
        "(2, 'second', 3.25), (3, 'third', NULL); DELETE FROM t WHERE a = 2;"},
   };
-  // Option prefixes: default; --freespace; --fine-search; -d; blob files
-  // from 16 bytes; --no-blobs with --removed-only; each odd page size;
-  // extreme cell-count and row-size limits.
+  // Option prefixes: --deep, and --deep with blob files and --removed-only;
+  // default; --freespace; --fine-search; -d; blob files from 16 bytes;
+  // --no-blobs with --removed-only; each odd page size; extreme cell-count
+  // and row-size limits.
   const unsigned char prefixes[][3] = {
+      {0x40, 0x00, 0x00}, {0x64, 0x08, 0x00},
       {0x00, 0x00, 0x00}, {0x02, 0x00, 0x00}, {0x01, 0x00, 0x00}, {0x08, 0x00, 0x00},
       {0x20, 0x08, 0x00}, {0x14, 0x00, 0x00}, {0x00, 0x01, 0x00}, {0x00, 0x02, 0x00},
       {0x00, 0x03, 0x00}, {0x00, 0x04, 0x00}, {0x00, 0x05, 0x00}, {0x00, 0x07, 0x00},

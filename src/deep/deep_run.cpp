@@ -120,9 +120,15 @@ std::string joined_arguments(int argc, char** argv) {
 }  // namespace
 
 int deep_main(globals* g, int argc, char** argv) {
-  const std::string started = utc_now();
   int fd = -1;
   if (image_map_file(g, &fd) != 0) return 1;
+  const int status = deep_run_image(g, argc, argv);
+  close(fd);
+  return status;
+}
+
+int deep_run_image(globals* g, int argc, char** argv) {
+  const std::string started = utc_now();
   deep_state s;
   s.g = g;
   s.notes.g = g;
@@ -130,7 +136,6 @@ int deep_main(globals* g, int argc, char** argv) {
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
   if (!open_logs(&s)) {
     close_logs(&s.logs);
-    close(fd);
     return 1;
   }
   s.map.assign(s.store.page_count, page_entry{});
@@ -145,7 +150,7 @@ int deep_main(globals* g, int argc, char** argv) {
   if (g->export_file) {
     exported = sqlite_sink::open(g->export_file);
     if (!exported) {
-      close(fd);
+      close_logs(&s.logs);
       return 1;
     }
     s.sinks.add(exported.get());
@@ -164,7 +169,7 @@ int deep_main(globals* g, int argc, char** argv) {
     if (!s.db_schema.tables[i].virtual_table) s.sinks.table(s.db_schema.tables[i]);
   walk_objects(&s);
   walk_freelist(&s.walk, s.header, &s.freelist);
-  recover_deleted(&s);
+  if (!g->deep_live_only) recover_deleted(&s);
   report_pages(&s);
   report_frames(&s);
   progress_end(g);
@@ -180,7 +185,6 @@ int deep_main(globals* g, int argc, char** argv) {
   const int sink_status = s.sinks.finish(facts);
   notes_end(&s.notes);
   close_logs(&s.logs);
-  close(fd);
   if (sink_status != 0) return 1;
   return csv.blob_failed() ? 2 : 0;
 }

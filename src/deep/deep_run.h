@@ -8,3 +8,8 @@
 // input or output failure (reported), 2 when a blob file could not be
 // written whole.
 int deep_main(globals* g, int argc, char** argv);
+
+// The same on an image already attached to g (image_attach): the fuzzer and
+// tests hand in memory of their own. The logs the options name are read
+// from files as usual.
+int deep_run_image(globals* g, int argc, char** argv);

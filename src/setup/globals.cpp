@@ -33,6 +33,7 @@ int globals_init(globals* g) {
   g->survivors = nullptr;
   g->deep = 0;
   g->export_file = nullptr;
+  g->deep_live_only = 0;
   g->wal_file = nullptr;
   g->journal_file = nullptr;
   g->scan_limit_given = 0;

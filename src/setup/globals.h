@@ -51,6 +51,9 @@ struct globals {
   const char* export_file;   // --export=FILE, or null
   const char* wal_file;      // --wal=PATH or none; null: FILE-wal if it exists
   const char* journal_file;  // --journal=PATH or none; null: FILE-journal if it exists
+  // 1: the deep mode stops after the live rows. No option sets it: the
+  // benchmark's live-only instrument does, to time the recovery apart.
+  uint8_t deep_live_only;
   // 1 once one of the byte scan's limits (--cellcount-min= and the like)
   // was given: they do not combine with --deep.
   int32_t scan_limit_given;
