@@ -1,6 +1,7 @@
 #include "carve/carve_region.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -14,6 +15,16 @@ int32_t whole_cell_at(const carve_settings& settings, byte_view page, uint32_t p
     if (table >= -1) return table;
   }
   return -2;
+}
+
+// A whole cell at pos that ends before hi, judged a row: only where the
+// region's search found one (a cell that ends before hi ends before the
+// region's end too).
+int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
+                         std::span<const cell_format> formats, record_judge* judge,
+                         carve_scratch* scratch) {
+  if (!std::binary_search(scratch->anchors.begin(), scratch->anchors.end(), pos)) return -2;
+  return whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
 }
 
 // Whether the four bytes at q can be the header of a freeblock that once
@@ -34,11 +45,11 @@ void collect_anchors(const carve_settings& settings, byte_view page, const page_
   scratch->anchors.clear();
   scratch->old_headers.clear();
   carved_record probe;
-  for (uint32_t q = region.start + 5; q + 4 <= region.end; ++q) {
+  for (uint32_t q = region.start; q + 3 <= region.end; ++q) {
     uint32_t size = 0;
     if (whole_cell_at(settings, page, q, region.end, formats, judge, &probe) >= -1)
       scratch->anchors.push_back(q);
-    else if (old_freeblock_header(settings, page, q, &size) && q + size <= region.end)
+    else if (q + 4 <= region.end && old_freeblock_header(settings, page, q, &size) && q + size <= region.end)
       scratch->old_headers.push_back({q + size, q});
   }
   std::sort(scratch->old_headers.begin(), scratch->old_headers.end());
@@ -113,7 +124,7 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
                   record_judge* judge, carve_scratch* scratch) {
   for (uint32_t g = 0; g <= (first ? 0u : 3u); ++g) {
     int32_t table = -2;
-    if (!first) table = whole_cell_at(settings, page, pos + g, region.end, formats, judge, &scratch->record);
+    if (!first) table = anchored_cell_at(settings, page, pos + g, region.end, formats, judge, scratch);
     if (table < -1 && pos + g + 5 <= region.end)
       rebuild_at(settings, page, region, pos + g, judge, scratch, &table);
     if (table < -1) continue;
@@ -141,7 +152,7 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
     // Nothing here: go on at the next whole cell.
     int32_t table = -2;
     for (uint32_t q = pos + 1; q + 3 <= region.end && table < -1; ++q)
-      table = whole_cell_at(settings, page, q, region.end, formats, judge, &scratch->record);
+      table = anchored_cell_at(settings, page, q, region.end, formats, judge, scratch);
     if (table < -1) return region.end;
     judge->found(scratch->record, table, region.kind);
     pos = scratch->record.end;
@@ -158,7 +169,7 @@ void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t f
                       const page_region& region, std::span<const cell_format> formats,
                       record_judge* judge, carve_scratch* scratch) {
   for (uint32_t pos = from; pos + 3 <= region.end;) {
-    const int32_t table = whole_cell_at(settings, page, pos, region.end, formats, judge, &scratch->record);
+    const int32_t table = anchored_cell_at(settings, page, pos, region.end, formats, judge, scratch);
     if (table >= -1) {
       judge->found(scratch->record, table, region.kind);
       pos = scratch->record.end;
@@ -179,9 +190,29 @@ void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t f
 
 }  // namespace
 
+namespace {
+
+// Zeroed space (never written, or wiped) holds no record.
+bool all_zero(byte_view bytes) {
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    memcpy(&word, bytes.data() + i, 8);
+    if (word != 0) return false;
+  }
+  for (; i < bytes.size(); ++i)
+    if (bytes[i] != 0) return false;
+  return true;
+}
+
+}  // namespace
+
 void carve_region(const carve_settings& settings, byte_view page, const page_region& region,
                   std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
   if (region.end > page.size() || region.start >= region.end) return;
+  if (region.kind != region_kind::freeblock &&
+      all_zero(page.subspan(region.start, region.end - region.start)))
+    return;
   collect_anchors(settings, page, region, formats, judge, scratch);
   if (region.kind == region_kind::freeblock) {
     carve_block(settings, page, region, formats, judge, scratch, false);

@@ -34,6 +34,13 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
   uint64_t rowid = 0;
   if (format == cell_format::table && !read_varint(bounded, &at, &rowid)) return false;
   const uint32_t record_start = static_cast<uint32_t>(at);
+  // The header size bounds the work: at most nine bytes a column, and no
+  // more than the payload.
+  uint64_t header_size = 0;
+  uint64_t peek = at;
+  if (!read_varint(bounded, &peek, &header_size) || header_size < 2 || header_size > payload ||
+      header_size > 1 + 9ull * limits.max_fields)
+    return false;
   if (!parse_record_header(page, record_start, hi, limits.max_fields, out)) return false;
   uint64_t sum = out->header_size;
   for (const carved_field& f : out->fields) {

@@ -60,31 +60,26 @@ void add_old_interior_cells(const btree_page& page, uint32_t page_count,
   }
 }
 
-void mark(std::vector<uint8_t>* covered, uint32_t start, uint32_t end) {
-  end = std::min<uint32_t>(end, static_cast<uint32_t>(covered->size()));
-  if (start < end) std::fill(covered->begin() + start, covered->begin() + end, 1);
-}
-
-// The runs of bytes in [from, to) that nothing covers, as regions of `kind`.
-void free_runs(const std::vector<uint8_t>& covered, uint32_t from, uint32_t to, region_kind kind,
+// The runs of [from, to) that no taken extent covers, as regions of `kind`.
+// `taken` is sorted by start.
+void free_runs(const std::vector<cell_extent>& taken, uint32_t from, uint32_t to, region_kind kind,
                std::vector<page_region>* regions) {
-  for (uint32_t at = from; at < to;) {
-    if (covered[at]) {
-      ++at;
-      continue;
-    }
-    uint32_t end = at;
-    while (end < to && !covered[end]) ++end;
-    regions->push_back({at, end, kind});
-    at = end;
+  uint32_t at = from;
+  for (const cell_extent& t : taken) {
+    if (t.end <= at) continue;
+    if (t.start >= to) break;
+    if (t.start > at) regions->push_back({at, t.start, kind});
+    at = std::max(at, t.end);
+    if (at >= to) return;
   }
+  if (at < to) regions->push_back({at, to, kind});
 }
 
 }  // namespace
 
 chain_fault page_regions(const btree_page& page, uint32_t page_count,
                          std::vector<page_region>* regions, std::vector<cell_extent>* cells,
-                         std::vector<uint8_t>* covered) {
+                         std::vector<cell_extent>* taken_scratch) {
   regions->clear();
   read_cells(page, cells);
   add_old_interior_cells(page, page_count, cells);
@@ -92,12 +87,15 @@ chain_fault page_regions(const btree_page& page, uint32_t page_count,
   const uint32_t array_end = static_cast<uint32_t>(std::min<uint64_t>(cell_array_end(page), usable));
   const uint32_t content = std::clamp(page.content_start, array_end, usable);
   const chain_fault fault = read_freeblocks(page, array_end, regions);
-  covered->assign(usable, 0);
-  mark(covered, 0, array_end);
-  for (const cell_extent& c : *cells) mark(covered, c.start, c.end);
-  for (const page_region& r : *regions) mark(covered, r.start, r.end);
-  free_runs(*covered, array_end, content, region_kind::unallocated, regions);
-  free_runs(*covered, content, usable, region_kind::gap, regions);
+  // What is taken: the cells and the freeblocks (the header and the cell
+  // pointer array lie before array_end).
+  std::vector<cell_extent>& taken = *taken_scratch;
+  taken.assign(cells->begin(), cells->end());
+  for (const page_region& r : *regions) taken.push_back({r.start, r.end});
+  std::sort(taken.begin(), taken.end(),
+            [](const cell_extent& a, const cell_extent& b) { return a.start < b.start; });
+  free_runs(taken, array_end, content, region_kind::unallocated, regions);
+  free_runs(taken, content, usable, region_kind::gap, regions);
   std::sort(regions->begin(), regions->end(),
             [](const page_region& a, const page_region& b) { return a.start < b.start; });
   return fault;

@@ -34,8 +34,8 @@ enum class chain_fault : uint8_t { none, out_of_page, not_ascending, too_small }
 // its cells (read through the cell pointer array) into *cells. The
 // freeblock chain is followed while each block lies after the cell pointer
 // array, inside the usable bytes, and after the one before it, so it always
-// ends. `covered` is scratch space (one byte per page byte), reused. The
-// old interior cells of a cleared table root count as taken.
+// ends. `taken` is scratch space, reused. The old interior cells of a
+// cleared table root count as taken.
 chain_fault page_regions(const btree_page& page, uint32_t page_count,
                          std::vector<page_region>* regions, std::vector<cell_extent>* cells,
-                         std::vector<uint8_t>* covered);
+                         std::vector<cell_extent>* taken);

@@ -68,7 +68,7 @@ class recovery : public table_judge {
   carve_scratch scratch_;
   std::vector<page_region> regions_;
   std::vector<cell_extent> cells_;
-  std::vector<uint8_t> covered_;
+  std::vector<cell_extent> taken_;
   std::vector<uint8_t> chain_;
   std::vector<schema_object> schema_rows_;
   uint32_t page_ = 0;
@@ -133,7 +133,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old) {
-  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &covered_);
+  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_);
   if (fault != chain_fault::none && !old)
     note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
          page.number);
@@ -268,7 +268,10 @@ void recover_deleted(deep_state* s) {
   seal_live(&s->memory);
   carve_settings settings{};
   settings.limits.usable = s->store.usable;
-  settings.limits.max_fields = 2000;
+  settings.limits.max_fields = 1;
+  for (const table_def& table : s->db_schema.tables)
+    settings.limits.max_fields = std::max<uint32_t>(settings.limits.max_fields,
+                                                    static_cast<uint32_t>(table.columns.size()));
   settings.encoding = s->header.encoding;
   settings.schema_format = s->header.schema_format;
   carve_tables tables;
@@ -286,6 +289,9 @@ void recover_deleted(deep_state* s) {
   for (uint32_t n = 1; n <= s->map.size(); ++n)
     if (schema_page(n)) pass.recover_page(n);
   add_dropped_tables(s, pass.deleted_schema_rows(), &tables);
+  for (const table_def& table : s->db_schema.tables)
+    settings.limits.max_fields = std::max<uint32_t>(settings.limits.max_fields,
+                                                    static_cast<uint32_t>(table.columns.size()));
   // Older images before free space: a row they hold whole, with its rowid,
   // is printed with its status before a carved copy could stand for it.
   for (const older_image& image : s->logs.older)

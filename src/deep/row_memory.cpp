@@ -5,23 +5,28 @@
 
 namespace {
 
-uint64_t mix(uint64_t h, uint64_t x) {
-  h ^= x + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-  h *= 0xBF58476D1CE4E5B9ull;
-  return h ^ (h >> 31);
+__extension__ typedef unsigned __int128 u128;
+
+// The folded 128-bit product: one multiplication mixes 64 bits into 64.
+uint64_t fold(uint64_t a, uint64_t b) {
+  const u128 r = static_cast<u128>(a) * b;
+  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
 }
+
+uint64_t mix(uint64_t h, uint64_t x) { return fold(h ^ 0xA0761D6478BD642Full, x ^ 0xE7037ED1A0B428DBull); }
 
 uint64_t hash_bytes(uint64_t h, byte_view bytes) {
   h = mix(h, bytes.size());
   size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    uint64_t word;
-    memcpy(&word, bytes.data() + i, 8);
-    h = mix(h, word);
+  for (; i + 16 <= bytes.size(); i += 16) {
+    uint64_t a, b;
+    memcpy(&a, bytes.data() + i, 8);
+    memcpy(&b, bytes.data() + i + 8, 8);
+    h = fold(a ^ h ^ 0x8EBC6AF09C88C6E3ull, b ^ 0x589965CC75374CC3ull);
   }
-  uint64_t tail = 0;
-  for (size_t k = 0; i + k < bytes.size(); ++k) tail |= uint64_t{bytes[i + k]} << (8 * k);
-  return mix(h, tail);
+  uint64_t tail[2] = {0, 0};
+  memcpy(tail, bytes.data() + i, bytes.size() - i);
+  return fold(tail[0] ^ h ^ 0x1D8E4E27C47D124Full, tail[1] ^ 0xA0761D6478BD642Full);
 }
 
 uint64_t hash_values(int32_t table, std::span<const value_view> record) {
@@ -67,9 +72,23 @@ void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t ro
   }
 }
 
+// Sorts by 16 bits at a time, four passes: faster than a comparison sort
+// for the many hashes of a large database.
+void radix_sort(std::vector<uint64_t>* keys) {
+  std::vector<uint64_t> other(keys->size());
+  std::vector<uint32_t> counts(65537);
+  for (int shift = 0; shift < 64; shift += 16) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (const uint64_t k : *keys) ++counts[((k >> shift) & 0xFFFF) + 1];
+    for (size_t i = 1; i < counts.size(); ++i) counts[i] += counts[i - 1];
+    for (const uint64_t k : *keys) other[counts[(k >> shift) & 0xFFFF]++] = k;
+    keys->swap(other);
+  }
+}
+
 void seal_live(row_memory* memory) {
-  std::sort(memory->live_keyed.begin(), memory->live_keyed.end());
-  std::sort(memory->live_values.begin(), memory->live_values.end());
+  radix_sort(&memory->live_keyed);
+  radix_sort(&memory->live_values);
 }
 
 bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,

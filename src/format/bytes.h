@@ -34,6 +34,11 @@ inline uint32_t be32_or_zero(byte_view bytes, uint64_t offset) {
 // when it does not end inside the view.
 inline bool read_varint(byte_view bytes, uint64_t* offset, uint64_t* value) {
   if (*offset >= bytes.size()) return false;
+  if (bytes[*offset] < 0x80) {  // one byte: the common case
+    *value = bytes[*offset];
+    *offset += 1;
+    return true;
+  }
   const uint8_t* start = bytes.data() + *offset;
   const uint8_t* next = nullptr;
   if (decode_varint_within(value, start, bytes.data() + bytes.size(), &next) == 0) return false;

@@ -72,7 +72,8 @@ uint32_t plain_run(const uint8_t* data, uint32_t length) {
   return i;
 }
 
-// Writes two upper-case hex digits per byte of data to out.
+}  // namespace
+
 void hex_encode(char* out, const uint8_t* data, uint32_t length) {
   uint32_t i = 0;
 #if defined(__SSE2__)
@@ -97,6 +98,8 @@ void hex_encode(char* out, const uint8_t* data, uint32_t length) {
     out[2 * i + 1] = hex[data[i] & 15];
   }
 }
+
+namespace {
 
 void print_blob(globals* g, const cell_entry& cell, const uint8_t* data) {
   if (!g->dump_blobs) return;

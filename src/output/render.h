@@ -9,6 +9,9 @@ int dump_text(const uint8_t* data, uint32_t length);
 // An inline blob: x'..' with two upper-case hex digits per byte.
 int dump_blob_literal(const uint8_t* data, uint32_t length);
 
+// Writes two upper-case hex digits per byte of data to out (2 * length chars).
+void hex_encode(char* out, const uint8_t* data, uint32_t length);
+
 // Writes size bytes to "<blob_count>.blob". Returns 0 when all were written.
 int write_blob_file(const globals* g, const uint8_t* data, uint32_t size);
 

@@ -82,15 +82,10 @@ void csv_sink::blob(byte_view bytes) {
     return;
   }
   if (bytes.size() < g_->blob_size_limit) {
-    static constexpr char hex[] = "0123456789ABCDEF";
     buffer_.append("x'");
     const size_t at = buffer_.size();
     buffer_.resize(at + 2 * bytes.size());
-    char* out = buffer_.data() + at;
-    for (const uint8_t b : bytes) {
-      *out++ = hex[b >> 4];
-      *out++ = hex[b & 15];
-    }
+    hex_encode(buffer_.data() + at, bytes.data(), static_cast<uint32_t>(bytes.size()));
     buffer_.push_back('\'');
     return;
   }
