@@ -17,16 +17,6 @@ int32_t whole_cell_at(const carve_settings& settings, byte_view page, uint32_t p
   return -2;
 }
 
-// A whole cell at pos that ends before hi, judged a row: only where the
-// region's search found one (a cell that ends before hi ends before the
-// region's end too).
-int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
-                         std::span<const cell_format> formats, record_judge* judge,
-                         carve_scratch* scratch) {
-  if (!std::binary_search(scratch->anchors.begin(), scratch->anchors.end(), pos)) return -2;
-  return whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
-}
-
 // Whether the four bytes at q can be the header of a freeblock that once
 // began there: a link of 0 or past the block, a size that fits the page.
 bool old_freeblock_header(const carve_settings& settings, byte_view page, uint32_t q,
@@ -37,49 +27,61 @@ bool old_freeblock_header(const carve_settings& settings, byte_view page, uint32
   return *size >= 6 && q + *size <= usable && (next == 0 || (next >= q + *size && next < usable));
 }
 
-// The positions of the region where a whole cell begins (a record rebuilt
-// before one may end there), and those where an old freeblock header may
-// stand, by the end of its block.
-void collect_anchors(const carve_settings& settings, byte_view page, const page_region& region,
-                     std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
-  scratch->anchors.clear();
-  scratch->old_headers.clear();
-  carved_record probe;
-  for (uint32_t q = region.start; q + 3 <= region.end; ++q) {
+// Finds, up to `up_to`, the positions of the region being searched where a
+// whole cell begins (a record rebuilt before one may end there) and where
+// an old freeblock header may stand, going on from where the last call
+// stopped, so that each position is read once.
+void collect_anchors(const carve_settings& settings, byte_view page,
+                     std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch,
+                     uint32_t up_to) {
+  const page_region& outer = scratch->outer;
+  up_to = std::min(up_to, outer.end);
+  for (uint32_t q = scratch->anchored_until; q < up_to; ++q) {
     uint32_t size = 0;
-    if (whole_cell_at(settings, page, q, region.end, formats, judge, &probe) >= -1)
+    if (q + 3 <= outer.end && whole_cell_at(settings, page, q, outer.end, formats, judge, &scratch->probe) >= -1)
       scratch->anchors.push_back(q);
-    else if (q + 4 <= region.end && old_freeblock_header(settings, page, q, &size) && q + size <= region.end)
+    else if (q + 4 <= outer.end && old_freeblock_header(settings, page, q, &size) && q + size <= outer.end)
       scratch->old_headers.push_back({q + size, q});
   }
-  std::sort(scratch->old_headers.begin(), scratch->old_headers.end());
+  scratch->anchored_until = std::max(scratch->anchored_until, up_to);
+}
+
+// A whole cell at pos that ends before hi, judged a row: only where the
+// search of the region found one (a cell that ends before hi ends before
+// the region's end too).
+int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
+                         std::span<const cell_format> formats, record_judge* judge,
+                         carve_scratch* scratch) {
+  collect_anchors(settings, page, formats, judge, scratch, pos + 1);
+  if (!std::binary_search(scratch->anchors.begin(), scratch->anchors.end(), pos)) return -2;
+  return whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
 }
 
 // Where the record rebuilt at pos may end: before a later whole cell, less
 // up to three fragment bytes between them; at the block's end exactly (the
 // library merges a freed cell with a freeblock that follows within three
-// bytes, so a block ends where its last cell ended); at the end of the
-// block that an old freeblock header at pos itself gives (the cell was that
-// block's first when it was freed).
-void end_hints(const carve_settings& settings, byte_view page, const page_region& region,
-               uint32_t pos, carve_scratch* scratch) {
+// bytes, so a block ends where its last cell ended); before an old header
+// whose block ended with this one (a cell freed earlier and merged into the
+// block); at the end of the block that an old freeblock header at pos
+// itself gives (the cell was that block's first when it was freed).
+void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
+               uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
+               carve_scratch* scratch) {
+  collect_anchors(settings, page, formats, judge, scratch, block.end);
   scratch->hints.clear();
   const auto add = [&](uint32_t a, uint32_t slack) {
-    if (a > region.end) return;
+    if (a > block.end) return;
     for (uint32_t g = 0; g <= slack; ++g) {
       if (a < pos + 5 + g) break;
       scratch->hints.push_back(a - g);
     }
   };
-  for (uint32_t a : scratch->anchors) add(a, 3);
-  // A cell freed before the one at pos and merged into its block kept its
-  // old header, whose block ended where this one does.
-  const auto same_end = std::equal_range(
-      scratch->old_headers.begin(), scratch->old_headers.end(), std::pair<uint32_t, uint32_t>{region.end, 0},
-      [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (auto it = same_end.first; it != same_end.second; ++it)
-    if (it->second > pos) add(it->second, 3);
-  add(region.end, 0);
+  for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+       it != scratch->anchors.end() && *it <= block.end; ++it)
+    add(*it, 3);
+  for (const auto& [end, at] : scratch->old_headers)
+    if (end == block.end && at > pos) add(at, 3);
+  add(block.end, 0);
   uint32_t size = 0;
   if (old_freeblock_header(settings, page, pos, &size)) add(pos + size, 0);
   scratch->strong = scratch->hints;
@@ -87,14 +89,15 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
 
 // Rebuilds the cell whose first four bytes are lost at pos, trying every
 // table the page may hold; true when exactly one table gives one reading.
-bool rebuild_at(const carve_settings& settings, byte_view page, const page_region& region,
-                uint32_t pos, record_judge* judge, carve_scratch* scratch, int32_t* table) {
-  end_hints(settings, page, region, pos, scratch);
+bool rebuild_at(const carve_settings& settings, byte_view page, const page_region& block,
+                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
+                carve_scratch* scratch, int32_t* table) {
+  end_hints(settings, page, block, pos, formats, judge, scratch);
   int32_t found_table = -2;
   for (const int32_t candidate : judge->rebuild_tables()) {
     const rebuild_input in{page,
                            pos,
-                           region.end,
+                           block.end,
                            judge->format_of(candidate),
                            &judge->rules(candidate),
                            settings.limits.usable,
@@ -119,16 +122,16 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
 // Takes the cell at pos: whole, or rebuilt when a freeblock header
 // overwrote its start. After a record (not `first`) the next cell follows
 // at once or past up to three fragment bytes.
-bool take_cell_at(const carve_settings& settings, byte_view page, const page_region& region,
+bool take_cell_at(const carve_settings& settings, byte_view page, const page_region& block,
                   uint32_t pos, bool first, std::span<const cell_format> formats,
                   record_judge* judge, carve_scratch* scratch) {
   for (uint32_t g = 0; g <= (first ? 0u : 3u); ++g) {
     int32_t table = -2;
-    if (!first) table = anchored_cell_at(settings, page, pos + g, region.end, formats, judge, scratch);
-    if (table < -1 && pos + g + 5 <= region.end)
-      rebuild_at(settings, page, region, pos + g, judge, scratch, &table);
+    if (!first) table = anchored_cell_at(settings, page, pos + g, block.end, formats, judge, scratch);
+    if (table < -1 && pos + g + 5 <= block.end)
+      rebuild_at(settings, page, block, pos + g, formats, judge, scratch, &table);
     if (table < -1) continue;
-    judge->found(scratch->record, table, region.kind);
+    judge->found(scratch->record, table, scratch->outer.kind);
     return true;
   }
   return false;
@@ -137,13 +140,13 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
 // Reads a block that a freeblock header heads (the current one, or an old
 // one left in other free space) record after record. Returns where it
 // stopped; with need_first, 0 when nothing could be read at its start.
-uint32_t carve_block(const carve_settings& settings, byte_view page, const page_region& region,
+uint32_t carve_block(const carve_settings& settings, byte_view page, const page_region& block,
                      std::span<const cell_format> formats, record_judge* judge,
                      carve_scratch* scratch, bool need_first) {
-  uint32_t pos = region.start;
+  uint32_t pos = block.start;
   bool first = true;
-  while (pos + 5 <= region.end) {
-    if (take_cell_at(settings, page, region, pos, first, formats, judge, scratch)) {
+  while (pos + 5 <= block.end) {
+    if (take_cell_at(settings, page, block, pos, first, formats, judge, scratch)) {
       pos = scratch->record.end;
       first = false;
       continue;
@@ -151,24 +154,23 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
     if (first && need_first) return 0;
     // Nothing here: go on at the next whole cell.
     int32_t table = -2;
-    for (uint32_t q = pos + 1; q + 3 <= region.end && table < -1; ++q)
-      table = anchored_cell_at(settings, page, q, region.end, formats, judge, scratch);
-    if (table < -1) return region.end;
-    judge->found(scratch->record, table, region.kind);
+    for (uint32_t q = pos + 1; q + 3 <= block.end && table < -1; ++q)
+      table = anchored_cell_at(settings, page, q, block.end, formats, judge, scratch);
+    if (table < -1) return block.end;
+    judge->found(scratch->record, table, scratch->outer.kind);
     pos = scratch->record.end;
     first = false;
   }
-  return std::max(pos, region.start + 1);
+  return std::max(pos, block.start + 1);
 }
 
-// Searches every position from `from` on for whole cells, and for blocks
-// that an old freeblock header still heads (free space that a freeblock
-// once held keeps the headers of the cells freed into it). The region's
-// anchors must be collected.
-void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t from,
-                      const page_region& region, std::span<const cell_format> formats,
-                      record_judge* judge, carve_scratch* scratch) {
-  for (uint32_t pos = from; pos + 3 <= region.end;) {
+// Searches every position for whole cells, and for blocks that an old
+// freeblock header still heads (free space that a freeblock once held keeps
+// the headers of the cells freed into it).
+void scan_region(const carve_settings& settings, byte_view page, std::span<const cell_format> formats,
+                 record_judge* judge, carve_scratch* scratch) {
+  const page_region& region = scratch->outer;
+  for (uint32_t pos = region.start; pos + 3 <= region.end;) {
     const int32_t table = anchored_cell_at(settings, page, pos, region.end, formats, judge, scratch);
     if (table >= -1) {
       judge->found(scratch->record, table, region.kind);
@@ -187,10 +189,6 @@ void scan_whole_cells(const carve_settings& settings, byte_view page, uint32_t f
     ++pos;
   }
 }
-
-}  // namespace
-
-namespace {
 
 // Zeroed space (never written, or wiped) holds no record.
 bool all_zero(byte_view bytes) {
@@ -213,12 +211,15 @@ void carve_region(const carve_settings& settings, byte_view page, const page_reg
   if (region.kind != region_kind::freeblock &&
       all_zero(page.subspan(region.start, region.end - region.start)))
     return;
-  collect_anchors(settings, page, region, formats, judge, scratch);
+  scratch->outer = region;
+  scratch->anchored_until = region.start;
+  scratch->anchors.clear();
+  scratch->old_headers.clear();
   if (region.kind == region_kind::freeblock) {
     carve_block(settings, page, region, formats, judge, scratch, false);
     return;
   }
-  scan_whole_cells(settings, page, region.start, region, formats, judge, scratch);
+  scan_region(settings, page, formats, judge, scratch);
 }
 
 void carve_old_cell(const carve_settings& settings, byte_view page, uint32_t offset, uint32_t hi,

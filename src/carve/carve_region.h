@@ -38,11 +38,14 @@ struct carve_settings {
 
 // Buffers reused from region to region.
 struct carve_scratch {
+  page_region outer{};                   // the region being searched
+  uint32_t anchored_until = 0;           // its anchors are known below this offset
+  carved_record probe;
   carved_record record;
   std::vector<carved_record> readings;
   std::vector<carved_record> chosen;
   std::vector<uint32_t> anchors;         // whole cells
-  // Old freeblock headers, as (end of their block, position), by end.
+  // Old freeblock headers, as (end of their block, position).
   std::vector<std::pair<uint32_t, uint32_t>> old_headers;
   std::vector<uint32_t> hints;
   std::vector<uint32_t> strong;

@@ -41,6 +41,9 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
   if (!read_varint(bounded, &peek, &header_size) || header_size < 2 || header_size > payload ||
       header_size > 1 + 9ull * limits.max_fields)
     return false;
+  // A payload held wholly on the page must end inside the region.
+  const bool table = format == cell_format::table;
+  if (payload <= max_local(limits.usable, table) && record_start + payload > bounded.size()) return false;
   if (!parse_record_header(page, record_start, hi, limits.max_fields, out)) return false;
   uint64_t sum = out->header_size;
   for (const carved_field& f : out->fields) {
@@ -48,7 +51,6 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
     if (sum > payload) return false;
   }
   if (sum != payload) return false;
-  const bool table = format == cell_format::table;
   const uint32_t local = local_payload_size(payload, limits.usable, table);
   uint64_t end = record_start + uint64_t{local};
   uint32_t overflow = 0;

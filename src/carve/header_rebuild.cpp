@@ -257,6 +257,9 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
   for (uint32_t length = shortest; length <= longest; ++length) {
     const uint32_t h = in.pos + length;
     if (h + 2 > in.hi) break;
+    // The last byte of the prefix ends a varint: its top bit is clear (but
+    // for the ninth byte of a long rowid).
+    if (length >= 5 && length < 10 && (in.page[h - 1] & 0x80)) continue;
     if (length >= 4) {
       carved_record rec;
       if (!parse_record_header(in.page, h, in.hi, static_cast<uint32_t>(in.rules->fields.size()), &rec))

@@ -79,14 +79,21 @@ void free_runs(const std::vector<cell_extent>& taken, uint32_t from, uint32_t to
 
 chain_fault page_regions(const btree_page& page, uint32_t page_count,
                          std::vector<page_region>* regions, std::vector<cell_extent>* cells,
-                         std::vector<cell_extent>* taken_scratch) {
+                         std::vector<cell_extent>* taken_scratch, uint32_t free_bytes) {
   regions->clear();
-  read_cells(page, cells);
-  add_old_interior_cells(page, page_count, cells);
+  cells->clear();
   const uint32_t usable = page.usable;
   const uint32_t array_end = static_cast<uint32_t>(std::min<uint64_t>(cell_array_end(page), usable));
   const uint32_t content = std::clamp(page.content_start, array_end, usable);
   const chain_fault fault = read_freeblocks(page, array_end, regions);
+  uint64_t accounted = uint64_t{content - array_end} + page.fragmented;
+  for (const page_region& r : *regions) accounted += r.end - r.start;
+  if (fault == chain_fault::none && accounted == free_bytes && page.cell_count != 0) {
+    if (array_end < content) regions->insert(regions->begin(), {array_end, content, region_kind::unallocated});
+    return fault;
+  }
+  read_cells(page, cells);
+  add_old_interior_cells(page, page_count, cells);
   // What is taken: the cells and the freeblocks (the header and the cell
   // pointer array lie before array_end).
   std::vector<cell_extent>& taken = *taken_scratch;

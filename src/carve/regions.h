@@ -36,6 +36,11 @@ enum class chain_fault : uint8_t { none, out_of_page, not_ascending, too_small }
 // array, inside the usable bytes, and after the one before it, so it always
 // ends. `taken` is scratch space, reused. The old interior cells of a
 // cleared table root count as taken.
+//
+// `free_bytes`, when known (the live walk counts them), spares reading the
+// cells: if the unallocated space, the freeblocks and the fragment count
+// add up to it, the content area has no other gaps (and *cells is left
+// empty).
 chain_fault page_regions(const btree_page& page, uint32_t page_count,
                          std::vector<page_region>* regions, std::vector<cell_extent>* cells,
-                         std::vector<cell_extent>* taken);
+                         std::vector<cell_extent>* taken, uint32_t free_bytes = UINT32_MAX);

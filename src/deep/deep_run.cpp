@@ -158,6 +158,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
+  s.memory.remember = !g->deep_live_only;
 
   progress_meter meter;
   progress_begin(g, &meter);

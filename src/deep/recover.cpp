@@ -123,7 +123,8 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   decode_fields(rec, payload);
   std::vector<value_view>& values = s_->emitter.record;
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return;
-  if (seen_before(&s_->memory, table, rec.has_rowid, rec.rowid, values)) return;
+  const bool keyed = table >= 0 ? !s_->db_schema.tables[table].without_rowid : rec.format == cell_format::table;
+  if (seen_before(&s_->memory, table, keyed, rec.has_rowid, rec.rowid, values)) return;
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
@@ -133,7 +134,8 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old) {
-  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_);
+  const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
+  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
   if (fault != chain_fault::none && !old)
     note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
          page.number);
@@ -228,7 +230,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
   const payload_view payload = gather_payload(*image.time, s_->store.usable, UINT32_MAX, page.bytes,
                                               cell, &chain_, nullptr);
   if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
-  if (seen_before(&s_->memory, table, table_cells, cell.rowid, s_->emitter.record)) return;
+  if (seen_before(&s_->memory, table, table_cells, table_cells, cell.rowid, s_->emitter.record)) return;
   emit_row(&s_->emitter, &def,
            {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
   if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;

@@ -15,7 +15,12 @@ uint64_t fold(uint64_t a, uint64_t b) {
 
 uint64_t mix(uint64_t h, uint64_t x) { return fold(h ^ 0xA0761D6478BD642Full, x ^ 0xE7037ED1A0B428DBull); }
 
+// Long texts and blobs are hashed by their length and their first and last
+// 128 bytes: two values that differ only in between are not worth reading
+// every byte of every large value for.
 uint64_t hash_bytes(uint64_t h, byte_view bytes) {
+  if (bytes.size() > 512)
+    return hash_bytes(hash_bytes(mix(h, bytes.size()), bytes.first(128)), bytes.last(128));
   h = mix(h, bytes.size());
   size_t i = 0;
   for (; i + 16 <= bytes.size(); i += 16) {
@@ -61,9 +66,10 @@ bool contains(const std::vector<uint64_t>& sorted, uint64_t key) {
 
 void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
                    std::span<const value_view> record) {
+  if (!memory->remember) return;
   const uint64_t values = hash_values(table, record);
-  memory->live_values.push_back(values);
-  if (has_rowid) memory->live_keyed.push_back(with_rowid(values, rowid));
+  memory->live.push_back(has_rowid ? with_rowid(values, rowid) : values);
+  memory->live_values.push_back(static_cast<uint32_t>(values >> 32));
   if (table >= 0) {
     if (memory->fewest_fields.size() <= static_cast<size_t>(table))
       memory->fewest_fields.resize(static_cast<size_t>(table) + 1, UINT32_MAX);
@@ -72,36 +78,57 @@ void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t ro
   }
 }
 
-// Sorts by 16 bits at a time, four passes: faster than a comparison sort
-// for the many hashes of a large database.
-void radix_sort(std::vector<uint64_t>* keys) {
-  std::vector<uint64_t> other(keys->size());
-  std::vector<uint32_t> counts(65537);
-  for (int shift = 0; shift < 64; shift += 16) {
-    std::fill(counts.begin(), counts.end(), 0);
-    for (const uint64_t k : *keys) ++counts[((k >> shift) & 0xFFFF) + 1];
-    for (size_t i = 1; i < counts.size(); ++i) counts[i] += counts[i - 1];
-    for (const uint64_t k : *keys) other[counts[(k >> shift) & 0xFFFF]++] = k;
-    keys->swap(other);
+namespace {
+
+// Sorts in place (a second buffer would double the memory a large
+// database's rows take): one pass distributes the keys into 4096 buckets by
+// their top 12 bits, swapping them into place, then each small bucket is
+// sorted where it lies. Hashes are uniform, so the buckets are even.
+template <typename Key>
+void bucket_sort(std::vector<Key>* keys) {
+  constexpr int bits = 12;
+  constexpr size_t buckets = size_t{1} << bits;
+  constexpr int shift = static_cast<int>(sizeof(Key) * 8) - bits;
+  std::vector<size_t> start(buckets + 1, 0), next(buckets);
+  for (const Key k : *keys) ++start[static_cast<size_t>(k >> shift) + 1];
+  for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  std::copy(start.begin(), start.end() - 1, next.begin());
+  Key* data = keys->data();
+  for (size_t b = 0; b < buckets; ++b) {
+    while (next[b] < start[b + 1]) {
+      Key k = data[next[b]];
+      size_t home = static_cast<size_t>(k >> shift);
+      while (home != b) {
+        std::swap(k, data[next[home]++]);
+        home = static_cast<size_t>(k >> shift);
+      }
+      data[next[b]++] = k;
+    }
   }
+  for (size_t b = 0; b < buckets; ++b) std::sort(data + start[b], data + start[b + 1]);
 }
+
+}  // namespace
 
 void seal_live(row_memory* memory) {
-  radix_sort(&memory->live_keyed);
-  radix_sort(&memory->live_values);
+  bucket_sort(&memory->live);
+  bucket_sort(&memory->live_values);
 }
 
-bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
+bool seen_before(row_memory* memory, int32_t table, bool keyed, bool has_rowid, int64_t rowid,
                  std::span<const value_view> record) {
   const uint64_t values = hash_values(table, record);
-  if (has_rowid) {
-    const uint64_t keyed = with_rowid(values, rowid);
-    if (contains(memory->live_keyed, keyed) || memory->printed_unkeyed.count(values)) return true;
-    if (!memory->printed_keyed.insert(keyed).second) return true;
+  if (keyed && has_rowid) {
+    const uint64_t key = with_rowid(values, rowid);
+    if (contains(memory->live, key) || memory->printed_unkeyed.count(values)) return true;
+    if (!memory->printed_keyed.insert(key).second) return true;
     memory->printed_values.insert(values);
     return false;
   }
-  if (contains(memory->live_values, values)) return true;
+  if (!keyed && contains(memory->live, values)) return true;
+  if (keyed && std::binary_search(memory->live_values.begin(), memory->live_values.end(),
+                                  static_cast<uint32_t>(values >> 32)))
+    return true;
   if (!memory->printed_values.insert(values).second) return true;
   memory->printed_unkeyed.insert(values);
   return false;

@@ -2,7 +2,7 @@
 // deleted record equal to one is a stale copy, left by a page split, a
 // defragmentation or an update in place), and the deleted rows printed so
 // far. Rows are remembered as 64-bit hashes of their table, rowid and
-// record values: 16 bytes per live row.
+// record values: 12 bytes per live row.
 #pragma once
 #include <cstdint>
 #include <span>
@@ -12,8 +12,14 @@
 #include "format/value.h"
 
 struct row_memory {
-  std::vector<uint64_t> live_keyed;   // table, rowid and values
-  std::vector<uint64_t> live_values;  // table and values
+  bool remember = true;  // false when no deleted rows are searched for
+  // Table, rowid and values of each live row (table and values for a table
+  // without rowid).
+  std::vector<uint64_t> live;
+  // Table and values of each live row, in 32 bits: what a copy that lost its
+  // rowid (a cell a page split freed) is checked against. A chance match
+  // hides one deleted row in about 2^32 / live rows.
+  std::vector<uint32_t> live_values;
   std::unordered_set<uint64_t> printed_keyed;     // table, rowid and values
   std::unordered_set<uint64_t> printed_values;    // table and values, of every printed row
   std::unordered_set<uint64_t> printed_unkeyed;   // table and values, of rows printed without rowid
@@ -30,8 +36,8 @@ void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t ro
 void seal_live(row_memory* memory);
 
 // True when a deleted record should not be printed: it equals a live row
-// (by rowid and values, or by values when its rowid is lost) or a deleted
-// row printed before (by rowid and values, or by values when either copy
-// lost its rowid). Otherwise remembers it as printed.
-bool seen_before(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
+// (by rowid and values) or a deleted row printed before (by rowid and
+// values, or by values when either copy lost its rowid). Otherwise
+// remembers it as printed. `keyed` tells a table with rowids.
+bool seen_before(row_memory* memory, int32_t table, bool keyed, bool has_rowid, int64_t rowid,
                  std::span<const value_view> record);
