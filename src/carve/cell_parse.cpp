@@ -6,7 +6,7 @@
 #include "format/record.h"
 
 bool parse_record_header(byte_view page, uint32_t at, uint32_t hi, uint32_t max_fields,
-                         carved_record* out) {
+                         carved_record* out, uint64_t max_payload) {
   const byte_view bounded = page.first(std::min<uint64_t>(hi, page.size()));
   uint64_t pos = at;
   uint64_t header_size = 0;
@@ -16,11 +16,15 @@ bool parse_record_header(byte_view page, uint32_t at, uint32_t hi, uint32_t max_
   out->fields.clear();
   out->header_size = header_size;
   const byte_view header = bounded.first(header_end);
+  uint64_t total = header_size;
   while (pos < header_end) {
     uint64_t serial = 0;
     if (!read_varint(header, &pos, &serial) || serial == 10 || serial == 11) return false;
     if (out->fields.size() >= max_fields) return false;
-    out->fields.push_back({serial, serial_size(serial), true});
+    const uint64_t size = serial_size(serial);
+    total += size;
+    if (total > max_payload) return false;
+    out->fields.push_back({serial, size, true});
   }
   return true;
 }
@@ -44,7 +48,7 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
   // A payload held wholly on the page must end inside the region.
   const bool table = format == cell_format::table;
   if (payload <= max_local(limits.usable, table) && record_start + payload > bounded.size()) return false;
-  if (!parse_record_header(page, record_start, hi, limits.max_fields, out)) return false;
+  if (!parse_record_header(page, record_start, hi, limits.max_fields, out, payload)) return false;
   uint64_t sum = out->header_size;
   for (const carved_field& f : out->fields) {
     sum += f.size;

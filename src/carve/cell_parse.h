@@ -19,7 +19,8 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
                       const cell_limits& limits, carved_record* out);
 
 // Reads a record header at `at` (the header-size varint first) into out's
-// fields, at most max_fields of them; false when it is malformed or does not
-// end before hi. Sets out->header_size.
+// fields, at most max_fields of them; false when it is malformed, does not
+// end before hi, or its values would take more than `max_payload` bytes
+// with the header. Sets out->header_size.
 bool parse_record_header(byte_view page, uint32_t at, uint32_t hi, uint32_t max_fields,
-                         carved_record* out);
+                         carved_record* out, uint64_t max_payload = UINT64_MAX);

@@ -61,6 +61,17 @@ bool read_header(globals* g, deep_state* s) {
   return true;
 }
 
+// A log may hold a newer page 1: its header fields (the text encoding, the
+// freelist, auto-vacuum) are the current state's. The page size stays the
+// one the pages are laid out with.
+void reread_header(deep_state* s) {
+  const page_ref first = store_page(s->store, 1);
+  if (first.origin == page_origin::db || first.bytes.size() < 100) return;
+  db_header current = read_db_header(first.bytes, s->header.page_size);
+  if (current.page_size != s->header.page_size) return;
+  s->header = current;
+}
+
 // Walks every table of the schema (printing its rows) and every index (for
 // the page map), in the schema's order.
 void walk_objects(deep_state* s) {
@@ -133,11 +144,15 @@ int deep_run_image(globals* g, int argc, char** argv) {
   s.g = g;
   s.notes.g = g;
   if (!read_header(g, &s)) return 1;
+  // The export is refused (an existing file) before anything is read.
+  std::unique_ptr<sqlite_sink> exported;
+  if (g->export_file && !(exported = sqlite_sink::open(g->export_file))) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
   if (!open_logs(&s)) {
     close_logs(&s.logs);
     return 1;
   }
+  reread_header(&s);
   s.map.assign(s.store.page_count, page_entry{});
   s.walk.store = &s.store;
   s.walk.map = &s.map;
@@ -146,15 +161,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
 
   csv_sink csv(STDOUT_FILENO, g);
   s.sinks.add(&csv);
-  std::unique_ptr<sqlite_sink> exported;
-  if (g->export_file) {
-    exported = sqlite_sink::open(g->export_file);
-    if (!exported) {
-      close_logs(&s.logs);
-      return 1;
-    }
-    s.sinks.add(exported.get());
-  }
+  if (exported) s.sinks.add(exported.get());
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;

@@ -6,7 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <regex>
+#include <cctype>
+#include <sstream>
 
 namespace {
 
@@ -215,10 +216,20 @@ namespace {
 // The one table a simple INSERT, UPDATE or DELETE changes, or "" when the
 // statement may change any (then every table is read).
 std::string target_table(const std::string& sql) {
-  static const std::regex simple(R"(^\s*(?:INSERT\s+INTO|DELETE\s+FROM|UPDATE)\s+([A-Za-z_][A-Za-z0-9_]*))",
-                                 std::regex::icase);
-  std::smatch m;
-  return std::regex_search(sql, m, simple) ? m[1].str() : std::string();
+  std::istringstream in(sql);
+  std::string first, second, name;
+  in >> first;
+  for (char& c : first) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (first == "UPDATE") {
+    in >> name;
+  } else if (first == "INSERT" || first == "DELETE") {
+    in >> second >> name;
+  }
+  name = name.substr(0, name.find_first_of("( "));
+  const bool simple = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  });
+  return simple ? name : std::string();
 }
 
 }  // namespace
