@@ -40,7 +40,7 @@ void collect_anchors(const carve_settings& settings, byte_view page,
     uint32_t size = 0;
     if (q + 3 <= outer.end && whole_cell_at(settings, page, q, outer.end, formats, judge, &scratch->probe) >= -1)
       scratch->anchors.push_back(q);
-    else if (q + 4 <= outer.end && old_freeblock_header(settings, page, q, &size) && q + size <= outer.end)
+    else if (q + 4 <= outer.end && old_freeblock_header(settings, page, q, &size))
       scratch->old_headers.push_back({q + size, q});
   }
   scratch->anchored_until = std::max(scratch->anchored_until, up_to);
@@ -79,11 +79,15 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
   for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
        it != scratch->anchors.end() && *it <= block.end; ++it)
     add(*it, 3);
-  for (const auto& [end, at] : scratch->old_headers)
-    if (end == block.end && at > pos) add(at, 3);
-  add(block.end, 0);
+  // The block an old header at pos heads may reach past the region (the
+  // content area grew back over its start); the headers of the cells
+  // merged into it end where it ends.
   uint32_t size = 0;
-  if (old_freeblock_header(settings, page, pos, &size)) add(pos + size, 0);
+  const uint32_t own_end = old_freeblock_header(settings, page, pos, &size) ? pos + size : block.end;
+  for (const auto& [end, at] : scratch->old_headers)
+    if ((end == block.end || end == own_end) && at > pos) add(at, 3);
+  add(block.end, 0);
+  add(own_end, 0);
   scratch->strong = scratch->hints;
 }
 
