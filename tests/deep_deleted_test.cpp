@@ -182,3 +182,23 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
   EXPECT_EQ(total.duplicates, 0u);
   EXPECT_GE(total.full_of_surviving * 100, total.surviving * 95);
 }
+
+// The recovery searches pages on two threads where two processors are free
+// and prints them in page order: the output is the one-thread output.
+TEST(DeepDeleted, TwoThreadsPrintWhatOnePrints) {
+  if (run_program({"taskset", "-c", "0", "true"}).status != 0) GTEST_SKIP() << "no taskset";
+  scratch_dir dir;
+  const std::string db = dir.file("threads.db");
+  sqlite3* handle = open_layout_db(db, {1024, "UTF-8", 0, "NONE", false});
+  ASSERT_NE(handle, nullptr);
+  std::mt19937 rng(7);
+  ground_truth truth;
+  run_recorded(handle, history({1024, "UTF-8", 0, "NONE", false}, &rng), &truth);
+  sqlite3_close(handle);
+  const run_result both = run_sarvek({"-i", db, "--deep"});
+  const run_result one = run_program({"taskset", "-c", "0", sarvek_path(), "-i", db, "--deep"});
+  ASSERT_EQ(both.status, 0);
+  EXPECT_GT(parse_deep_csv(both.out).size(), 100u);
+  EXPECT_EQ(both.out, one.out);
+  EXPECT_EQ(both.err, one.err);
+}

@@ -38,3 +38,21 @@ inline uint64_t field_offset(const carved_record& r, size_t i) {
   for (size_t k = 0; k < i; ++k) at += r.fields[k].size;
   return at;
 }
+
+// Copies a record, reusing the capacity of the target's field vector.
+inline void assign_record(carved_record* to, const carved_record& from) {
+  std::vector<carved_field> fields = std::move(to->fields);
+  fields.assign(from.fields.begin(), from.fields.end());
+  to->format = from.format;
+  to->cell_start = from.cell_start;
+  to->record_start = from.record_start;
+  to->end = from.end;
+  to->payload_size = from.payload_size;
+  to->local_size = from.local_size;
+  to->overflow_page = from.overflow_page;
+  to->header_size = from.header_size;
+  to->has_rowid = from.has_rowid;
+  to->rowid = from.rowid;
+  to->rebuilt = from.rebuilt;
+  to->fields = std::move(fields);
+}

@@ -1,6 +1,11 @@
 #include "deep/recover.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "carve/cell_parse.h"
 #include "carve/regions.h"
@@ -42,6 +47,20 @@ row_source source_of(page_role role, region_kind kind, page_origin origin) {
   }
 }
 
+// A record the search found, kept until its page's turn to be printed (the
+// search runs on two threads, the printing in page order on one).
+struct found_record {
+  carved_record rec;
+  int32_t table = -1;
+  region_kind kind = region_kind::gap;
+  uint32_t page = 0;
+  uint64_t page_offset = 0;
+  byte_view bytes;
+  page_role role = page_role::unreached;
+  page_origin origin = page_origin::db;
+  bool chain_note = false;  // no record: the page's freeblock chain was damaged
+};
+
 class recovery : public table_judge {
  public:
   recovery(deep_state* s, carve_tables* tables, const carve_settings* settings)
@@ -50,6 +69,13 @@ class recovery : public table_judge {
   void recover_page(uint32_t number);
   void recover_image(const older_image& image);
   void found(const carved_record& rec, int32_t table, region_kind kind) override;
+  // While set, found() keeps what it finds here instead of printing it.
+  void defer_to(std::vector<found_record>* finds, size_t* count) {
+    defer_ = finds;
+    deferred_ = count;
+  }
+  // Prints a kept record (or its note) as found() would have.
+  void print(const found_record& f);
   std::vector<schema_object>& deleted_schema_rows() { return schema_rows_; }
   carve_tables* tables() { return tables_mut_; }
 
@@ -79,7 +105,41 @@ class recovery : public table_judge {
   // Set while an older image is searched: its rows' source.
   bool older_ = false;
   row_source older_source_ = row_source::wal;
+  std::vector<found_record>* defer_ = nullptr;
+  size_t* deferred_ = nullptr;
+  void chain_note(uint32_t page);
+  found_record* next_deferred();
 };
+
+found_record* recovery::next_deferred() {
+  if (*deferred_ == defer_->size()) defer_->emplace_back();
+  return &(*defer_)[(*deferred_)++];
+}
+
+void recovery::chain_note(uint32_t page) {
+  if (defer_) {
+    found_record* f = next_deferred();
+    f->chain_note = true;
+    f->page = page;
+    return;
+  }
+  note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
+       page);
+}
+
+void recovery::print(const found_record& f) {
+  if (f.chain_note) {
+    chain_note(f.page);
+    return;
+  }
+  page_ = f.page;
+  page_offset_ = f.page_offset;
+  bytes_ = f.bytes;
+  role_ = f.role;
+  origin_ = f.origin;
+  older_ = false;
+  found(f.rec, f.table, f.kind);
+}
 
 byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
   *cut = false;
@@ -110,6 +170,19 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload) {
 }
 
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  if (defer_) {
+    found_record* f = next_deferred();
+    assign_record(&f->rec, rec);
+    f->table = table;
+    f->kind = kind;
+    f->page = page_;
+    f->page_offset = page_offset_;
+    f->bytes = bytes_;
+    f->role = role_;
+    f->origin = origin_;
+    f->chain_note = false;
+    return;
+  }
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved.
   if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
@@ -136,9 +209,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
 void recovery::carve_btree_page(const btree_page& page, bool old) {
   const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
   const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
-  if (fault != chain_fault::none && !old)
-    note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
-         page.number);
+  if (fault != chain_fault::none && !old) chain_note(page.number);
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
   const carve_settings& settings = *settings_;
   if (old)
@@ -258,6 +329,112 @@ void recovery::recover_image(const older_image& image) {
   carve_btree_page(page, !image.rows);
 }
 
+// Pages are searched in chunks by two threads (where two processors are
+// free) and printed by this one in page order, so the output is the same
+// as a search by one thread.
+constexpr uint32_t chunk_pages = 64;
+constexpr uint32_t chunks_ahead = 32;
+
+struct chunk_slot {
+  std::vector<found_record> finds;
+  size_t count = 0;
+  bool done = false;
+};
+
+struct page_chunks {
+  uint32_t total = 0;      // chunks
+  uint32_t claimed = 0;    // chunks handed out
+  uint32_t printed = 0;    // chunks printed
+  std::vector<chunk_slot> slots{chunks_ahead};
+  std::mutex lock;
+  std::condition_variable changed;
+};
+
+bool two_processors() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) >= 2;
+#endif
+  return std::thread::hardware_concurrency() >= 2;
+}
+
+// Claims the next chunk whose slot is free; -1 when none is left, -2 when
+// the slots are all waiting to be printed (`wait` false).
+int64_t claim_chunk(page_chunks* chunks, bool wait) {
+  std::unique_lock<std::mutex> guard(chunks->lock);
+  const auto ready = [&] {
+    return chunks->claimed >= chunks->total || chunks->claimed - chunks->printed < chunks_ahead;
+  };
+  if (wait) chunks->changed.wait(guard, ready);
+  else if (!ready()) return -2;
+  if (chunks->claimed >= chunks->total) return -1;
+  return chunks->claimed++;
+}
+
+template <typename Wanted>
+void search_chunk(recovery* searcher, page_chunks* chunks, uint32_t chunk, uint32_t pages,
+                  const Wanted& wanted) {
+  chunk_slot& slot = chunks->slots[chunk % chunks_ahead];
+  slot.count = 0;
+  searcher->defer_to(&slot.finds, &slot.count);
+  const uint32_t first = chunk * chunk_pages + 1;
+  for (uint32_t n = first; n < first + chunk_pages && n <= pages; ++n)
+    if (wanted(n)) searcher->recover_page(n);
+  searcher->defer_to(nullptr, nullptr);
+  std::lock_guard<std::mutex> guard(chunks->lock);
+  slot.done = true;
+  chunks->changed.notify_all();
+}
+
+void show_progress(deep_state* s, uint32_t number);
+
+// Prints the chunks searched so far, in order.
+void print_ready(deep_state* s, recovery* printer, page_chunks* chunks) {
+  for (;;) {
+    chunk_slot* slot;
+    {
+      std::lock_guard<std::mutex> guard(chunks->lock);
+      if (chunks->printed >= chunks->total) return;
+      slot = &chunks->slots[chunks->printed % chunks_ahead];
+      if (!slot->done) return;
+    }
+    for (size_t i = 0; i < slot->count; ++i) printer->print(slot->finds[i]);
+    show_progress(s, (chunks->printed + 1) * chunk_pages);
+    std::lock_guard<std::mutex> guard(chunks->lock);
+    slot->done = false;
+    chunks->printed += 1;
+    chunks->changed.notify_all();
+  }
+}
+
+template <typename Wanted>
+void search_pages(deep_state* s, recovery* main_pass, recovery* helper_pass, const Wanted& wanted) {
+  const uint32_t pages = static_cast<uint32_t>(s->map.size());
+  page_chunks chunks;
+  chunks.total = (pages + chunk_pages - 1) / chunk_pages;
+  std::thread helper;
+  if (two_processors())
+    helper = std::thread([&] {
+      for (int64_t c; (c = claim_chunk(&chunks, true)) >= 0;)
+        search_chunk(helper_pass, &chunks, static_cast<uint32_t>(c), pages, wanted);
+    });
+  for (;;) {
+    print_ready(s, main_pass, &chunks);
+    const int64_t c = claim_chunk(&chunks, false);
+    if (c >= 0) {
+      search_chunk(main_pass, &chunks, static_cast<uint32_t>(c), pages, wanted);
+      continue;
+    }
+    std::unique_lock<std::mutex> guard(chunks.lock);
+    if (chunks.printed >= chunks.total) break;
+    chunks.changed.wait(guard, [&] {
+      return chunks.slots[chunks.printed % chunks_ahead].done ||
+             (chunks.claimed < chunks.total && chunks.claimed - chunks.printed < chunks_ahead);
+    });
+  }
+  if (helper.joinable()) helper.join();
+}
+
 void show_progress(deep_state* s, uint32_t number) {
   if (!s->g) return;
   s->g->page_number = std::max<int64_t>(s->g->page_number, number);
@@ -279,6 +456,7 @@ void recover_deleted(deep_state* s) {
   carve_tables tables;
   build_carve_tables(s->db_schema, s->memory.fewest_fields, &tables);
   recovery pass(s, &tables, &settings);
+  recovery helper_pass(s, &tables, &settings);
   list_older_images(s);
   const auto schema_page = [&](uint32_t n) {
     return n >= 1 && n <= s->map.size() && s->map[n - 1].owner == 0 && !s->map[n - 1].index_entries &&
@@ -298,8 +476,5 @@ void recover_deleted(deep_state* s) {
   // is printed with its status before a carved copy could stand for it.
   for (const older_image& image : s->logs.older)
     if (!schema_page(image.page)) pass.recover_image(image);
-  for (uint32_t n = 1; n <= s->map.size(); ++n) {
-    show_progress(s, n);
-    if (!schema_page(n)) pass.recover_page(n);
-  }
+  search_pages(s, &pass, &helper_pass, [&](uint32_t n) { return !schema_page(n); });
 }
