@@ -74,6 +74,7 @@ int image_read_header(globals* g) {
             g->input_file ? g->input_file : "");
     return 1;
   }
+  g->reserved_bytes = static_cast<uint8_t>(image_be16(g, 20) >> 8);
   g->page_count = image_be32(g, 28);
   if (g->debug) printf("Pagesize: %u, Pagecount: %u\n", g->page_size, g->page_count);
   g->freelist_trunk = image_be32(g, 32);

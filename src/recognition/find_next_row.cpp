@@ -78,7 +78,13 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
     if (!(mode == mode_standard && g->freespace)) dump_row(g, pos, page_end, &row, mode);
     fflush(stdout);
     if (mode != mode_freespace) {
-      const uint64_t step = g->fine_search ? 1 : static_cast<uint32_t>(row.payload_length);
+      // By the payload length, which leaves the position prefix_length bytes
+      // before the end of a cell held wholly on its page; for a row that
+      // overflows by the format's rule, by its local part and page number,
+      // which leaves it as far before the end of the cell's part on the page.
+      const uint64_t step = g->fine_search       ? 1
+                            : row.local_size != 0 ? row.local_size + 4
+                                                  : static_cast<uint32_t>(row.payload_length);
       if (!advance(pos, step, page_end)) break;
       continue;
     }

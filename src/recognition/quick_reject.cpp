@@ -1,39 +1,115 @@
 #include "recognition/quick_reject.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "recognition/row_record.h"
 
 namespace {
 
-// Follows the window's overflow chain as decode_row does, without output,
-// to learn how every candidate's walk ends.
-chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
-  uint32_t first;
-  if (!first_overflow_page(g, page_end, &first) || first > g->page_count)
-    return chain_outcome::rejects;
+// Follows an overflow chain from its first page number as decode_row does,
+// without output, to learn how the walk ends. Each page read takes one of
+// *steps; a walk that runs out of them counts as printing.
+chain_outcome walk_from(const globals* g, uint32_t first, uint64_t* steps) {
+  if (first > g->page_count) return chain_outcome::rejects;
   uint32_t k = 1;
   for (uint32_t current = first; current != 0; ++k) {
     const uint64_t offset = overflow_page_offset(g, current);
     if (!overflow_link_readable(g, offset)) break;
+    if (*steps == 0) return chain_outcome::prints;
+    --*steps;
     current = read_be32(g->db_origin + offset);
     if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
   }
   return chain_outcome::silent;
 }
 
+// The free-space window's walk: the same for every candidate.
+chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
+  uint32_t first;
+  if (!first_overflow_page(g, page_end, &first)) return chain_outcome::rejects;
+  uint64_t steps = overflow_chain_limit;
+  return walk_from(g, first, &steps);
+}
+
+// Page reads that the walks of one standard-mode window may take before the
+// window counts as printing (real chains are short; this bounds the work
+// that a hostile page can cause).
+constexpr uint64_t window_walk_steps = 2 * overflow_chain_limit;
+
+// The standard-mode window's walks under the format's rule: a candidate's
+// page number lies after its varints (3 bytes at least, since its payload
+// length exceeds 127) and at least M local bytes, and within the window.
+// Sets the worst outcome over every such place, and chain_end: candidates
+// from there on can only find numbers beyond the last place whose number
+// is within the page count, so every overflowing one is rejected. A page
+// number within the page count whose top byte is set needs a page count of
+// 2^24 or more, so below that only the places of zero bytes are looked at.
+void format_outcome(const globals* g, const uint8_t* page_end, const local_rule& rule, quick_limits* q) {
+  const uint64_t into_page = static_cast<uint64_t>(page_end - g->db_origin - 1) % g->page_size + 1;
+  const uint64_t first_place = 3 + rule.min_local;
+  q->standard_chain = chain_outcome::rejects;
+  q->chain_end = page_end - into_page;
+  if (into_page < first_place + 4) return;
+  const uint8_t* p = page_end - into_page + first_place;
+  const uint8_t* last = page_end - 4;
+  const uint64_t readable = g->db_size >= 5 ? (g->db_size - 5) / g->page_size + 1 : 0;
+  const uint64_t walkable = std::min<uint64_t>(g->page_count, readable);
+  const uint8_t* last_valid = nullptr;  // the last place whose number is within the page count
+  uint64_t steps = window_walk_steps;
+  uint32_t walked = 0;  // the last page number walked from (its walk was silent)
+  // False when the walk from the number at place prints.
+  const auto quiet = [&](const uint8_t* place) {
+    const uint32_t first = read_be32(place);
+    if (first > g->page_count) return true;
+    last_valid = place;
+    if (first == 0 || first > walkable || first == walked) return true;
+    if (walk_from(g, first, &steps) == chain_outcome::prints) return false;
+    walked = first;
+    return true;
+  };
+  bool prints = false;
+  if (g->page_count >= (1u << 24)) last_valid = last;  // any place may hold a number within it
+  if (walkable >= (1u << 24)) {
+    for (; p <= last && !prints; ++p) prints = !quiet(p);
+  } else {
+    while (p <= last && !prints) {
+      p = static_cast<const uint8_t*>(memchr(p, 0, static_cast<size_t>(last - p + 1)));
+      if (!p) break;
+      if (read_be32(p) == 0) {
+        // A run of zero bytes: every place up to 4 bytes before its end
+        // reads 0 (no chain); the three after that read small numbers.
+        const uint8_t* end = p + 4;
+        uint64_t word;
+        while (page_end - end >= 8 && (memcpy(&word, end, 8), word == 0)) end += 8;
+        while (end < page_end && *end == 0) ++end;
+        last_valid = end - 4;  // places come in increasing order
+        p = end - 3;
+        continue;
+      }
+      prints = !quiet(p);
+      ++p;
+    }
+  }
+  if (prints) last_valid = last;
+  if (!last_valid) return;
+  q->standard_chain = prints ? chain_outcome::prints : chain_outcome::silent;
+  q->chain_end = last_valid - first_place + 1;
+}
+
 uint8_t clamp_byte(int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// The first-stage limits of standard mode (see lane_filter.h).
-lane_limits standard_lanes(const quick_limits& q) {
+// The first-stage limits of standard mode (see lane_filter.h), for a chain
+// walk that ends as `chain` for the candidates they judge.
+lane_limits standard_lanes(const quick_limits& q, chain_outcome chain) {
   lane_limits l{};
   l.on = q.short_rows;
   l.length_min = clamp_byte(q.payload_min > 128 ? 128 : static_cast<int64_t>(q.payload_min));
   l.length_max = static_cast<uint8_t>(q.payload_max < 127 ? q.payload_max : 127);
   l.header_min = q.header_min;
   // Two-byte lengths: first byte 0x80 + hi gives lengths hi * 128 .. hi * 128 + 127.
-  const uint64_t reach = q.chain == chain_outcome::rejects && q.overflow_threshold < q.payload_max
-                             ? q.overflow_threshold
+  const uint64_t reach = chain == chain_outcome::rejects && q.standard_threshold < q.payload_max
+                             ? q.standard_threshold
                              : q.payload_max;
   const uint64_t hi_max = reach >> 7 < 127 ? reach >> 7 : 127;
   // The smallest hi whose lengths reach payload_min.
@@ -44,8 +120,8 @@ lane_limits standard_lanes(const quick_limits& q) {
   } else {
     l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
-  l.long_lengths = !q.long_lengths_reject;
-  l.long_deep = q.chain != chain_outcome::prints;
+  l.long_lengths = !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
+  l.long_deep = chain != chain_outcome::prints;
   l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
   l.header_three_bytes = q.page_size >= 16384;
   return l;
@@ -72,16 +148,28 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->payload_min = g->rowsize_min;
   q->payload_max = g->rowsize_max < g->db_size ? g->rowsize_max : g->db_size;
   q->page_size = g->page_size;
-  q->overflow_threshold = static_cast<uint32_t>(g->page_size - 35u);
+  const local_rule freespace_rule = freespace_local_rule(g);
+  q->overflow_threshold = freespace_rule.threshold;
   q->chain = walk_outcome(g, page_end);
-  q->short_rows = q->overflow_threshold >= 127 && q->page_size >= 127;
-  q->long_lengths_reject =
-      q->payload_max < 16384 || (q->overflow_threshold < 16384 && q->chain == chain_outcome::rejects);
+  q->standard_rule = standard_local_rule(g);
+  q->standard_threshold = q->standard_rule.threshold;
+  if (q->standard_rule.format) {
+    format_outcome(g, page_end, q->standard_rule, q);
+  } else {
+    q->standard_chain = q->chain;
+    q->chain_end = page_end;
+  }
+  q->page_end = page_end;
+  q->page_count = g->page_count;
+  q->short_rows = q->standard_threshold >= 127 && q->page_size >= 127;
+  q->long_lengths_reject = q->payload_max < 16384 || (q->standard_threshold < 16384 &&
+                                                      q->standard_chain == chain_outcome::rejects);
   q->cellcount_min = g->cellcount_min;
   q->header_min = clamp_byte(std::max<int64_t>(2, int64_t{g->cellcount_min} + 2));
   const int64_t last_slot = static_cast<int64_t>(cell_capacity) - 1;
   q->max_cell_index = static_cast<int32_t>(g->cellcount_max < last_slot ? g->cellcount_max : last_slot);
-  q->lanes = standard_lanes(*q);
+  q->lanes = standard_lanes(*q, q->standard_chain);
+  q->lanes_tail = standard_lanes(*q, chain_outcome::rejects);
   q->image_end = image_end;
   q->safe_end = g->db_size > 64 ? image_end - 64 : g->db_origin;
   static const lane_width width = lane_width_supported();

@@ -31,6 +31,7 @@ int globals_init(globals* g) {
   g->progress = nullptr;
   g->scan_ahead = 1;
   g->survivors = nullptr;
+  g->reserved_bytes = 0;
   return 0;
 }
 

@@ -46,6 +46,8 @@ struct globals {
   uint8_t scan_ahead;
   // The survivors of the page being searched, or null.
   const survivor_map* survivors;
+  // Bytes reserved at the end of every page (header offset 20).
+  uint8_t reserved_bytes;
 };
 
 // Stores the defaults of every setting; returns 0.
