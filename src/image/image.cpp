@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diagnostics/debug.h"
+#include "output/flush.h"
 
 int image_map_file(globals* g, int* fd_out) {
   const char* path = g->input_file;
@@ -84,6 +85,6 @@ int image_read_header(globals* g) {
   g->db_page = g->db_origin;
   g->db_cfp = g->db_page;
   if (g->debug) printf_at("DEBUG: Commence decoding data\n");
-  fflush(stdout);
+  flush_stdout(g);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "output/flush.h"
 #include "recognition/varint.h"
 
 namespace {
@@ -52,7 +53,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
     if (g->debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
     if (++k > overflow_chain_limit) {
       printf("ERROR: No more space for overflow pages\n");
-      fflush(stdout);
+      flush_stdout(g);
       row->overflow_pages[0] = 0;
       break;
     }

@@ -5,6 +5,7 @@
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
 #include "output/dump_row.h"
+#include "output/flush.h"
 #include "recognition/decode_row.h"
 #include "recognition/quick_reject.h"
 #include "recognition/survivor_map.h"
@@ -70,13 +71,13 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       printf("ROWID: %ld found [+%ld] record size: %d bytes\n",
              static_cast<long>(static_cast<int32_t>(row.rowid)), static_cast<long>(pos - base),
              static_cast<int>(static_cast<uint64_t>(row.prefix_length) + row.payload_length));
-    fflush(stdout);
+    flush_stdout(g);
     if (g->removed_only && !is_removed_row(&row, mode)) {
       ++pos;
       continue;
     }
     if (!(mode == mode_standard && g->freespace)) dump_row(g, pos, page_end, &row, mode);
-    fflush(stdout);
+    flush_stdout(g);
     if (mode != mode_freespace) {
       // By the payload length, which leaves the position prefix_length bytes
       // before the end of a cell held wholly on its page; for a row that

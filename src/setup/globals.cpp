@@ -32,6 +32,7 @@ int globals_init(globals* g) {
   g->scan_ahead = 1;
   g->survivors = nullptr;
   g->reserved_bytes = 0;
+  g->blob_failures = 0;
   return 0;
 }
 

@@ -48,6 +48,8 @@ struct globals {
   const survivor_map* survivors;
   // Bytes reserved at the end of every page (header offset 20).
   uint8_t reserved_bytes;
+  // Blob files that could not be written whole: the run ends with status 2.
+  uint64_t blob_failures;
 };
 
 // Stores the defaults of every setting; returns 0.
