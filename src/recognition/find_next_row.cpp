@@ -50,7 +50,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
                                                                                    : nullptr;
   quick_limits quick;
-  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity);
+  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
 #endif
   do {
 #if SARVEK_FAST_SCAN
@@ -101,7 +101,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
 #if SARVEK_FAST_SCAN
     if (map) {
       map = nullptr;
-      quick_limits_init(&quick, g, page_end, row.cell_capacity);
+      quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
     }
 #endif
     if (g->debug)

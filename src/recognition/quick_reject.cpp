@@ -1,17 +1,46 @@
 #include "recognition/quick_reject.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+
+#include "recognition/decode_row.h"
 
 #include "recognition/row_record.h"
 
 namespace {
 
+// The pages whose next-page number can be read (overflow_link_readable).
+uint64_t readable_pages(const globals* g) {
+  return g->db_size >= 5 ? (g->db_size - 5) / g->page_size + 1 : 0;
+}
+
+// The walk memo's entry of a page: 0 not known yet, 1 silent, 2 prints.
+constexpr uint64_t memo_silent = 1, memo_prints = 2;
+
+uint64_t memo_get(const globals* g, uint32_t page) {
+  const uint64_t bit = 2 * uint64_t{page - 1};
+  return std::atomic_ref<uint64_t>(g->walk_memo[bit / 64]).load(std::memory_order_relaxed) >> (bit % 64) & 3;
+}
+
+void memo_set(const globals* g, uint32_t page, uint64_t entry) {
+  const uint64_t bit = 2 * uint64_t{page - 1};
+  std::atomic_ref<uint64_t>(g->walk_memo[bit / 64]).fetch_or(entry << (bit % 64), std::memory_order_relaxed);
+}
+
 // Follows an overflow chain from its first page number as decode_row does,
 // without output, to learn how the walk ends. Each page read takes one of
-// *steps; a walk that runs out of them counts as printing.
+// *steps; a walk that runs out of them counts as printing (and is not
+// remembered).
 chain_outcome walk_from(const globals* g, uint32_t first, uint64_t* steps) {
   if (first > g->page_count) return chain_outcome::rejects;
+  const bool memo = g->walk_memo && first != 0 && first <= readable_pages(g);
+  if (memo) {
+    const uint64_t known = memo_get(g, first);
+    if (known != 0) return known == memo_silent ? chain_outcome::silent : chain_outcome::prints;
+  }
+  chain_outcome outcome = chain_outcome::silent;
   uint32_t k = 1;
   for (uint32_t current = first; current != 0; ++k) {
     const uint64_t offset = overflow_page_offset(g, current);
@@ -19,9 +48,13 @@ chain_outcome walk_from(const globals* g, uint32_t first, uint64_t* steps) {
     if (*steps == 0) return chain_outcome::prints;
     --*steps;
     current = read_be32(g->db_origin + offset);
-    if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
+    if (k + 1 > overflow_chain_limit) {
+      outcome = chain_outcome::prints;
+      break;
+    }
   }
-  return chain_outcome::silent;
+  if (memo) memo_set(g, first, outcome == chain_outcome::silent ? memo_silent : memo_prints);
+  return outcome;
 }
 
 // The free-space window's walk: the same for every candidate.
@@ -53,8 +86,7 @@ void format_outcome(const globals* g, const uint8_t* page_end, const local_rule&
   if (into_page < first_place + 4) return;
   const uint8_t* p = page_end - into_page + first_place;
   const uint8_t* last = page_end - 4;
-  const uint64_t readable = g->db_size >= 5 ? (g->db_size - 5) / g->page_size + 1 : 0;
-  const uint64_t walkable = std::min<uint64_t>(g->page_count, readable);
+  const uint64_t walkable = std::min<uint64_t>(g->page_count, readable_pages(g));
   const uint8_t* last_valid = nullptr;  // the last place whose number is within the page count
   uint64_t steps = window_walk_steps;
   uint32_t walked = 0;  // the last page number walked from (its walk was silent)
@@ -142,21 +174,31 @@ lane_room lane_room_for(const quick_limits& q, uint64_t room) {
   return r;
 }
 
+void walk_memo_reserve(globals* g) {
+  if (g->walk_memo || g->page_size == 0) return;
+  const uint64_t words = (2 * readable_pages(g) + 63) / 64 + 1;
+  g->walk_memo = static_cast<uint64_t*>(calloc(words, sizeof(uint64_t)));
+}
+
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
-                       uint32_t cell_capacity) {
+                       uint32_t cell_capacity, int32_t mode) {
   const uint8_t* image_end = g->db_end + 1;
   q->payload_min = g->rowsize_min;
   q->payload_max = g->rowsize_max < g->db_size ? g->rowsize_max : g->db_size;
   q->page_size = g->page_size;
   const local_rule freespace_rule = freespace_local_rule(g);
   q->overflow_threshold = freespace_rule.threshold;
-  q->chain = walk_outcome(g, page_end);
+  // A window of the other mode only gets limits that reject less.
+  q->chain = mode != mode_standard ? walk_outcome(g, page_end) : chain_outcome::prints;
   q->standard_rule = standard_local_rule(g);
   q->standard_threshold = q->standard_rule.threshold;
-  if (q->standard_rule.format) {
+  if (mode == mode_freespace) {
+    q->standard_chain = chain_outcome::prints;
+    q->chain_end = page_end;
+  } else if (q->standard_rule.format) {
     format_outcome(g, page_end, q->standard_rule, q);
   } else {
-    q->standard_chain = q->chain;
+    q->standard_chain = q->chain = walk_outcome(g, page_end);
     q->chain_end = page_end;
   }
   q->page_end = page_end;

@@ -48,9 +48,16 @@ struct quick_limits {
   lane_width width;             // the lane stage's code (the widest the processor has)
 };
 
-// Sets the limits for a window of the scan that ends at page_end.
+// Sets the limits for a window of the scan that ends at page_end, searched
+// in `mode` (mode_standard or mode_freespace), or in both when it is -1.
+// The limits of the other mode are then left at values that reject less.
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
-                       uint32_t cell_capacity);
+                       uint32_t cell_capacity, int32_t mode = -1);
+
+// Makes g->walk_memo, which spares the fast test the same chain walks in
+// window after window: two bits for each page whose first bytes can be read
+// (a few KiB a GiB). Without it (no memory), the walks are made each time.
+void walk_memo_reserve(globals* g);
 
 namespace quick_detail {
 
