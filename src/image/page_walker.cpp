@@ -10,7 +10,6 @@
 #include "image/scan_ahead.h"
 #include "output/flush.h"
 #include "recognition/find_next_row.h"
-#include "recognition/quick_reject.h"
 #include "recognition/row_record.h"
 
 namespace {
@@ -131,9 +130,7 @@ void walk_one_page(globals* g, uint64_t page_offset) {
 void walk_pages(globals* g) {
   const uint64_t last = g->db_size - 1;  // offset of db_end
   const uint64_t first = static_cast<uint64_t>(g->db_page - g->db_origin);
-  // The worker needs the cell table's size, so it is reserved up front; it
-  // shares the walk memo.
-  walk_memo_reserve(g);
+  // The worker needs the cell table's size, so it is reserved up front.
   scan_ahead* ahead = cell_table_reserve(g) == 0 ? scan_ahead_start(g, first) : nullptr;
   // Only this thread writes: holding stdout's lock for the whole walk spares
   // every putchar the atomic locking of a process with a second thread.

@@ -1,8 +1,6 @@
 #include "recognition/quick_reject.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "recognition/decode_row.h"
@@ -16,68 +14,37 @@ uint64_t readable_pages(const globals* g) {
   return g->db_size >= 5 ? (g->db_size - 5) / g->page_size + 1 : 0;
 }
 
-// The walk memo's entry of a page: 0 not known yet, 1 silent, 2 prints.
-constexpr uint64_t memo_silent = 1, memo_prints = 2;
-
-uint64_t memo_get(const globals* g, uint32_t page) {
-  const uint64_t bit = 2 * uint64_t{page - 1};
-  return std::atomic_ref<uint64_t>(g->walk_memo[bit / 64]).load(std::memory_order_relaxed) >> (bit % 64) & 3;
-}
-
-void memo_set(const globals* g, uint32_t page, uint64_t entry) {
-  const uint64_t bit = 2 * uint64_t{page - 1};
-  std::atomic_ref<uint64_t>(g->walk_memo[bit / 64]).fetch_or(entry << (bit % 64), std::memory_order_relaxed);
-}
-
-// Follows an overflow chain from its first page number as decode_row does,
-// without output, to learn how the walk ends. Each page read takes one of
-// *steps; a walk that runs out of them counts as printing (and is not
-// remembered).
-chain_outcome walk_from(const globals* g, uint32_t first, uint64_t* steps) {
-  if (first > g->page_count) return chain_outcome::rejects;
-  const bool memo = g->walk_memo && first != 0 && first <= readable_pages(g);
-  if (memo) {
-    const uint64_t known = memo_get(g, first);
-    if (known != 0) return known == memo_silent ? chain_outcome::silent : chain_outcome::prints;
-  }
-  chain_outcome outcome = chain_outcome::silent;
+// Follows the free-space window's overflow chain, whose first page number
+// is the window's last four bytes, as decode_row does, without output, to
+// learn how the walk of every candidate ends.
+chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
+  uint32_t first;
+  if (!first_overflow_page(g, page_end, &first) || first > g->page_count)
+    return chain_outcome::rejects;
   uint32_t k = 1;
   for (uint32_t current = first; current != 0; ++k) {
     const uint64_t offset = overflow_page_offset(g, current);
     if (!overflow_link_readable(g, offset)) break;
-    if (*steps == 0) return chain_outcome::prints;
-    --*steps;
     current = read_be32(g->db_origin + offset);
-    if (k + 1 > overflow_chain_limit) {
-      outcome = chain_outcome::prints;
-      break;
-    }
+    if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
   }
-  if (memo) memo_set(g, first, outcome == chain_outcome::silent ? memo_silent : memo_prints);
-  return outcome;
+  return chain_outcome::silent;
 }
-
-// The free-space window's walk: the same for every candidate.
-chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
-  uint32_t first;
-  if (!first_overflow_page(g, page_end, &first)) return chain_outcome::rejects;
-  uint64_t steps = overflow_chain_limit;
-  return walk_from(g, first, &steps);
-}
-
-// Page reads that the walks of one standard-mode window may take before the
-// window counts as printing (real chains are short; this bounds the work
-// that a hostile page can cause).
-constexpr uint64_t window_walk_steps = 2 * overflow_chain_limit;
 
 // The standard-mode window's walks under the format's rule: a candidate's
 // page number lies after its varints (3 bytes at least, since its payload
 // length exceeds 127) and at least M local bytes, and within the window.
-// Sets the worst outcome over every such place, and chain_end: candidates
-// from there on can only find numbers beyond the last place whose number
-// is within the page count, so every overflowing one is rejected. A page
-// number within the page count whose top byte is set needs a page count of
-// 2^24 or more, so below that only the places of zero bytes are looked at.
+// Every number at such a place that exceeds the page count rejects the
+// candidate; 0, or a page whose next-page number lies outside the file,
+// ends the walk silently; any other page would have to be followed, and
+// its chain may end in the error line, so the window counts as printing
+// (its walks are left to decode_row rather than followed here: following
+// them touched a page of the file far ahead for every number). Sets the
+// worst outcome and chain_end: candidates from there on can only find
+// numbers beyond the last place whose number is within the page count, so
+// every overflowing one is rejected. A number within the page count whose
+// top byte is set needs a page count of 2^24 or more, so below that only
+// the places of zero bytes are looked at.
 void format_outcome(const globals* g, const uint8_t* page_end, const local_rule& rule, quick_limits* q) {
   const uint64_t into_page = static_cast<uint64_t>(page_end - g->db_origin - 1) % g->page_size + 1;
   const uint64_t first_place = 3 + rule.min_local;
@@ -86,26 +53,23 @@ void format_outcome(const globals* g, const uint8_t* page_end, const local_rule&
   if (into_page < first_place + 4) return;
   const uint8_t* p = page_end - into_page + first_place;
   const uint8_t* last = page_end - 4;
-  const uint64_t walkable = std::min<uint64_t>(g->page_count, readable_pages(g));
+  const uint64_t followed = std::min<uint64_t>(g->page_count, readable_pages(g));
   const uint8_t* last_valid = nullptr;  // the last place whose number is within the page count
-  uint64_t steps = window_walk_steps;
-  uint32_t walked = 0;  // the last page number walked from (its walk was silent)
-  // False when the walk from the number at place prints.
-  const auto quiet = [&](const uint8_t* place) {
-    const uint32_t first = read_be32(place);
-    if (first > g->page_count) return true;
-    last_valid = place;
-    if (first == 0 || first > walkable || first == walked) return true;
-    if (walk_from(g, first, &steps) == chain_outcome::prints) return false;
-    walked = first;
-    return true;
+  const auto note = [&](const uint8_t* place) {
+    if (!last_valid || place > last_valid) last_valid = place;
   };
   bool prints = false;
-  if (g->page_count >= (1u << 24)) last_valid = last;  // any place may hold a number within it
-  if (walkable >= (1u << 24)) {
-    for (; p <= last && !prints; ++p) prints = !quiet(p);
+  const auto judge = [&](const uint8_t* place) {
+    const uint32_t first = read_be32(place);
+    if (first > g->page_count) return;
+    note(place);
+    if (first != 0 && first <= followed) prints = true;
+  };
+  if (g->page_count >= (1u << 24)) note(last);  // any place may hold a number within it
+  if (followed >= (1u << 24)) {
+    for (; p <= last; ++p) judge(p);
   } else {
-    while (p <= last && !prints) {
+    while (p <= last) {
       p = static_cast<const uint8_t*>(memchr(p, 0, static_cast<size_t>(last - p + 1)));
       if (!p) break;
       if (read_be32(p) == 0) {
@@ -115,15 +79,14 @@ void format_outcome(const globals* g, const uint8_t* page_end, const local_rule&
         uint64_t word;
         while (page_end - end >= 8 && (memcpy(&word, end, 8), word == 0)) end += 8;
         while (end < page_end && *end == 0) ++end;
-        last_valid = end - 4;  // places come in increasing order
+        note(end - 4);
         p = end - 3;
         continue;
       }
-      prints = !quiet(p);
+      judge(p);
       ++p;
     }
   }
-  if (prints) last_valid = last;
   if (!last_valid) return;
   q->standard_chain = prints ? chain_outcome::prints : chain_outcome::silent;
   q->chain_end = last_valid - first_place + 1;
@@ -154,6 +117,9 @@ lane_limits standard_lanes(const quick_limits& q, chain_outcome chain) {
   }
   l.long_lengths = !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
   l.long_deep = chain != chain_outcome::prints;
+  // Two-byte lengths with first byte 0x80 + hi are at most hi * 128 + 127.
+  const uint64_t x = q.standard_threshold;
+  l.deep_two_byte_max = static_cast<uint8_t>(x < 127 ? 0x7F : 0x80 + std::min<uint64_t>(127, (x - 127) / 128));
   l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
   l.header_three_bytes = q.page_size >= 16384;
   return l;
@@ -172,12 +138,6 @@ lane_room lane_room_for(const quick_limits& q, uint64_t room) {
   r.long_headers = (room < q.page_size ? room : q.page_size) >= 128;
   r.multi_max = static_cast<uint8_t>((room + 6) >> 6 < 127 ? (room + 6) >> 6 : 127);
   return r;
-}
-
-void walk_memo_reserve(globals* g) {
-  if (g->walk_memo || g->page_size == 0) return;
-  const uint64_t words = (2 * readable_pages(g) + 63) / 64 + 1;
-  g->walk_memo = static_cast<uint64_t*>(calloc(words, sizeof(uint64_t)));
 }
 
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,

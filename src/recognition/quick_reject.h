@@ -54,10 +54,6 @@ struct quick_limits {
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
                        uint32_t cell_capacity, int32_t mode = -1);
 
-// Makes g->walk_memo, which spares the fast test the same chain walks in
-// window after window: two bits for each page whose first bytes can be read
-// (a few KiB a GiB). Without it (no memory), the walks are made each time.
-void walk_memo_reserve(globals* g);
 
 namespace quick_detail {
 

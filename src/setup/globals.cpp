@@ -33,7 +33,6 @@ int globals_init(globals* g) {
   g->survivors = nullptr;
   g->reserved_bytes = 0;
   g->blob_failures = 0;
-  g->walk_memo = nullptr;
   return 0;
 }
 
@@ -41,6 +40,4 @@ void globals_release(globals* g) {
   free(g->cell_table);
   g->cell_table = nullptr;
   g->cell_table_size = 0;
-  free(g->walk_memo);
-  g->walk_memo = nullptr;
 }

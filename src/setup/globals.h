@@ -50,9 +50,6 @@ struct globals {
   uint8_t reserved_bytes;
   // Blob files that could not be written whole: the run ends with status 2.
   uint64_t blob_failures;
-  // How the overflow chain walk from each page number ends, learnt once per
-  // run and shared by the threads (see quick_reject.h), or null.
-  uint64_t* walk_memo;
 };
 
 // Stores the defaults of every setting; returns 0.
