@@ -2,17 +2,21 @@
 // store of contacts, messages (text, small blobs, some rows large enough for
 // overflow pages) and a table of numbers (integers of every stored width and
 // doubles), filled until the file reaches the requested size, then tens of
-// thousands of deletions with secure delete off: single rows spread over the
-// leaf pages leave freeblocks, runs of consecutive rows free whole pages onto
-// the freelist. The same size and seed give the same file.
+// thousands of deletions with secure delete off. In the default layout,
+// runs of consecutive rows free whole pages onto the freelist and single
+// rows spread over the leaf pages (4 %) leave freeblocks on about half of
+// them. In the scattered layout, one row in 7, chosen at random over the
+// whole file, is deleted and nothing else: nearly every table-leaf page then
+// holds a freeblock. The same size, seed and layout give the same file.
 //
-//   make_bench_db <output.db> [size in MiB, default 256] [seed, default 1]
+//   make_bench_db <output.db> [size in MiB, default 256] [seed, default 1] [runs|scattered]
 #include <sqlite3.h>
 
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,13 +140,14 @@ struct Table {
 
 // Deletes runs of consecutive rows (freed leaf pages go to the freelist),
 // then single rows spread over the table (freeblocks on the leaf pages).
-void delete_rows(Db& db, Rng& rng, Table& table) {
+// Scattered: single rows only, one in 7.
+void delete_rows(Db& db, Rng& rng, Table& table, bool scattered) {
   std::string sql = std::string("DELETE FROM ") + table.name + " WHERE id BETWEEN ? AND ?";
   sqlite3_stmt* range = db.prepare(sql.c_str());
   sql = std::string("DELETE FROM ") + table.name + " WHERE id = ?";
   sqlite3_stmt* single = db.prepare(sql.c_str());
   std::vector<bool> gone(static_cast<size_t>(table.rows) + 1);
-  const int64_t runs = table.rows / 10000 + 1;
+  const int64_t runs = scattered ? 0 : table.rows / 10000 + 1;
   for (int64_t i = 0; i < runs && table.rows > 2000; ++i) {
     int64_t first = rng.between(1, table.rows - 1000);
     int64_t last = first + rng.between(100, 600);
@@ -152,7 +157,7 @@ void delete_rows(Db& db, Rng& rng, Table& table) {
     for (int64_t id = first; id <= last; ++id) gone[static_cast<size_t>(id)] = true;
   }
   for (int64_t id = 1; id <= table.rows; ++id) {
-    if (gone[static_cast<size_t>(id)] || !rng.chance(4)) continue;
+    if (gone[static_cast<size_t>(id)] || (scattered ? rng.below(7) != 0 : !rng.chance(4))) continue;
     sqlite3_bind_int64(single, 1, id);
     db.step(single);
     gone[static_cast<size_t>(id)] = true;
@@ -165,12 +170,14 @@ void delete_rows(Db& db, Rng& rng, Table& table) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    fprintf(stderr, "usage: make_bench_db <output.db> [size in MiB, default 256] [seed, default 1]\n");
+  if (argc < 2 || argc > 5 || (argc == 5 && strcmp(argv[4], "runs") != 0 && strcmp(argv[4], "scattered") != 0)) {
+    fprintf(stderr,
+            "usage: make_bench_db <output.db> [size in MiB, default 256] [seed, default 1] [runs|scattered]\n");
     return 1;
   }
   const long mib = argc > 2 ? strtol(argv[2], nullptr, 10) : 256;
   const uint64_t seed = argc > 3 ? strtoull(argv[3], nullptr, 10) : 1;
+  const bool scattered = argc == 5 && strcmp(argv[4], "scattered") == 0;
   if (mib < 1 || mib > 4000) {
     fprintf(stderr, "make_bench_db: size must be 1 to 4000 MiB\n");
     return 1;
@@ -267,9 +274,9 @@ int main(int argc, char** argv) {
   db.exec("COMMIT");
 
   db.exec("BEGIN");
-  delete_rows(db, rng, messages);
-  delete_rows(db, rng, numbers);
-  delete_rows(db, rng, contacts);
+  delete_rows(db, rng, messages, scattered);
+  delete_rows(db, rng, numbers, scattered);
+  delete_rows(db, rng, contacts, scattered);
   db.exec("COMMIT");
 
   sqlite3_step(page_count);
@@ -288,8 +295,8 @@ int main(int argc, char** argv) {
     perror("make_bench_db: rename");
     return 1;
   }
-  printf("%s: %" PRId64 " bytes, %" PRId64 " pages (%" PRId64 " on the freelist), seed %" PRIu64 "\n",
-         argv[1], pages * page_size, pages, free_pages, seed);
+  printf("%s: %" PRId64 " bytes, %" PRId64 " pages (%" PRId64 " on the freelist), seed %" PRIu64 ", %s\n",
+         argv[1], pages * page_size, pages, free_pages, seed, scattered ? "scattered" : "runs");
   for (const Table* t : {&contacts, &messages, &numbers})
     printf("  %-8s %9" PRId64 " rows inserted, %7" PRId64 " deleted\n", t->name, t->rows, t->deleted);
   return 0;

@@ -11,6 +11,8 @@ In one run, on the same file:
     written with one flush per line; (c) the sqlite3 shell's .dump;
   * the baseline: the sarvek built with -DSARVEK_FAST_SCAN=OFF, in
     --fine-search mode, for the speed-up of the fast scan;
+  * with --compare, another build of sarvek (an earlier version, say) in
+    every mode, timed in the same rounds;
   * output equality: sha256 of the standard output of every mode from the
     baseline and from the optimised binary, and of the -d output (on a small
     database, with the "file.cpp:123:" prefixes and the addresses masked by
@@ -32,7 +34,12 @@ import sys
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-MODES = [("default", []), ("--fine-search", ["--fine-search"]), ("--freespace", ["--freespace"])]
+MODES = [("default", []), ("--fine-search", ["--fine-search"]), ("--freespace", ["--freespace"]),
+         ("--removed-only", ["--removed-only"])]
+# The databases make_bench_db can make: deletions in runs (freelist pages)
+# and single rows, or single rows only, one in 7 (freeblocks nearly
+# everywhere).
+LAYOUTS = ("runs", "scattered")
 MEMORY_TARGET_MIB = 64
 DEFAULT_TARGET = 1.5
 FINE_SPEEDUP_TARGET = 4.0
@@ -51,12 +58,13 @@ def need(path):
     return path
 
 
-def make_db(tools, data, mib, seed, regen):
-    path = os.path.join(data, f"bench-{mib}m-s{seed}.db")
+def make_db(tools, data, mib, seed, regen, layout="runs"):
+    suffix = "" if layout == "runs" else f"-{layout}"
+    path = os.path.join(data, f"bench-{mib}m-s{seed}{suffix}.db")
     if regen or not os.path.exists(path):
         log(f"making {path} ...")
         start = time.perf_counter()
-        result = subprocess.run([tools["make_bench_db"], path, str(mib), str(seed)],
+        result = subprocess.run([tools["make_bench_db"], path, str(mib), str(seed), layout],
                                 capture_output=True, text=True)
         if result.returncode != 0:
             fail(f"make_bench_db failed: {result.stderr.strip()}")
@@ -146,6 +154,10 @@ def main():
                         help="build folder of the baseline, -DSARVEK_FAST_SCAN=OFF (default: build-bench-base)")
     parser.add_argument("--size", type=int, default=256, help="database size in MiB (default 256)")
     parser.add_argument("--seed", type=int, default=1, help="generator seed (default 1)")
+    parser.add_argument("--layout", choices=LAYOUTS, default="runs",
+                        help="deletions in runs and single rows (runs, the default) or one row in 7 "
+                             "at random (scattered)")
+    parser.add_argument("--compare", help="build folder of another sarvek to time in every mode beside this one")
     parser.add_argument("--runs", type=int, default=3, help="timed runs per measurement (default 3)")
     parser.add_argument("--data", help="folder for the databases (default: <build>/bench-data)")
     parser.add_argument("--debug-size", type=int, default=4,
@@ -165,12 +177,13 @@ def main():
              for name in ("make_bench_db", "read_floor", "output_floor", "peak_rss", "mask_debug")}
     fast = need(os.path.join(args.build, "sarvek"))
     base = None if args.no_base else need(os.path.join(args.base, "sarvek"))
+    other = need(os.path.join(os.path.abspath(args.compare), "sarvek")) if args.compare else None
     sqlite3 = shutil.which("sqlite3")
     data = os.path.abspath(args.data or os.path.join(args.build, "bench-data"))
     scratch = os.path.join(data, "scratch")  # the working folder of every run
     os.makedirs(scratch, exist_ok=True)
 
-    db = make_db(tools, data, args.size, args.seed, args.regen)
+    db = make_db(tools, data, args.size, args.seed, args.regen, args.layout)
     db_bytes = os.path.getsize(db)
     db_mb = db_bytes / 1e6
 
@@ -194,6 +207,9 @@ def main():
         plan.append(("(c) sqlite3 .dump", [sqlite3, "-readonly", db, ".dump"]))
     for name, options in MODES:
         plan.append((name, [fast, "-i", db] + options))
+    if other:
+        for name, options in MODES:
+            plan.append((f"compare {name}", [other, "-i", db] + options))
     if base:
         plan.append(("baseline --fine-search", [base, "-i", db, "--fine-search"]))
     walls = {label: [] for label, _ in plan}
@@ -208,7 +224,7 @@ def main():
     peaks = {label: memory_run(tools, cmd, scratch) for label, cmd in plan}
     memory = {(args.size, name): peaks[name] for name, _ in MODES}
     if args.gib and args.size != 1024:
-        path = make_db(tools, data, 1024, args.seed, args.regen)
+        path = make_db(tools, data, 1024, args.seed, args.regen, args.layout)
         for name, options in MODES:
             memory[(1024, name)] = memory_run(tools, [fast, "-i", path] + options, scratch)
 
@@ -217,7 +233,7 @@ def main():
     if base and args.debug_size > 0:
         wanted = {"default": "default", "fine": "--fine-search", "freespace": "--freespace"}
         names = list(wanted) if args.debug_modes == "all" else args.debug_modes.split(",")
-        small = make_db(tools, data, args.debug_size, args.seed, args.regen)
+        small = make_db(tools, data, args.debug_size, args.seed, args.regen, args.layout)
         for key in names:
             if key not in wanted:
                 fail(f"unknown -d mode {key!r}")
@@ -231,9 +247,11 @@ def main():
     a, b = median["(a) read floor"], median["(b) output floor"]
     c = median.get("(c) sqlite3 .dump")
     print(f"sarvek benchmark on {cpu_model()}, {os.cpu_count()} CPUs, {platform.system()} {platform.release()}")
-    print(f"database {db}: {db_bytes} bytes ({db_bytes / 2**20:.1f} MiB), seed {args.seed}")
+    print(f"database {db}: {db_bytes} bytes ({db_bytes / 2**20:.1f} MiB), seed {args.seed}, "
+          f"deletions {args.layout}")
     print(f"wall times are medians of {args.runs} runs; MB = 10^6 bytes; stdout to /dev/null")
-    print(f"fast build: {args.build}" + (f"; baseline build: {args.base}" if base else ""))
+    print(f"fast build: {args.build}" + (f"; baseline build: {args.base}" if base else "") +
+          (f"; compared build: {args.compare}" if other else ""))
     print()
     print("Ratios")
     ratio_lines = []
@@ -246,6 +264,9 @@ def main():
         speedup = median["baseline --fine-search"] / median["--fine-search"]
         ratio_lines.append(("baseline / fast, --fine-search", speedup,
                             f"target >= {FINE_SPEEDUP_TARGET}: {verdict(speedup >= FINE_SPEEDUP_TARGET)}"))
+    if other:
+        for name, _ in MODES:
+            ratio_lines.append((f"{name} / compared build", median[name] / median[f"compare {name}"], ""))
     if c:
         for name, _ in MODES:
             ratio_lines.append((f"{name} / (c)", median[name] / c, ""))

@@ -1,6 +1,7 @@
 # Install rules and the Debian package (CPack).
 #
-#   cmake --install build [--prefix /usr/local]   binary, manual page, completion
+#   cmake --install build [--prefix /usr/local]   binary, manual page, completion,
+#                                                  copyright file
 #   cd build && cpack                              sarvek_<version>_<arch>.deb
 include(GNUInstallDirs)
 
@@ -24,6 +25,9 @@ endif()
 
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/completion/sarvek
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+
+# The licence in Debian's machine-readable form: /usr/share/doc/sarvek/copyright.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sarvek)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sarvek)

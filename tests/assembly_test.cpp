@@ -16,16 +16,16 @@
 
 namespace {
 
-// Four pages of 1024 bytes. Page 2 holds a cell 824 bytes before its end
-// whose first overflow page number (3) is in the page's last 4 bytes; page 3
-// chains to page 4. Every data byte is patterned, so the gathered payload
-// can be rebuilt and compared.
+// Four pages of 1024 bytes. Page 2 holds a cell whose local part of
+// `local` bytes ends right before the page's last 4 bytes, its first
+// overflow page number (3); page 3 chains to page 4. Every data byte is
+// patterned, so the gathered payload can be rebuilt and compared.
 struct overflow_image {
   std::vector<uint8_t> bytes = std::vector<uint8_t>(4096, 0);
   globals g{};
   row_record row{};
-  static constexpr size_t cell_at = 1024 + 200;
-  overflow_image(std::vector<uint8_t> cell_start) {
+  const size_t cell_at;
+  overflow_image(std::vector<uint8_t> cell_start, size_t local) : cell_at(2048 - 4 - local - 3) {
     for (size_t i = 1024; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
     memcpy(bytes.data() + cell_at, cell_start.data(), cell_start.size());
     put32(2048 - 4, 3);
@@ -43,8 +43,8 @@ struct overflow_image {
   }
   const uint8_t* cell() const { return bytes.data() + cell_at; }
   const uint8_t* page_end() const { return bytes.data() + 2048; }
-  // The bytes in the order the assembly lays them: the cell's 820 bytes
-  // before the overflow pointer, then 1020 data bytes of pages 3 and 4.
+  // The bytes in the order the assembly lays them: the cell's bytes before
+  // the overflow pointer, then 1020 data bytes of pages 3 and 4.
   std::vector<uint8_t> gathered() const {
     std::vector<uint8_t> v(bytes.begin() + cell_at, bytes.begin() + 2048 - 4);
     v.insert(v.end(), bytes.begin() + 2048 + 4, bytes.begin() + 3072);
@@ -81,9 +81,9 @@ std::vector<std::string> narration(const std::string& out) {
 }  // namespace
 
 TEST(Assembly, OverflowPagesAreGatheredInChainOrder) {
-  // rowid 4, payload length 2800: cells x?, x? and a 2793-byte blob at
-  // offset 10, the worked example's layout (buffer capacity 2900).
-  overflow_image im({0x95, 0x70, 0x04, 0x05, 0x01, 0x01, 0xAB, 0x5E});
+  // rowid 4, payload length 2800 (760 bytes on the page): cells x?, x? and a
+  // 2793-byte blob at offset 10 (buffer capacity 2900).
+  overflow_image im({0x95, 0x70, 0x04, 0x05, 0x01, 0x01, 0xAB, 0x5E}, 760);
   ASSERT_EQ(im.decode(), 1);
   ASSERT_EQ(im.row.overflow_pages[0], 3u);
   const std::vector<uint8_t> data = im.gathered();
@@ -103,30 +103,32 @@ TEST(Assembly, OverflowPagesAreGatheredInChainOrder) {
       "",
       "ALLOCATED 2900 bytes to mapped data",
       "Copying data for initial page",
-      "Copying data from file to memory for page 3 to offset [820]",
-      "Copying data from file to memory for page 4 to offset [1840]",
-      "Payload mapped data: Hexdumping 2860 bytes from 0xADDR",
+      "Copying data from file to memory for page 3 to offset [763]",
+      "Copying data from file to memory for page 4 to offset [1783]",
+      "Payload mapped data: Hexdumping 2803 bytes from 0xADDR",
   };
   ASSERT_GE(lines.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 9), expected);
 }
 
 TEST(Assembly, BytesNoPageSuppliesReadAsXAndCopiesStopAtTheCapacity) {
-  // Payload length 3900, but the chain supplies bytes up to offset 2860
-  // only: the rest of the blob (to offset 3903) reads as X.
+  // Payload length 3900 (840 bytes on the page), but the chain supplies
+  // bytes up to offset 2883 only: the rest of the blob (to offset 3903)
+  // reads as X.
   {
-    overflow_image im({0x9E, 0x3C, 0x04, 0x05, 0x01, 0x01, 0xBC, 0x76});
+    overflow_image im({0x9E, 0x3C, 0x04, 0x05, 0x01, 0x01, 0xBC, 0x76}, 840);
     ASSERT_EQ(im.decode(), 1);
     const std::vector<uint8_t> data = im.gathered();
     const std::string line = im.dump();
     std::string xs;
-    for (int i = 2860; i < 3903; ++i) xs += "58";
-    EXPECT_EQ(line.substr(line.find("x'")), "x'" + hex(data, 10, 2860) + xs + "'\n");
+    for (int i = 2883; i < 3903; ++i) xs += "58";
+    EXPECT_EQ(line.substr(line.find("x'")), "x'" + hex(data, 10, 2883) + xs + "'\n");
   }
-  // Payload length 1000 (capacity 1100): page 3 alone carries more than the
-  // buffer holds; the copy stops at the capacity and so does the mapped data.
+  // Payload length 1000 (capacity 1100, 103 bytes on the page): page 3
+  // alone carries more than the buffer holds; the copy stops at the capacity
+  // and so does the mapped data.
   {
-    overflow_image im({0x87, 0x68, 0x04, 0x05, 0x01, 0x01, 0x8F, 0x4E});
+    overflow_image im({0x87, 0x68, 0x04, 0x05, 0x01, 0x01, 0x8F, 0x4E}, 103);
     ASSERT_EQ(im.decode(), 1);
     const std::vector<uint8_t> data = im.gathered();
     const std::string line = im.dump();
@@ -139,7 +141,7 @@ TEST(Assembly, BytesNoPageSuppliesReadAsXAndCopiesStopAtTheCapacity) {
 }
 
 TEST(Assembly, RefusedRowsPrintNothing) {
-  overflow_image im({0x95, 0x70, 0x04, 0x05, 0x01, 0x01, 0xAB, 0x5E});
+  overflow_image im({0x95, 0x70, 0x04, 0x05, 0x01, 0x01, 0xAB, 0x5E}, 760);
   ASSERT_EQ(im.decode(), 1);
   im.g.debug = 1;
   const std::vector<std::string> start = {
@@ -153,8 +155,8 @@ TEST(Assembly, RefusedRowsPrintNothing) {
   std::vector<std::string> expected = start;
   expected.insert(expected.end(),
                   {"ALLOCATED 2900 bytes to mapped data", "Copying data for initial page",
-                   "Copying data from file to memory for page 3 to offset [820]",
-                   "Copying data from file to memory for page 9 to offset [1840]",
+                   "Copying data from file to memory for page 3 to offset [763]",
+                   "Copying data from file to memory for page 9 to offset [1783]",
                    "F:L:dump_row:ERROR: page seek request outside of boundaries of file (0xADDR < "
                    "0xADDR > 0xADDR)"});
   EXPECT_EQ(lines, expected);
@@ -186,7 +188,7 @@ TEST(Assembly, RefusedRowsPrintNothing) {
   EXPECT_EQ(result, 0);
 
   im.row.overflow_pages[0] = 0;
-  const size_t to_end = im.bytes.size() - overflow_image::cell_at;
+  const size_t to_end = im.bytes.size() - im.cell_at;
   im.row.cells[1] = {13, static_cast<uint32_t>(to_end - 5), 6};
   lines = narration(im.dump(&result));
   EXPECT_EQ(result, -1);

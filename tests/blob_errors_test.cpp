@@ -1,5 +1,6 @@
 // Blob files that cannot be created: every file-bound blob reports its
-// "Cannot open" line on standard error and every row is still printed whole.
+// "Cannot open" line on standard error, every row is still printed whole,
+// and the run ends with status 2.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -53,7 +54,8 @@ TEST(BlobErrors, UncreatableBlobFilesLoseNoRow) {
     std::filesystem::create_directory(blocked.file(std::to_string(number) + ".blob"));
   options.cwd = blocked.path;
   const run_result all = run_sarvek(args, options);
-  EXPECT_EQ(all.status, 0);
+  EXPECT_EQ(all.status, 2);
+  EXPECT_TRUE(blob_files(blocked.path).empty());  // no file left behind
   EXPECT_EQ(all.out, reference.out);
   std::string expected_err;
   for (const auto& [number, bytes] : written)
@@ -70,7 +72,7 @@ TEST(BlobErrors, UncreatableBlobFilesLoseNoRow) {
     }
   options.cwd = half.path;
   const run_result some = run_sarvek(args, options);
-  EXPECT_EQ(some.status, 0);
+  EXPECT_EQ(some.status, 2);
   EXPECT_EQ(some.out, reference.out);
   EXPECT_EQ(some.err, expected_err);
   for (const auto& [number, bytes] : blob_files(half.path)) {
@@ -81,7 +83,7 @@ TEST(BlobErrors, UncreatableBlobFilesLoseNoRow) {
   // Under -d the field names the file whether or not it could be written.
   options.cwd = blocked.path;
   const run_result debug = run_sarvek({"-i", db, "--blob-size-limit=16", "-d"}, options);
-  EXPECT_EQ(debug.status, 0);
+  EXPECT_EQ(debug.status, 2);
   EXPECT_NE(debug.out.find("\"0.blob\""), std::string::npos);
   EXPECT_NE(debug.err.find("Cannot open 0.blob (Is a directory)\n"), std::string::npos);
 }

@@ -103,7 +103,7 @@ TEST(BlobFiles, SymbolicLinkIsRefusedAndTheRowGoesOn) {
   ASSERT_EQ(symlink(target.c_str(), (work + "/1.blob").c_str()), 0);
 
   run_result r = run_sarvek({"-i", db, "--blob-size-limit=100"}, {.cwd = work});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "Cannot open 1.blob (Too many levels of symbolic links)\n");
   EXPECT_EQ(r.out, "2,NULL,x'',\n1,NULL,x'" + std::string(100, '0') + "',\n");
   EXPECT_EQ(file_text(target), "untouched");
@@ -157,5 +157,5 @@ TEST(BlobFiles, ShortWriteIsReported) {
   ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(err, "Wrote 10 of 20 bytes to 4.blob ( Success )\n");
-  EXPECT_EQ(file_text(dir.file("4.blob")).size(), 10u);
+  EXPECT_NE(access(dir.file("4.blob").c_str(), F_OK), 0);  // the incomplete file is removed
 }

@@ -154,9 +154,10 @@ TEST(DecoderDebug, StartDumpClippedAtTheImageEnd) {
 
 TEST(DecoderDebug, OverflowChainLines) {
   image im(4 * 512, 512);  // page_count 4
-  const size_t at = 512 + 16;
   // Payload 600 (over 512 - 35), rowid 1, header 5: types 1, 1 and a
-  // 593-byte text.
+  // 593-byte text. Its local part, 92 bytes, ends right before page 2's
+  // last four bytes, which hold its first overflow page number.
+  const size_t at = 1024 - 4 - 92 - 3;
   im.put(at, {0x84, 0x58, 0x01, 0x05, 0x01, 0x01, 0x89, 0x2F});
   im.be32(1024 - 4, 3);
   im.be32(1024, 4);

@@ -268,7 +268,9 @@ TEST(Decoder, SerialTypes) {
 
 TEST(Decoder, OverflowThresholdAndChain) {
   image im(4 * 4096);  // page_count 4
-  const size_t at = 4096 + 16;
+  // A payload of 4062 keeps 489 bytes on the page: the cell's local part
+  // ends right before page 2's last four bytes.
+  const size_t at = 2 * 4096 - 4 - 489 - 3;
   const size_t last4 = 2 * 4096 - 4;
   im.be32(last4, 9);  // above page_count
   im.put(at, cell_of_length(4061));
@@ -309,6 +311,8 @@ TEST(Decoder, OverflowThresholdAndChain) {
   bytes c = cell_of_length(4062);  // 0x9F 0x5E, rowid 1, then the header size
   c[3] = 0x01;
   im.put(at, c);
+  im.be32(last4, 3);  // the cell's bytes ran over the page numbers
+  im.be32(2 * 4096, 4);
   EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(im.decode(at), 0); }),
             "ERROR: No more space for overflow pages\n");
   im.put(at, {0x9F, 0x5E, 0x01, 0xA0, 0x01});
@@ -319,7 +323,7 @@ TEST(Decoder, OverflowChainLengthLimit) {
   // 512-byte pages: pages 2 onwards form a chain in page order.
   const uint32_t pages = 10001;
   image im(size_t{pages} * 512, 512);
-  const size_t at = 100;
+  const size_t at = 512 - 4 - 92 - 3;  // the local part of 600 is 92 bytes
   im.put(at, cell_of_length(600));
   im.be32(512 - 4, 2);
   for (uint32_t p = 2; p < 10000; ++p) im.be32(size_t{p - 1} * 512, p + 1);
@@ -341,7 +345,7 @@ TEST(Decoder, OverflowChainLengthLimit) {
 TEST(Decoder, OverflowPagesOutsideTheFile) {
   // The header claims 10 pages; the file holds 3 and 5 bytes of a fourth.
   image im(3 * 4096 + 5, 4096, 10);
-  const size_t at = 4096 + 16;
+  const size_t at = 2 * 4096 - 4 - 489 - 3;  // the local part of 4062 is 489 bytes
   const size_t last4 = 2 * 4096 - 4;
   im.put(at, cell_of_length(4062));
   im.be32(last4, 10);  // not above page_count, but beyond the file

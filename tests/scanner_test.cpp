@@ -119,17 +119,18 @@ TEST(Scanner, AnOverflowingRowsStepCanEndTheWindow) {
   p.bytes.resize(8192, 0);
   image_attach(&p.g, p.bytes.data(), p.bytes.size());
   p.g.page_count = 2;
-  // rowid 3, payload length 5000, more than a page holds; the first overflow
-  // page number (the page's last 4 bytes) is 0, so the row is read in place
-  // and the step by 5000 carries the position past the window's end.
-  p.put(1000, {0xA7, 0x08, 0x03, 0x05, 0x01, 0x01, 0xCE, 0x0F, 0x07, 0x08});
-  memset(p.bytes.data() + 1010, 'a', 4993);
+  // rowid 3, payload length 5000, more than a page holds: 908 bytes stay on
+  // the page, up to the page's last 4 bytes, the first overflow page number.
+  // It is 0, so the row is read in place, and the step over its local part
+  // and page number carries the position past the window's end.
+  p.put(3181, {0xA7, 0x08, 0x03, 0x05, 0x01, 0x01, 0xCE, 0x0F, 0x07, 0x08});
+  memset(p.bytes.data() + 3191, 'a', 4993);
   memset(p.bytes.data() + 4092, 0, 4);
   p.g.debug = 1;
-  const std::string out = p.scan(1000, 4096);
-  EXPECT_EQ(tested(out, p.at(0)), std::vector<long>{1000});
-  EXPECT_EQ(p.rows(1000, 4096),
-            "3,x7,x8,\"" + std::string(3082, 'a') + "...." + std::string(1907, 'a') + "\"\n");
+  const std::string out = p.scan(3181, 4096);
+  EXPECT_EQ(tested(out, p.at(0)), std::vector<long>{3181});
+  EXPECT_EQ(p.rows(3181, 4096),
+            "3,x7,x8,\"" + std::string(901, 'a') + "...." + std::string(4088, 'a') + "\"\n");
 }
 
 TEST(Scanner, FreeSpaceBudgetEndsTheWindow) {

@@ -2,6 +2,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "output/flush.h"
 
 void raw_page_dump(const globals* g) {
   const uint64_t offset = static_cast<uint64_t>(g->db_page - g->db_origin);
@@ -16,5 +17,5 @@ void raw_page_dump(const globals* g) {
     if ((i + 1) % 128 == 0) putchar('\n');
   }
   printf("\n");
-  fflush(stdout);
+  flush_stdout(g);
 }

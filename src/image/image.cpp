@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diagnostics/debug.h"
+#include "output/flush.h"
 
 int image_map_file(globals* g, int* fd_out) {
   const char* path = g->input_file;
@@ -74,6 +75,7 @@ int image_read_header(globals* g) {
             g->input_file ? g->input_file : "");
     return 1;
   }
+  g->reserved_bytes = static_cast<uint8_t>(image_be16(g, 20) >> 8);
   g->page_count = image_be32(g, 28);
   if (g->debug) printf("Pagesize: %u, Pagecount: %u\n", g->page_size, g->page_count);
   g->freelist_trunk = image_be32(g, 32);
@@ -83,6 +85,6 @@ int image_read_header(globals* g) {
   g->db_page = g->db_origin;
   g->db_cfp = g->db_page;
   if (g->debug) printf_at("DEBUG: Commence decoding data\n");
-  fflush(stdout);
+  flush_stdout(g);
   return 0;
 }

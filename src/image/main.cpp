@@ -5,6 +5,7 @@
 #include "deep/deep_run.h"
 #include "diagnostics/progress.h"
 #include "image/page_walker.h"
+#include "output/flush.h"
 #include "recognition/row_record.h"
 #include "setup/command_line.h"
 
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
   progress_begin(&g, &meter);
   walk_pages(&g);
   progress_end(&g);
+  flush_stdout(&g);
   close(fd);
   globals_release(&g);  // keeps leak checkers of sanitized builds quiet
-  return 0;
+  // 2: the rows are complete, but some blob files could not be written.
+  return g.blob_failures != 0 ? 2 : 0;
 }

@@ -8,6 +8,7 @@
 #include "diagnostics/progress.h"
 #include "image/page_header.h"
 #include "image/scan_ahead.h"
+#include "output/flush.h"
 #include "recognition/find_next_row.h"
 #include "recognition/row_record.h"
 
@@ -51,7 +52,7 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
   const uint8_t* page = g->db_page;
   const int page_number = static_cast<int>(g->page_number);
   if (g->debug) printf_at("DEBUG: Decoding page header for page %d\n", page_number);
-  fflush(stdout);
+  flush_stdout(g);
   *pv = leaf_page_values(page, window);
   if (pv->freeblock_offset != 0 && g->debug) {
     printf_at("DEBUG: FREEBLOCK mode ON: header decode [offset=%u]\n", pv->freeblock_offset);
@@ -69,7 +70,7 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
       hexdump(page + data_offset, static_cast<uint16_t>(count), "Actual data in free block");
     }
   }
-  fflush(stdout);
+  flush_stdout(g);
   if (g->debug)
     printf_at("DEBUG: PAGEHEADER:%d pagebyte: %d, freeblock offset: %d, cell count: %d, "
               "first cell offset %d, free bytes %d\n",
@@ -89,9 +90,9 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
       hexdump(scratch, static_cast<uint16_t>(dump_clip(scratch, 32, g->db_origin, g->db_end + 1)),
               "Scratch pointer at freespace data start (including 4 byte header)");
     }
-    fflush(stdout);
+    flush_stdout(g);
   }
-  fflush(stdout);
+  flush_stdout(g);
 }
 
 // Hands the page's window to the scanner; page 1 is never searched.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/page_header.h"
+#include "recognition/decode_row.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ bool scan_ahead_plan(const globals* g, uint64_t offset, survivor_map* map) {
   map->mode = 0;
   map->budget = 0;
   quick_limits q;
-  quick_limits_init(&q, g, page_end, g->cell_table_size);
+  quick_limits_init(&q, g, page_end, g->cell_table_size, mode_standard);
   survivor_map_build(map, q);
   return true;
 }

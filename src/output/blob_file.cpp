@@ -41,7 +41,9 @@ int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
     const int reported = n < 0 && written == 0 ? -1 : static_cast<int>(written);
     fprintf(stderr, "Wrote %d of %d bytes to %s ( %s )\n", reported, static_cast<int>(size), name,
             strerror(errno));
+    // An incomplete file must not pass for the blob: it goes.
     close(fd);
+    unlink(name);
     return 1;
   }
   close(fd);

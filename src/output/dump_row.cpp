@@ -51,16 +51,27 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
   if (g->debug) printf("ALLOCATED %d bytes to mapped data\n", static_cast<int>(capacity));
   memset(buffer, 'X', capacity);
   if (g->debug) printf("Copying data for initial page\n");
-  const uint64_t first_piece = static_cast<uint64_t>(page_end - position);
-  copy_clipped(buffer, capacity, 0, position, first_piece);
+  // The first piece: the cell's part on its page. A row whose local part
+  // follows the format ends with its page number, which the next piece
+  // follows; otherwise the piece runs to the page's end and the next one
+  // covers its last four bytes, the page number. Overflow pages give their
+  // usable bytes after their own four.
+  const uint64_t page_data = g->page_size > 4 ? g->page_size - 4u : 0u;
+  uint64_t first_piece = static_cast<uint64_t>(page_end - position);
   int64_t at = static_cast<int64_t>(first_piece) - 4;
-  const uint64_t data_length = g->page_size > 4 ? g->page_size - 4u : 0u;
+  uint64_t data_length = page_data;
+  if (row->local_size != 0) {
+    first_piece = static_cast<uint64_t>(row->prefix_length) + row->local_size;
+    at = static_cast<int64_t>(first_piece);
+    data_length = standard_local_rule(g).usable - 4;
+  }
+  copy_clipped(buffer, capacity, 0, position, first_piece);
   for (const uint32_t* page = row->overflow_pages; *page != 0; ++page) {
     if (g->debug)
       printf("Copying data from file to memory for page %d to offset [%d]\n",
              static_cast<int>(*page), static_cast<int>(at));
     const uint64_t data_start = uint64_t{*page - 1} * g->page_size + 4;
-    if (data_start + data_length > g->db_size) {
+    if (data_start + page_data > g->db_size) {
       if (g->debug)
         printf_at("dump_row:ERROR: page seek request outside of boundaries of file (%p < %p > %p)\n",
                   static_cast<const void*>(g->db_origin),

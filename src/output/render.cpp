@@ -11,6 +11,7 @@
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
 #include "diagnostics/progress.h"
+#include "output/flush.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ void print_blob(globals* g, const cell_entry& cell, const uint8_t* data) {
   if (g->debug)
     printf_at("DEBUG:Dumping data to %d.blob [%d bytes]\n", g->blob_count,
               static_cast<int>(cell.size));
-  write_blob_file(g, data, cell.size);
+  if (write_blob_file(g, data, cell.size) != 0) g->blob_failures += 1;
   if (g->debug) printf("\"%d.blob\"", g->blob_count);
 }
 
@@ -212,6 +213,6 @@ int render_row(globals* g, const uint8_t* position, const row_record* row, int32
     }
   }
   putchar('\n');
-  fflush(stdout);
+  flush_stdout(g);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
+#include "output/flush.h"
 #include "recognition/varint.h"
 
 namespace {
@@ -20,20 +21,21 @@ void report_overflow_list(const row_record* row) {
     printf("DEBUG: Overflow %d->%d\n", i, static_cast<int>(row->overflow_pages[i]));
 }
 
-// Follows the row's overflow chain from the number in the last four bytes of
-// its page. Returns false to reject the candidate. Addresses are computed in
-// 64 bits, so a large page number can never wrap back into the image.
-bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* row) {
-  uint32_t first;
-  if (!first_overflow_page(g, page_end, &first)) return false;
+// Follows the row's overflow chain from the page number at `pointer` (four
+// readable bytes of the image). Returns false to reject the candidate.
+// Addresses are computed in 64 bits, so a large page number can never wrap
+// back into the image.
+bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* row) {
+  const uint32_t first = read_be32(pointer);
   row->overflow_pages[0] = first;
   row->overflow_pages[1] = 0;
   if (first > g->page_count) return false;
   if (g->debug) {
     printf_at("DEBUG: First overflow page = %lu\n", static_cast<unsigned long>(first));
-    // The last 16 bytes of the page, or fewer when the image is shorter.
-    const uint64_t back = page_end - g->db_origin < 16 ? static_cast<uint64_t>(page_end - g->db_origin) : 16;
-    dump_clipped(g, page_end - back, back, "First overflow page start data");
+    // The 16 bytes that end with the page number, or fewer at the image's start.
+    const uint8_t* end = pointer + 4;
+    const uint64_t back = end - g->db_origin < 16 ? static_cast<uint64_t>(end - g->db_origin) : 16;
+    dump_clipped(g, end - back, back, "First overflow page start data");
   }
   uint32_t k = 1;
   for (uint32_t current = first; current != 0;) {
@@ -51,7 +53,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* page_end, row_record* 
     if (g->debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
     if (++k > overflow_chain_limit) {
       printf("ERROR: No more space for overflow pages\n");
-      fflush(stdout);
+      flush_stdout(g);
       row->overflow_pages[0] = 0;
       break;
     }
@@ -150,6 +152,7 @@ int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* pag
   }
   row->last_cell = 0;
   row->overflow_pages[0] = 0;
+  row->local_size = 0;
   const uint8_t* read = position;
 
   uint64_t payload_length;
@@ -184,9 +187,22 @@ int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* pag
       printf_at("DEBUG: Looking for %lu bytes of data after the payload header\n",
                 static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
   }
-  if (payload_length > static_cast<uint32_t>(g->page_size - 35u) &&
-      !walk_overflow_chain(g, page_end, row))
-    return 0;
+  const local_rule rule = freespace ? freespace_local_rule(g) : standard_local_rule(g);
+  if (payload_length > rule.threshold) {
+    const uint8_t* pointer;
+    if (rule.format) {
+      // The page number follows the row's local part, inside the window.
+      const uint64_t local = local_payload_size(rule, payload_length);
+      if (header_start + local + 4 > static_cast<uint64_t>(page_end - position)) return 0;
+      row->local_size = local;
+      pointer = position + header_start + local;
+    } else {
+      uint32_t unused;
+      if (!first_overflow_page(g, page_end, &unused)) return 0;
+      pointer = page_end - 4;
+    }
+    if (!walk_overflow_chain(g, pointer, row)) return 0;
+  }
   if (header_size < 2) return 0;
   if (debug)
     printf("[L:%lld][id:%lld][PLHz:%lld]", static_cast<long long>(payload_length),

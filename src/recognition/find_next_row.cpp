@@ -5,6 +5,7 @@
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
 #include "output/dump_row.h"
+#include "output/flush.h"
 #include "recognition/decode_row.h"
 #include "recognition/quick_reject.h"
 #include "recognition/survivor_map.h"
@@ -49,7 +50,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
                                                                                    : nullptr;
   quick_limits quick;
-  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity);
+  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
 #endif
   do {
 #if SARVEK_FAST_SCAN
@@ -70,15 +71,21 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       printf("ROWID: %ld found [+%ld] record size: %d bytes\n",
              static_cast<long>(static_cast<int32_t>(row.rowid)), static_cast<long>(pos - base),
              static_cast<int>(static_cast<uint64_t>(row.prefix_length) + row.payload_length));
-    fflush(stdout);
+    flush_stdout(g);
     if (g->removed_only && !is_removed_row(&row, mode)) {
       ++pos;
       continue;
     }
     if (!(mode == mode_standard && g->freespace)) dump_row(g, pos, page_end, &row, mode);
-    fflush(stdout);
+    flush_stdout(g);
     if (mode != mode_freespace) {
-      const uint64_t step = g->fine_search ? 1 : static_cast<uint32_t>(row.payload_length);
+      // By the payload length, which leaves the position prefix_length bytes
+      // before the end of a cell held wholly on its page; for a row that
+      // overflows by the format's rule, by its local part and page number,
+      // which leaves it as far before the end of the cell's part on the page.
+      const uint64_t step = g->fine_search       ? 1
+                            : row.local_size != 0 ? row.local_size + 4
+                                                  : static_cast<uint32_t>(row.payload_length);
       if (!advance(pos, step, page_end)) break;
       continue;
     }
@@ -94,7 +101,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
 #if SARVEK_FAST_SCAN
     if (map) {
       map = nullptr;
-      quick_limits_init(&quick, g, page_end, row.cell_capacity);
+      quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
     }
 #endif
     if (g->debug)

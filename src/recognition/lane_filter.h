@@ -38,8 +38,10 @@
 //
 // The judgements of a header and its serial types come after the overflow
 // chain walk in decode_row. They are made for longer payload lengths only
-// when that walk cannot print (long_deep); one-byte lengths never walk the
-// chain (the filter is off for pages too small for that).
+// when that walk cannot print (long_deep), or when the length cannot
+// overflow (two-byte lengths whose first byte is at most deep_two_byte_max);
+// one-byte lengths never walk the chain (the filter is off for pages too
+// small for that).
 //
 // Free-space mode, with the budget room = freeblock size - 4 and a chain
 // walk that rejects: the record starts with its header size h, which needs
@@ -81,6 +83,7 @@ struct lane_limits {
   uint8_t two_byte_lo;    // first bytes of two-byte payload lengths that may pass
   uint8_t two_byte_hi;
   bool long_deep;         // lengths of two or three bytes never reach a chain walk that prints
+  uint8_t deep_two_byte_max;  // two-byte lengths whose first byte is at most this never overflow
   bool long_lengths;      // lengths of three or more bytes may pass
 };
 
@@ -152,7 +155,7 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
   } else {
     return p[0] == 0x80 || l.long_lengths;
   }
-  const bool deep = k == 1 || l.long_deep;
+  const bool deep = k == 1 || l.long_deep || (k == 2 && p[0] <= l.deep_two_byte_max);
   // The length is at least length_high * 128 (127: more than any header).
   const unsigned length_high = k == 1 ? 0u : k == 2 ? p[0] & 0x7Fu : 127u;
   if (p[k] == 0) return false;  // rowid 0

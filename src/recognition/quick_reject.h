@@ -14,9 +14,10 @@
 #include "recognition/row_record.h"
 #include "setup/globals.h"
 
-// What the overflow chain walk does for every candidate of one window: the
-// chain's first page number comes from the window's last four bytes, so the
-// walk is the same for all of them.
+// What the overflow chain walk does for the candidates of one window, the
+// worst of them. In free-space mode the chain's first page number comes
+// from the window's last four bytes, so the walk is the same for all of
+// them; in standard mode each candidate's number follows its local part.
 enum class chain_outcome : uint8_t {
   rejects,   // the number cannot be read or exceeds the page count
   silent,    // the walk ends without output; decoding goes on
@@ -27,22 +28,32 @@ struct quick_limits {
   uint64_t payload_min;         // rowsize_min
   uint64_t payload_max;         // the smaller of rowsize_max and db_size
   uint64_t page_size;
-  uint64_t overflow_threshold;  // payload lengths above it walk the chain
-  chain_outcome chain;
+  uint64_t overflow_threshold;  // free-space mode: payload lengths above it walk the chain
+  chain_outcome chain;          // free-space mode: how that walk ends
+  local_rule standard_rule;     // standard mode: where an overflowing row's page number lies
+  uint64_t standard_threshold;  // standard mode: payload lengths above it walk the chain
+  chain_outcome standard_chain; // standard mode: how the walks can end, the worst of them
+  const uint8_t* chain_end;     // standard mode: from here on every overflowing candidate rejects
+  const uint8_t* page_end;      // one past the window
+  uint32_t page_count;
   bool short_rows;              // one-byte lengths and headers need no chain
   bool long_lengths_reject;     // every payload length of 2^14 or more rejects
   int32_t cellcount_min;
   int32_t max_cell_index;       // the smaller of cellcount_max and the table's last slot
   const uint8_t* image_end;     // one past the image
   const uint8_t* safe_end;      // positions before it have 64 readable bytes
-  lane_limits lanes;            // the lane stage in standard mode
+  lane_limits lanes;            // the lane stage in standard mode, before chain_end
+  lane_limits lanes_tail;       // the same from chain_end on
   uint8_t header_min;           // smallest one-byte header size with enough cells
   lane_width width;             // the lane stage's code (the widest the processor has)
 };
 
-// Sets the limits for a window of the scan that ends at page_end.
+// Sets the limits for a window of the scan that ends at page_end, searched
+// in `mode` (mode_standard or mode_freespace), or in both when it is -1.
+// The limits of the other mode are then left at values that reject less.
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
-                       uint32_t cell_capacity);
+                       uint32_t cell_capacity, int32_t mode = -1);
+
 
 namespace quick_detail {
 
@@ -158,9 +169,9 @@ inline constexpr serial_table serials;
   const uint8_t* p = position;
   p += quick_detail::read_varint(p, &payload);
   if (payload < q.payload_min || payload > q.payload_max) return true;
-  const bool overflows = payload > q.overflow_threshold;
+  const bool overflows = payload > q.standard_threshold;
   // Every way on from here rejects when the chain walk would.
-  if (overflows && q.chain == chain_outcome::rejects) return true;
+  if (overflows && (q.standard_chain == chain_outcome::rejects || position >= q.chain_end)) return true;
   bool rowid_zero = false;
   const int rowid_length = quick_detail::varint_length(p, &rowid_zero);
   if (rowid_length == 0) {
@@ -173,7 +184,15 @@ inline constexpr serial_table serials;
   const uint8_t* header = p;
   p += quick_detail::read_varint(p, &h);
   if (h > q.page_size) return true;
-  if (overflows && q.chain == chain_outcome::prints) return false;
+  if (overflows && q.standard_rule.format) {
+    // The candidate's own page number: one that cannot be read in the
+    // window, or that exceeds the page count, rejects.
+    const uint64_t at = static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
+    if (at + 4 > static_cast<uint64_t>(q.page_end - position) || read_be32(position + at) > q.page_count)
+      return true;
+  }
+  // Some walk of the window prints: the header's tests come after it.
+  if (overflows && q.standard_chain == chain_outcome::prints) return false;
   return quick_detail::header_rejects(q, header, p, h, payload, true);
 }
 
@@ -206,6 +225,11 @@ inline bool quick_rejects(const quick_limits& q, const uint8_t* position, int32_
     return position < q.safe_end && quick_reject_freespace(q, position, budget - 4u);
   }
   return position < q.safe_end && quick_reject_standard(q, position);
+}
+
+// The lane stage's limits in standard mode for the positions from block on.
+inline const lane_limits& standard_lanes_at(const quick_limits& q, const uint8_t* block) {
+  return block >= q.chain_end ? q.lanes_tail : q.lanes;
 }
 
 // The first-stage limits of free-space mode for the budget room.
@@ -247,7 +271,7 @@ inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
       if (found) return pos;
     }
     for (; fast_stop - pos >= 16; pos += 16)
-      for (uint32_t m = lanes_standard(q.lanes, pos); m != 0; m &= m - 1) {
+      for (uint32_t m = lanes_standard(standard_lanes_at(q, pos), pos); m != 0; m &= m - 1) {
         const uint8_t* candidate = pos + __builtin_ctz(m);
         if (!quick_reject_standard(q, candidate)) return candidate;
       }

@@ -22,6 +22,10 @@ struct row_record {
   cell_entry* cells;             // the run's cell table (g->cell_table)
   uint32_t cell_capacity;
   uint32_t overflow_pages[overflow_capacity];  // ends at the first 0
+  // Standard mode, a row that overflows by the format's rule: the payload
+  // bytes on its own page (its overflow page number follows them). 0 for
+  // every other candidate.
+  uint64_t local_size;
   const uint8_t* mapped_data;    // the row's contiguous bytes (dump_row)
   const uint8_t* mapped_end;
 };
@@ -34,9 +38,43 @@ inline uint32_t read_be32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
-// An overflowing row is taken to end at its page's end: its first overflow
-// page number is the window's last four bytes. False when they lie outside
-// the image.
+// Where a row's payload stops on its own page. Standard-mode rows on pages
+// of 480 bytes or more follow the format: with the usable size U (the page
+// size less the reserved bytes, or the page size when that leaves less than
+// 480), a payload longer than X = U - 35 keeps K = M + (P - M) mod (U - 4)
+// bytes on the page when K <= X and M = (U - 12) * 32 / 255 - 23 bytes
+// otherwise, followed by the first overflow page number. Free-space records
+// (whose payload length is not their own) and smaller pages take an
+// overflowing row to end at its page's end instead, with the page number in
+// the page's last four bytes, and overflow above page size - 35.
+struct local_rule {
+  bool format;         // the format's rule (else: the row ends at the page's end)
+  uint64_t usable;     // U
+  uint64_t threshold;  // payload lengths above it overflow
+  uint64_t min_local;  // M
+};
+
+inline local_rule freespace_local_rule(const globals* g) {
+  return {false, g->page_size, static_cast<uint32_t>(g->page_size - 35u), 0};
+}
+
+inline local_rule standard_local_rule(const globals* g) {
+  if (g->page_size < 480) return freespace_local_rule(g);
+  uint64_t usable = uint64_t{g->page_size} - g->reserved_bytes;
+  if (usable < 480) usable = g->page_size;
+  return {true, usable, usable - 35, (usable - 12) * 32 / 255 - 23};
+}
+
+// The payload bytes that an overflowing row of payload length P keeps on
+// its page, by the format's rule (P above the threshold).
+inline uint64_t local_payload_size(const local_rule& rule, uint64_t payload) {
+  const uint64_t k = rule.min_local + (payload - rule.min_local) % (rule.usable - 4);
+  return k <= rule.threshold ? k : rule.min_local;
+}
+
+// An overflowing row that ends at its page's end: its first overflow page
+// number is the window's last four bytes. False when they lie outside the
+// image.
 inline bool first_overflow_page(const globals* g, const uint8_t* page_end, uint32_t* page) {
   if (page_end > g->db_end + 1 || page_end - g->db_origin < 4) return false;
   *page = read_be32(page_end - 4);

@@ -37,6 +37,8 @@ int globals_init(globals* g) {
   g->wal_file = nullptr;
   g->journal_file = nullptr;
   g->scan_limit_given = 0;
+  g->reserved_bytes = 0;
+  g->blob_failures = 0;
   return 0;
 }
 

@@ -57,6 +57,10 @@ struct globals {
   // 1 once one of the byte scan's limits (--cellcount-min= and the like)
   // was given: they do not combine with --deep.
   int32_t scan_limit_given;
+  // Bytes reserved at the end of every page (header offset 20).
+  uint8_t reserved_bytes;
+  // Blob files that could not be written whole: the run ends with status 2.
+  uint64_t blob_failures;
 };
 
 // Stores the defaults of every setting; returns 0.

@@ -15,9 +15,10 @@ need() { for tool; do command -v "$tool" >/dev/null || skip "$tool is not instal
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/sarvek-package.XXXXXX") || exit 1
 trap 'rm -rf "$scratch"' EXIT
 sample=$build/sample.db
-shipped=(bin/sarvek share/man/man1/sarvek.1.gz share/bash-completion/completions/sarvek)
+shipped=(bin/sarvek share/man/man1/sarvek.1.gz share/bash-completion/completions/sarvek
+         share/doc/sarvek/copyright)
 
-# The three installed files under <root>, with their modes and contents.
+# The installed files under <root>, with their modes and contents.
 check_installed_files() {
   local root=$1 where=$2
   for f in "${shipped[@]}"; do [ -f "$root/$f" ] || fail "$where: $f is missing"; done
@@ -29,6 +30,8 @@ check_installed_files() {
     fail "$where: the manual page differs from doc/sarvek.1"
   cmp -s "$root/share/bash-completion/completions/sarvek" "$src/completion/sarvek" ||
     fail "$where: the completion differs from completion/sarvek"
+  cmp -s "$root/share/doc/sarvek/copyright" "$src/doc/copyright" ||
+    fail "$where: the copyright file differs from doc/copyright"
 }
 
 # The installed binary prints what the built one prints.
@@ -87,7 +90,7 @@ deb)
     fail "maintainer"
   dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "no shared-library dependencies found"
   [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no description"
-  # Exactly the three files, nothing of the build or the tests.
+  # Exactly the shipped files, nothing of the build or the tests.
   listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort | paste -sd' ')
   want=$(printf '%s\n' "${shipped[@]}" | sort | paste -sd' ')
   [ "$listed" = "$want" ] || fail "package holds [$listed], want [$want]"

@@ -30,9 +30,9 @@ void run_sql(sqlite3* db, const std::string& sql) {
   }
 }
 
-}  // namespace
-
-void exec_db(const std::string& path, const std::string& sql) {
+// Runs the SQL on the database at path; a reserved-byte count other than 0
+// is set first (it takes effect on a database without tables).
+void run_on(const std::string& path, const std::string& sql, int reserved_bytes) {
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
     ADD_FAILURE() << "cannot open " << path;
@@ -40,15 +40,24 @@ void exec_db(const std::string& path, const std::string& sql) {
     return;
   }
   run_sql(db, "PRAGMA secure_delete=OFF;");
+  if (reserved_bytes != 0 &&
+      sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved_bytes) != SQLITE_OK)
+    ADD_FAILURE() << "cannot reserve bytes in " << path;
   run_sql(db, sql);
   sqlite3_close(db);
 }
 
-void make_db(const std::string& path, const std::string& sql, int page_size) {
+}  // namespace
+
+void exec_db(const std::string& path, const std::string& sql) { run_on(path, sql, 0); }
+
+void make_db(const std::string& path, const std::string& sql, int page_size, int reserved_bytes) {
   std::error_code ec;
   std::filesystem::remove(path, ec);
-  exec_db(path, "PRAGMA page_size=" + std::to_string(page_size) +
-                    "; PRAGMA journal_mode=DELETE; PRAGMA auto_vacuum=NONE;\n" + sql);
+  run_on(path,
+         "PRAGMA page_size=" + std::to_string(page_size) +
+             "; PRAGMA journal_mode=DELETE; PRAGMA auto_vacuum=NONE;\n" + sql,
+         reserved_bytes);
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {

@@ -17,10 +17,11 @@ struct scratch_dir {
 
 // Creates (or replaces) the database at path and runs the SQL script on it.
 // Secure delete is switched off first, so deleted records stay in the file;
-// a page size given here is set before the first table. Fails the current
-// test (ADD_FAILURE) on any SQLite error.
+// a page size and bytes reserved at the end of every page, given here, are
+// set before the first table. Fails the current test (ADD_FAILURE) on any
+// SQLite error.
 void make_db(const std::string& path, const std::string& sql,
-             int page_size = 4096);
+             int page_size = 4096, int reserved_bytes = 0);
 
 // Runs more SQL on an existing database (secure delete off).
 void exec_db(const std::string& path, const std::string& sql);
