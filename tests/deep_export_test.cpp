@@ -30,29 +30,7 @@ std::vector<std::string> export_lines(const std::string& path, const std::string
     std::string line = std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) + "/" +
                        reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)) + " ";
     line += sqlite3_column_type(stmt, 4) == SQLITE_NULL ? "" : std::to_string(sqlite3_column_int64(stmt, 4));
-    for (int i = 5; i < sqlite3_column_count(stmt); ++i) {
-      line += "|";
-      switch (sqlite3_column_type(stmt, i)) {
-        case SQLITE_NULL: line += "NULL"; break;
-        case SQLITE_INTEGER: line += "I:" + std::to_string(sqlite3_column_int64(stmt, i)); break;
-        case SQLITE_FLOAT: {
-          char text[40];
-          snprintf(text, sizeof text, "R:%.17g", sqlite3_column_double(stmt, i));
-          line += text;
-          break;
-        }
-        case SQLITE_TEXT:
-          line += "T:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                                     static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-          break;
-        default: {
-          static const char hex[] = "0123456789ABCDEF";
-          const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, i));
-          line += "B:";
-          for (int k = 0; k < sqlite3_column_bytes(stmt, i); ++k) line += {hex[p[k] >> 4], hex[p[k] & 15]};
-        }
-      }
-    }
+    for (int i = 5; i < sqlite3_column_count(stmt); ++i) line += "|" + canonical_column(stmt, i);
     lines.push_back(line);
   }
   sqlite3_finalize(stmt);

@@ -1,7 +1,5 @@
 #include "deep/recover.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "diagnostics/progress.h"
 #include "format/payload.h"
 #include "format/record.h"
+#include "image/processors.h"
 
 namespace {
 
@@ -349,14 +348,6 @@ struct page_chunks {
   std::mutex lock;
   std::condition_variable changed;
 };
-
-bool two_processors() {
-#ifdef __linux__
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) >= 2;
-#endif
-  return std::thread::hardware_concurrency() >= 2;
-}
 
 // Claims the next chunk whose slot is free; -1 when none is left, -2 when
 // the slots are all waiting to be printed (`wait` false).

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "image/processors.h"
 #include "image/page_header.h"
 #include "recognition/decode_row.h"
 
@@ -25,15 +26,6 @@ struct slot {
   bool has_map = false;
   survivor_map map{};
 };
-
-// True when this process may run on two processors or more.
-bool two_processors() {
-#ifdef __linux__
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) >= 2;
-#endif
-  return std::thread::hardware_concurrency() >= 2;
-}
 
 }  // namespace
 

@@ -130,52 +130,52 @@ std::vector<std::string> deep_lines(const std::vector<deep_csv_row>& rows, const
   return lines;
 }
 
-std::vector<std::string> sqlite_lines(const std::string& db, const std::string& table) {
+std::string canonical_column(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL: return "NULL";
+    case SQLITE_INTEGER: return "I:" + std::to_string(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT: return real_text(sqlite3_column_double(stmt, i));
+    case SQLITE_TEXT:
+      return "T:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+    default:
+      return hex_text(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, i)),
+                      sqlite3_column_bytes(stmt, i));
+  }
+}
+
+std::vector<std::string> handle_lines(sqlite3* db, const std::string& table) {
   std::vector<std::string> lines;
+  // A table without a rowid fails to prepare with one.
+  sqlite3_stmt* stmt = nullptr;
+  bool with_rowid = true;
+  if (sqlite3_prepare_v2(db, ("SELECT rowid, * FROM " + quote_name(table)).c_str(), -1, &stmt,
+                         nullptr) != SQLITE_OK) {
+    with_rowid = false;
+    if (sqlite3_prepare_v2(db, ("SELECT * FROM " + quote_name(table)).c_str(), -1, &stmt, nullptr) !=
+        SQLITE_OK)
+      ADD_FAILURE() << sqlite3_errmsg(db);
+  }
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    std::string line = with_rowid ? std::to_string(sqlite3_column_int64(stmt, 0)) : "";
+    for (int i = with_rowid ? 1 : 0; i < sqlite3_column_count(stmt); ++i)
+      line += "|" + canonical_column(stmt, i);
+    lines.push_back(line);
+  }
+  sqlite3_finalize(stmt);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::vector<std::string> sqlite_lines(const std::string& db, const std::string& table) {
   sqlite3* handle = nullptr;
   if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     ADD_FAILURE() << "cannot open " << db;
     sqlite3_close(handle);
-    return lines;
+    return {};
   }
-  // A table without a rowid fails to prepare with one.
-  sqlite3_stmt* stmt = nullptr;
-  bool with_rowid = true;
-  if (sqlite3_prepare_v2(handle, ("SELECT rowid, * FROM " + quote_name(table)).c_str(), -1, &stmt,
-                         nullptr) != SQLITE_OK) {
-    with_rowid = false;
-    if (sqlite3_prepare_v2(handle, ("SELECT * FROM " + quote_name(table)).c_str(), -1, &stmt,
-                           nullptr) != SQLITE_OK)
-      ADD_FAILURE() << sqlite3_errmsg(handle);
-  }
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string line;
-    const int n = sqlite3_column_count(stmt);
-    for (int i = 0; i < n; ++i) {
-      if (i == 0 && with_rowid) {
-        line = std::to_string(sqlite3_column_int64(stmt, 0));
-        continue;
-      }
-      line += "|";
-      switch (sqlite3_column_type(stmt, i)) {
-        case SQLITE_NULL: line += "NULL"; break;
-        case SQLITE_INTEGER: line += "I:" + std::to_string(sqlite3_column_int64(stmt, i)); break;
-        case SQLITE_FLOAT: line += real_text(sqlite3_column_double(stmt, i)); break;
-        case SQLITE_TEXT: {
-          const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-          line += "T:" + std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-          break;
-        }
-        default:
-          line += hex_text(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, i)),
-                           sqlite3_column_bytes(stmt, i));
-      }
-    }
-    lines.push_back(line);
-  }
-  sqlite3_finalize(stmt);
+  std::vector<std::string> lines = handle_lines(handle, table);
   sqlite3_close(handle);
-  std::sort(lines.begin(), lines.end());
   return lines;
 }
 

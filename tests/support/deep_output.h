@@ -3,6 +3,8 @@
 //   rowid|value|value|...   with values as NULL, I:<int>, R:<%.17g>, T:<utf-8>,
 //   B:<HEX> and U: for a value the tool could not recover.
 #pragma once
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +35,12 @@ std::vector<std::string> deep_lines(const std::vector<deep_csv_row>& rows, const
 // The canonical lines of SELECT rowid, * FROM table (SELECT * for WITHOUT
 // ROWID tables, with an empty rowid), as the library returns them.
 std::vector<std::string> sqlite_lines(const std::string& db, const std::string& table);
+
+// The same through an open handle.
+std::vector<std::string> handle_lines(sqlite3* db, const std::string& table);
+
+// Column i of the statement's row in canonical form.
+std::string canonical_column(sqlite3_stmt* stmt, int i);
 
 // The names of the tables whose rows SELECT can read: sqlite_master and
 // every table of the schema that is not virtual.

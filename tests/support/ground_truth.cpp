@@ -164,53 +164,6 @@ bool whole(const deep_csv_row& row, int alias) {
 
 }  // namespace
 
-std::vector<std::string> handle_lines(sqlite3* db, const std::string& table) {
-  std::vector<std::string> lines;
-  std::string quoted = "\"";
-  for (char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  quoted += "\"";
-  sqlite3_stmt* stmt = nullptr;
-  bool with_rowid = true;
-  if (sqlite3_prepare_v2(db, ("SELECT rowid, * FROM " + quoted).c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    with_rowid = false;
-    sqlite3_prepare_v2(db, ("SELECT * FROM " + quoted).c_str(), -1, &stmt, nullptr);
-  }
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string line;
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      if (i == 0 && with_rowid) {
-        line = std::to_string(sqlite3_column_int64(stmt, 0));
-        continue;
-      }
-      line += "|";
-      switch (sqlite3_column_type(stmt, i)) {
-        case SQLITE_NULL: line += "NULL"; break;
-        case SQLITE_INTEGER: line += "I:" + std::to_string(sqlite3_column_int64(stmt, i)); break;
-        case SQLITE_FLOAT: {
-          char text[40];
-          snprintf(text, sizeof text, "R:%.17g", sqlite3_column_double(stmt, i));
-          line += text;
-          break;
-        }
-        case SQLITE_TEXT:
-          line += "T:" + std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                                     static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-          break;
-        default: {
-          static const char hex[] = "0123456789ABCDEF";
-          const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, i));
-          line += "B:";
-          for (int k = 0; k < sqlite3_column_bytes(stmt, i); ++k) line += {hex[p[k] >> 4], hex[p[k] & 15]};
-        }
-      }
-    }
-    lines.push_back(line);
-  }
-  sqlite3_finalize(stmt);
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
-
 namespace {
 
 // The one table a simple INSERT, UPDATE or DELETE changes, or "" when the

@@ -21,9 +21,6 @@ struct ground_truth {
 // (sqlite_master included) after each. A test failure on an SQL error.
 void run_recorded(sqlite3* db, const std::vector<std::string>& statements, ground_truth* truth);
 
-// The canonical lines of a table read through an open handle.
-std::vector<std::string> handle_lines(sqlite3* db, const std::string& table);
-
 struct recovery_score {
   size_t old_versions = 0;   // versions no longer live
   size_t surviving = 0;      // of those, whose record bytes are all in the file
