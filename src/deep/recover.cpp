@@ -46,6 +46,23 @@ row_source source_of(page_role role, region_kind kind, page_origin origin) {
   }
 }
 
+// The record hash of a found record: its header as found, or encoded again
+// from the serial types where it was rebuilt (a type left open is encoded
+// as one no header holds, so such a record equals only its own copies).
+uint64_t carved_hash(int32_t table, const carved_record& rec, byte_view payload) {
+  const byte_view body = payload.size() > rec.header_size ? payload.subspan(rec.header_size) : byte_view{};
+  if (!rec.rebuilt) return record_hash(table, payload.first(std::min<uint64_t>(rec.header_size, payload.size())), body);
+  uint8_t header[2048];
+  if (9 + 9 * rec.fields.size() > sizeof header) return record_hash(table, {}, payload);
+  uint32_t at = write_varint(rec.header_size, header);
+  for (const carved_field& f : rec.fields) at += write_varint(f.type_known ? f.serial : 10, header + at);
+  return record_hash(table, byte_view(header, at), body);
+}
+
+bool keyed_table_of(const schema& db_schema, int32_t table, const carved_record& rec) {
+  return table >= 0 ? !db_schema.tables[table].without_rowid : rec.format == cell_format::table;
+}
+
 // A record the search found, kept until its page's turn to be printed (the
 // search runs on two threads, the printing in page order on one).
 struct found_record {
@@ -85,7 +102,13 @@ class recovery : public table_judge {
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from);
   byte_view payload_of(const carved_record& rec, bool* cut);
-  void decode_fields(const carved_record& rec, byte_view payload);
+  void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
+  bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
+                      byte_view payload, uint64_t* hash) const;
+  std::vector<value_view> search_values_;  // the searching thread's own
+  bool keyed_table(int32_t table, const carved_record& rec) const {
+    return keyed_table_of(s_->db_schema, table, rec);
+  }
 
   deep_state* s_;
   carve_tables* tables_mut_;
@@ -155,8 +178,9 @@ byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
   return payload.bytes;
 }
 
-void recovery::decode_fields(const carved_record& rec, byte_view payload) {
-  std::vector<value_view>& values = s_->emitter.record;
+void recovery::decode_fields(const carved_record& rec, byte_view payload,
+                             std::vector<value_view>* out) const {
+  std::vector<value_view>& values = *out;
   values.clear();
   uint64_t at = rec.header_size;
   for (const carved_field& f : rec.fields) {
@@ -168,8 +192,32 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload) {
   }
 }
 
+// What the record's own values say, before it is compared with the rows
+// printed: it holds something, a schema row reads as one, and it is no copy
+// of a live row.
+bool recovery::worth_printing(const carved_record& rec, int32_t table,
+                              std::span<const value_view> values, byte_view payload,
+                              uint64_t* hash) const {
+  if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
+  *hash = carved_hash(table, rec, payload);
+  return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
+}
+
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  // A record whose overflow chain a live row still uses is a stale copy of
+  // that row, left behind when its cell moved.
+  if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
+      s_->map[rec.overflow_page - 1].role == page_role::overflow)
+    return;
   if (defer_) {
+    // What can be judged without the chain's pages is judged here, on the
+    // searching thread.
+    if (rec.overflow_page == 0) {
+      uint64_t hash = 0;
+      const byte_view payload = bytes_.subspan(rec.record_start, rec.local_size);
+      decode_fields(rec, payload, &search_values_);
+      if (!worth_printing(rec, table, search_values_, payload, &hash)) return;
+    }
     found_record* f = next_deferred();
     assign_record(&f->rec, rec);
     f->table = table;
@@ -182,21 +230,16 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
     f->chain_note = false;
     return;
   }
-  // A record whose overflow chain a live row still uses is a stale copy of
-  // that row, left behind when its cell moved.
-  if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
-      s_->map[rec.overflow_page - 1].role == page_role::overflow)
-    return;
   bool cut = false;
   const byte_view payload = payload_of(rec, &cut);
   if (cut)
     note(&s_->notes, "page %u: the deleted record at offset %u continues on a page that is in use or gone; its values from there are left empty",
          page_, rec.cell_start);
-  decode_fields(rec, payload);
   std::vector<value_view>& values = s_->emitter.record;
-  if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return;
-  const bool keyed = table >= 0 ? !s_->db_schema.tables[table].without_rowid : rec.format == cell_format::table;
-  if (seen_before(&s_->memory, table, keyed, rec.has_rowid, rec.rowid, values)) return;
+  decode_fields(rec, payload, &values);
+  uint64_t hash = 0;
+  if (!worth_printing(rec, table, values, payload, &hash)) return;
+  if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
@@ -300,7 +343,8 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
   const payload_view payload = gather_payload(*image.time, s_->store.usable, UINT32_MAX, page.bytes,
                                               cell, &chain_, nullptr);
   if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
-  if (seen_before(&s_->memory, table, table_cells, table_cells, cell.rowid, s_->emitter.record)) return;
+  if (seen_before(&s_->memory, table_cells, table_cells, cell.rowid, payload_hash(table, payload.bytes)))
+    return;
   emit_row(&s_->emitter, &def,
            {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
   if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
+
+#include "image/processors.h"
 
 namespace {
 
@@ -34,26 +37,6 @@ uint64_t hash_bytes(uint64_t h, byte_view bytes) {
   return fold(tail[0] ^ h ^ 0x1D8E4E27C47D124Full, tail[1] ^ 0xA0761D6478BD642Full);
 }
 
-uint64_t hash_values(int32_t table, std::span<const value_view> record) {
-  uint64_t h = mix(0x51ED270B27A1C3D5ull, static_cast<uint64_t>(static_cast<int64_t>(table)));
-  for (const value_view& v : record) {
-    h = mix(h, static_cast<uint64_t>(v.kind));
-    switch (v.kind) {
-      case value_kind::integer: h = mix(h, static_cast<uint64_t>(v.integer)); break;
-      case value_kind::real: {
-        uint64_t bits;
-        memcpy(&bits, &v.real, sizeof bits);
-        h = mix(h, bits);
-        break;
-      }
-      case value_kind::text:
-      case value_kind::blob: h = hash_bytes(h, v.bytes); break;
-      default: break;
-    }
-  }
-  return h;
-}
-
 uint64_t with_rowid(uint64_t values_hash, int64_t rowid) {
   return mix(values_hash ^ 0xA5A5A5A5A5A5A5A5ull, static_cast<uint64_t>(rowid));
 }
@@ -64,17 +47,28 @@ bool contains(const std::vector<uint64_t>& sorted, uint64_t key) {
 
 }  // namespace
 
+uint64_t record_hash(int32_t table, byte_view header, byte_view body) {
+  const uint64_t seed = mix(0x51ED270B27A1C3D5ull, static_cast<uint64_t>(static_cast<int64_t>(table)));
+  return hash_bytes(hash_bytes(seed, header), body);
+}
+
+uint64_t payload_hash(int32_t table, byte_view payload) {
+  uint64_t at = 0, header_size = 0;
+  if (!read_varint(payload, &at, &header_size) || header_size > payload.size())
+    return record_hash(table, payload, {});
+  return record_hash(table, payload.first(header_size), payload.subspan(header_size));
+}
+
 void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
-                   std::span<const value_view> record) {
+                   uint64_t hash, size_t fields) {
   if (!memory->remember) return;
-  const uint64_t values = hash_values(table, record);
-  memory->live.push_back(has_rowid ? with_rowid(values, rowid) : values);
-  memory->live_values.push_back(static_cast<uint32_t>(values >> 32));
+  memory->live.push_back(has_rowid ? with_rowid(hash, rowid) : hash);
+  memory->live_values.push_back(static_cast<uint32_t>(hash >> 32));
   if (table >= 0) {
     if (memory->fewest_fields.size() <= static_cast<size_t>(table))
       memory->fewest_fields.resize(static_cast<size_t>(table) + 1, UINT32_MAX);
     uint32_t& fewest = memory->fewest_fields[static_cast<size_t>(table)];
-    fewest = std::min<uint32_t>(fewest, static_cast<uint32_t>(record.size()));
+    fewest = std::min<uint32_t>(fewest, static_cast<uint32_t>(fields));
   }
 }
 
@@ -111,24 +105,31 @@ void bucket_sort(std::vector<Key>* keys) {
 }  // namespace
 
 void seal_live(row_memory* memory) {
+  // The two arrays are sorted side by side where two processors are free.
+  std::thread other;
+  if (two_processors()) other = std::thread([memory] { bucket_sort(&memory->live_values); });
   bucket_sort(&memory->live);
-  bucket_sort(&memory->live_values);
+  if (other.joinable()) other.join();
+  else bucket_sort(&memory->live_values);
 }
 
-bool seen_before(row_memory* memory, int32_t table, bool keyed, bool has_rowid, int64_t rowid,
-                 std::span<const value_view> record) {
-  const uint64_t values = hash_values(table, record);
+bool copy_of_live(const row_memory& memory, bool keyed, bool has_rowid, int64_t rowid,
+                  uint64_t hash) {
+  if (keyed && has_rowid) return contains(memory.live, with_rowid(hash, rowid));
+  if (!keyed) return contains(memory.live, hash);
+  return std::binary_search(memory.live_values.begin(), memory.live_values.end(),
+                            static_cast<uint32_t>(hash >> 32));
+}
+
+bool seen_before(row_memory* memory, bool keyed, bool has_rowid, int64_t rowid, uint64_t values) {
+  if (copy_of_live(*memory, keyed, has_rowid, rowid, values)) return true;
   if (keyed && has_rowid) {
     const uint64_t key = with_rowid(values, rowid);
-    if (contains(memory->live, key) || memory->printed_unkeyed.count(values)) return true;
+    if (memory->printed_unkeyed.count(values)) return true;
     if (!memory->printed_keyed.insert(key).second) return true;
     memory->printed_values.insert(values);
     return false;
   }
-  if (!keyed && contains(memory->live, values)) return true;
-  if (keyed && std::binary_search(memory->live_values.begin(), memory->live_values.end(),
-                                  static_cast<uint32_t>(values >> 32)))
-    return true;
   if (!memory->printed_values.insert(values).second) return true;
   memory->printed_unkeyed.insert(values);
   return false;

@@ -28,16 +28,29 @@ struct row_memory {
   std::vector<uint32_t> fewest_fields;
 };
 
-// Remembers a live row of table `table` with its record's values.
+// The hash of a record of `table`: of its header's bytes and its values'
+// bytes, as the library wrote them (equal records have equal bytes). A
+// rebuilt header is encoded again from its serial types first.
+uint64_t record_hash(int32_t table, byte_view header, byte_view body);
+
+// The record hash of a whole payload (the header size read from its start).
+uint64_t payload_hash(int32_t table, byte_view payload);
+
+// Remembers a live row of table `table`: its record hash, and the number of
+// values its record held.
 void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
-                   std::span<const value_view> record);
+                   uint64_t hash, size_t fields);
 
 // Sorts the live rows for lookups; call once after the live walk.
 void seal_live(row_memory* memory);
+
+// True when the record equals a live row: the part of seen_before() that
+// only reads (the live rows are sealed), so searching threads may ask it.
+bool copy_of_live(const row_memory& memory, bool keyed, bool has_rowid, int64_t rowid,
+                  uint64_t hash);
 
 // True when a deleted record should not be printed: it equals a live row
 // (by rowid and values) or a deleted row printed before (by rowid and
 // values, or by values when either copy lost its rowid). Otherwise
 // remembers it as printed. `keyed` tells a table with rowids.
-bool seen_before(row_memory* memory, int32_t table, bool keyed, bool has_rowid, int64_t rowid,
-                 std::span<const value_view> record);
+bool seen_before(row_memory* memory, bool keyed, bool has_rowid, int64_t rowid, uint64_t hash);

@@ -32,7 +32,9 @@ class master_rows : public cell_visitor {
            c.page->number, c.cell->offset);
       return;
     }
-    remember_live(memory_, 0, true, c.cell->rowid, emitter_->record);
+    if (memory_->remember)
+      remember_live(memory_, 0, true, c.cell->rowid, payload_hash(0, c.payload.bytes),
+                    emitter_->record.size());
     emit_row(emitter_, &schema_->tables[0],
              {row_status::live, live_source(*c.page), c.page->number,
               c.page->file_offset + c.cell->offset, true, c.cell->rowid});

@@ -20,7 +20,9 @@ void table_rows::visit(const record_cell& c) {
   if (!table_->parsed && emitter_->record.size() > table_->columns.size())
     widen_unparsed(table_, emitter_->record.size());
   const bool has_rowid = !table_->without_rowid;
-  remember_live(memory_, index_, has_rowid, c.cell->rowid, emitter_->record);
+  if (memory_->remember)
+    remember_live(memory_, index_, has_rowid, c.cell->rowid, payload_hash(index_, c.payload.bytes),
+                  emitter_->record.size());
   emit_row(emitter_, table_,
            {row_status::live, live_source(*c.page), c.page->number,
             c.page->file_offset + c.cell->offset, has_rowid, has_rowid ? c.cell->rowid : 0});

@@ -56,3 +56,17 @@ inline uint32_t varint_length(uint64_t v) {
   }
   return n;
 }
+
+// Writes the varint of v at out (room for 9 bytes); returns its length.
+inline uint32_t write_varint(uint64_t v, uint8_t* out) {
+  const uint32_t n = varint_length(v);
+  if (n == 9) {
+    out[8] = static_cast<uint8_t>(v);
+    v >>= 8;
+    for (int i = 7; i >= 0; --i, v >>= 7) out[i] = static_cast<uint8_t>((v & 0x7F) | 0x80);
+    return 9;
+  }
+  for (int i = static_cast<int>(n) - 1; i >= 0; --i, v >>= 7)
+    out[i] = static_cast<uint8_t>((v & 0x7F) | (i + 1 < static_cast<int>(n) ? 0x80 : 0));
+  return n;
+}
