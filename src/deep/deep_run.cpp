@@ -72,6 +72,19 @@ void reread_header(deep_state* s) {
   s->header = current;
 }
 
+// An upper bound of the live rows of rowid tables: the cells of every page
+// that reads as a table leaf (free pages' old leaves included).
+uint64_t table_leaf_cells(const page_store& store) {
+  uint64_t cells = 0;
+  for (uint32_t n = 1; n <= store.page_count; ++n) {
+    const page_ref ref = store_page(store, n);
+    const size_t at = n == 1 ? 100 : 0;
+    if (ref.bytes.size() > at + 4 && ref.bytes[at] == page_table_leaf)
+      cells += be16_or_zero(ref.bytes, at + 3);
+  }
+  return cells;
+}
+
 // Walks every table of the schema (printing its rows) and every index (for
 // the page map), in the schema's order.
 void walk_objects(deep_state* s) {
@@ -166,6 +179,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
   s.memory.remember = !g->deep_live_only;
+  expect_live(&s.memory, table_leaf_cells(s.store));
 
   progress_meter meter;
   progress_begin(g, &meter);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
-#include "image/processors.h"
 
 namespace {
 
@@ -59,11 +57,26 @@ uint64_t payload_hash(int32_t table, byte_view payload) {
   return record_hash(table, payload.first(header_size), payload.subspan(header_size));
 }
 
+void expect_live(row_memory* memory, uint64_t rows) {
+  if (memory->remember) memory->live.reserve(rows);
+}
+
+namespace {
+
+// The packed entry: 40 bits of the record hash, 24 of the rowid's.
+constexpr uint64_t record_bits = ~uint64_t{0} << 24;
+
+uint64_t packed(uint64_t hash, bool has_rowid, int64_t rowid) {
+  const uint64_t tag = has_rowid ? mix(static_cast<uint64_t>(rowid), 0x2545F4914F6CDD1Dull) & ~record_bits : 0;
+  return (hash & record_bits) | tag;
+}
+
+}  // namespace
+
 void remember_live(row_memory* memory, int32_t table, bool has_rowid, int64_t rowid,
                    uint64_t hash, size_t fields) {
   if (!memory->remember) return;
-  memory->live.push_back(has_rowid ? with_rowid(hash, rowid) : hash);
-  memory->live_values.push_back(static_cast<uint32_t>(hash >> 32));
+  memory->live.push_back(packed(hash, has_rowid, rowid));
   if (table >= 0) {
     if (memory->fewest_fields.size() <= static_cast<size_t>(table))
       memory->fewest_fields.resize(static_cast<size_t>(table) + 1, UINT32_MAX);
@@ -104,33 +117,26 @@ void bucket_sort(std::vector<Key>* keys) {
 
 }  // namespace
 
-void seal_live(row_memory* memory) {
-  // The two arrays are sorted side by side where two processors are free.
-  std::thread other;
-  if (two_processors()) other = std::thread([memory] { bucket_sort(&memory->live_values); });
-  bucket_sort(&memory->live);
-  if (other.joinable()) other.join();
-  else bucket_sort(&memory->live_values);
-}
+void seal_live(row_memory* memory) { bucket_sort(&memory->live); }
 
 bool copy_of_live(const row_memory& memory, bool keyed, bool has_rowid, int64_t rowid,
                   uint64_t hash) {
-  if (keyed && has_rowid) return contains(memory.live, with_rowid(hash, rowid));
-  if (!keyed) return contains(memory.live, hash);
-  return std::binary_search(memory.live_values.begin(), memory.live_values.end(),
-                            static_cast<uint32_t>(hash >> 32));
+  if (keyed && has_rowid) return contains(memory.live, packed(hash, true, rowid));
+  if (!keyed) return contains(memory.live, packed(hash, false, 0));
+  // The rowid is lost: any live row with this record.
+  const auto it = std::lower_bound(memory.live.begin(), memory.live.end(), hash & record_bits);
+  return it != memory.live.end() && (*it & record_bits) == (hash & record_bits);
 }
 
 bool seen_before(row_memory* memory, bool keyed, bool has_rowid, int64_t rowid, uint64_t values) {
   if (copy_of_live(*memory, keyed, has_rowid, rowid, values)) return true;
   if (keyed && has_rowid) {
-    const uint64_t key = with_rowid(values, rowid);
-    if (memory->printed_unkeyed.count(values)) return true;
-    if (!memory->printed_keyed.insert(key).second) return true;
+    if (memory->printed_unkeyed.contains(values)) return true;
+    if (!memory->printed_keyed.insert(with_rowid(values, rowid))) return true;
     memory->printed_values.insert(values);
     return false;
   }
-  if (!memory->printed_values.insert(values).second) return true;
+  if (!memory->printed_values.insert(values)) return true;
   memory->printed_unkeyed.insert(values);
   return false;
 }

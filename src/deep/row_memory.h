@@ -1,28 +1,27 @@
 // What the run remembers of rows, to print nothing twice: the live rows (a
 // deleted record equal to one is a stale copy, left by a page split, a
 // defragmentation or an update in place), and the deleted rows printed so
-// far. Rows are remembered as 64-bit hashes of their table, rowid and
-// record values: 12 bytes per live row.
+// far. A live row is remembered in 8 bytes: 40 bits of the hash of its
+// table and record, 24 of its rowid's.
 #pragma once
 #include <cstdint>
 #include <span>
-#include <unordered_set>
 #include <vector>
 
-#include "format/value.h"
+#include "deep/flat_set.h"
+#include "format/bytes.h"
 
 struct row_memory {
   bool remember = true;  // false when no deleted rows are searched for
-  // Table, rowid and values of each live row (table and values for a table
-  // without rowid).
+  // Each live row: the record hash's top 40 bits, then 24 bits of its
+  // rowid's hash (0 for a table without rowid). Sorted, a copy is found by
+  // record and rowid, and one that lost its rowid (a cell a page split
+  // freed) by record alone. A chance match hides one deleted row in about
+  // 2^40 / live rows.
   std::vector<uint64_t> live;
-  // Table and values of each live row, in 32 bits: what a copy that lost its
-  // rowid (a cell a page split freed) is checked against. A chance match
-  // hides one deleted row in about 2^32 / live rows.
-  std::vector<uint32_t> live_values;
-  std::unordered_set<uint64_t> printed_keyed;     // table, rowid and values
-  std::unordered_set<uint64_t> printed_values;    // table and values, of every printed row
-  std::unordered_set<uint64_t> printed_unkeyed;   // table and values, of rows printed without rowid
+  flat_set printed_keyed;     // record and rowid hash of printed rows
+  flat_set printed_values;    // record hash of every printed row
+  flat_set printed_unkeyed;   // record hash of rows printed without rowid
   // The fewest values a live record of each table held (by table index):
   // rows written before ALTER TABLE ADD COLUMN are shorter.
   std::vector<uint32_t> fewest_fields;
@@ -35,6 +34,9 @@ uint64_t record_hash(int32_t table, byte_view header, byte_view body);
 
 // The record hash of a whole payload (the header size read from its start).
 uint64_t payload_hash(int32_t table, byte_view payload);
+
+// Room for this many live rows, so that the array grows only once.
+void expect_live(row_memory* memory, uint64_t rows);
 
 // Remembers a live row of table `table`: its record hash, and the number of
 // values its record held.
