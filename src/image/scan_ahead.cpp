@@ -26,8 +26,9 @@ struct slot {
   survivor_map map{};
 };
 
-// True when this process may run on two processors or more.
-bool two_processors() {
+// True when this process may run on two processors or more. (Unused, like
+// start_worker, in the build without the fast path.)
+[[maybe_unused]] bool two_processors() {
 #ifdef __linux__
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set) >= 2;
@@ -96,7 +97,7 @@ void run_worker(scan_ahead* s) {
 
 // Starts the worker with every signal blocked, so that the progress line's
 // handlers (and any other) run on the walker's thread.
-std::thread start_worker(scan_ahead* s) {
+[[maybe_unused]] std::thread start_worker(scan_ahead* s) {
   sigset_t all, saved;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &saved);
