@@ -244,6 +244,13 @@ const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, con
 const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
                                    const uint8_t* pos, const uint8_t* fast_stop, bool* found);
 
+// Sets, in bits (bit i for position base + i), every position from pos on,
+// before stop, that the fast test (the lane stage, then the quick test)
+// leaves to decode_row. Each block of lanes is judged once, where calling
+// skip_rejected after each survivor would judge it again.
+void mark_survivors(const quick_limits& q, const uint8_t* pos, const uint8_t* stop, int32_t mode,
+                    uint32_t budget, const uint8_t* base, uint64_t* bits);
+
 // The first position from pos on, before stop, that the fast test leaves to
 // decode_row; stop when there is none.
 inline const uint8_t* skip_rejected(const quick_limits& q, const uint8_t* pos,
