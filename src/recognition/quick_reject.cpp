@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "recognition/decode_row.h"
-
 #include "recognition/row_record.h"
 
 namespace {

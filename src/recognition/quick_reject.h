@@ -54,7 +54,6 @@ struct quick_limits {
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
                        uint32_t cell_capacity, int32_t mode = -1);
 
-
 namespace quick_detail {
 
 // Data sizes of the one-byte serial types; reserved_size marks 10 and 11.
