@@ -221,7 +221,8 @@ template <int n>
   return _mm_and_si128(_mm_srli_epi16(a, n), _mm_set1_epi8(static_cast<char>(0xFF >> n)));
 }
 [[gnu::always_inline]] inline reg shift_right_by(reg a, unsigned n) {
-  return _mm_and_si128(_mm_srl_epi16(a, _mm_cvtsi32_si128(static_cast<int>(n))), _mm_set1_epi8(static_cast<char>(0xFF >> n)));
+  return _mm_and_si128(_mm_srl_epi16(a, _mm_cvtsi32_si128(static_cast<int>(n))),
+                       _mm_set1_epi8(static_cast<char>(0xFF >> n)));
 }
 [[gnu::always_inline]] inline uint32_t bits(reg a) { return static_cast<uint32_t>(_mm_movemask_epi8(a)); }
 #include "recognition/lane_vectors.inc"

@@ -114,11 +114,13 @@ lane_limits standard_lanes(const quick_limits& q, chain_outcome chain) {
   } else {
     l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
-  l.long_lengths = !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
+  l.long_lengths =
+      !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
   l.long_deep = chain != chain_outcome::prints;
   // Two-byte lengths with first byte 0x80 + hi are at most hi * 128 + 127.
   const uint64_t x = q.standard_threshold;
-  l.deep_two_byte_max = static_cast<uint8_t>(x < 127 ? 0x7F : 0x80 + std::min<uint64_t>(127, (x - 127) / 128));
+  l.deep_two_byte_max =
+      static_cast<uint8_t>(x < 127 ? 0x7F : 0x80 + std::min<uint64_t>(127, (x - 127) / 128));
   l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
   l.header_three_bytes = q.page_size >= 16384;
   return l;

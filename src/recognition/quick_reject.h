@@ -186,7 +186,8 @@ inline constexpr serial_table serials;
   if (overflows && q.standard_rule.format) {
     // The candidate's own page number: one that cannot be read in the
     // window, or that exceeds the page count, rejects.
-    const uint64_t at = static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
+    const uint64_t at =
+        static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
     if (at + 4 > static_cast<uint64_t>(q.page_end - position) || read_be32(position + at) > q.page_count)
       return true;
   }
