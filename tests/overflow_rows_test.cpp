@@ -103,7 +103,8 @@ void make_rows_db(const std::string& path, int page_size, int reserved, const st
 
 std::string quoted(const std::string& text) {
   std::string s = "\"";
-  for (unsigned char c : text) s += c == '"' ? std::string("\"\"") : std::string(1, c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.');
+  for (unsigned char c : text)
+    s += c == '"' ? std::string("\"\"") : std::string(1, c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '.');
   return s + "\"";
 }
 
@@ -125,7 +126,8 @@ std::vector<stored_row> read_back(const std::string& path) {
   while (sqlite3_step(select) == SQLITE_ROW) {
     const auto column = [&](int i) {
       const void* p = sqlite3_column_blob(select, i);
-      return std::string(static_cast<const char*>(p ? p : ""), static_cast<size_t>(sqlite3_column_bytes(select, i)));
+      return std::string(static_cast<const char*>(p ? p : ""),
+                         static_cast<size_t>(sqlite3_column_bytes(select, i)));
     };
     rows.push_back({std::to_string(sqlite3_column_int64(select, 0)) + ",NULL," + quoted(column(1)), column(2),
                     std::string(reinterpret_cast<const char*>(sqlite3_column_text(select, 3))) == "blob"});
@@ -303,10 +305,11 @@ TEST(OverflowRows, DebugNarrationOfARowBeforeAnotherOnItsPage) {
   };
   const uint64_t cell_address = address("Decode_row start data:");
   EXPECT_EQ(address("First overflow page start data:"), cell_address + 3 + 512 + 4 - 16);
-  const auto dump_row = std::find_if(begin, end, [](const std::string& l) { return l.rfind("First overflow", 0) == 0; }) + 1;
+  const auto starts = [](const char* text) { return [text](const std::string& l) { return l.rfind(text, 0) == 0; }; };
+  const auto dump_row = std::find_if(begin, end, starts("First overflow")) + 1;
   std::string bytes;
   for (size_t i = pointer + 4 - 16; i < pointer + 4; ++i) bytes += hex(std::string(1, static_cast<char>(file[i]))) + " ";
   EXPECT_EQ(dump_row->substr(14, 48), bytes);
-  const std::string next = *std::find_if(end, raw.end(), [](const std::string& l) { return l.rfind("Decode_row start data:", 0) == 0; });
+  const std::string next = *std::find_if(end, raw.end(), starts("Decode_row start data:"));
   EXPECT_EQ(strtoull(next.c_str() + next.rfind(' ') + 1, nullptr, 16), cell_address + 512 + 4);
 }

@@ -88,7 +88,7 @@ void run_worker(scan_ahead* s) {
 
 // Starts the worker with every signal blocked, so that the progress line's
 // handlers (and any other) run on the walker's thread.
-std::thread start_worker(scan_ahead* s) {
+[[maybe_unused]] std::thread start_worker(scan_ahead* s) {
   sigset_t all, saved;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &saved);

@@ -43,11 +43,18 @@
 // one-byte lengths never walk the chain (the filter is off for pages too
 // small for that).
 //
-// Free-space mode, with the budget room = freeblock size - 4 and a chain
-// walk that rejects: the record starts with its header size h, which needs
-// cellcount_min + 2 <= h <= room and no overflow of room - h, and then the
-// same serial-type test with the room as the length (the total may not
-// exceed room - h).
+// Free-space mode, with the budget room = freeblock size - 4, and a chain
+// walk that does not print: the record starts with its header size h, at
+// least cellcount_min + 2 and at most the page size. A multi-byte h is at
+// least (first byte & 0x7F) * 128, and at least 16384 when it takes three
+// bytes or more. Then the same serial-type test as in standard mode with
+// the room as the length (the total may not exceed room - h), over the
+// first ten serial types. When the walk rejects, h must not exceed the room
+// (room - h would wrap and overflow) and room - h must not overflow either;
+// when the walk is silent, an h beyond the room makes the length wrap to
+// nearly 2^64, which bounds no total. For a room of 255 or more, h, the
+// sizes and the room are compared in units of 2^scale (each rounded down:
+// the sum of rounded sizes never exceeds the rounded sum).
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -95,10 +102,17 @@ struct lane_room {
   bool on;
   uint8_t header_lo;      // one-byte header sizes in [header_lo, header_hi]
   uint8_t header_hi;
-  uint8_t room;           // the budget room, capped at 255
+  uint8_t wrap_above;     // one-byte header sizes above it exceed the room: no bound on the total
+  uint8_t room;           // the budget room in units of 2^scale, capped at 255
+  uint8_t scale;          // 0 to 7
   uint8_t multi_max;      // largest (first byte & 0x7F) of a multi-byte serial type within the room
-  bool long_headers;      // multi-byte header sizes may pass
+  uint8_t header_hi7;     // multi-byte header sizes: largest (first byte & 0x7F)
+  bool header_three_bytes;  // header sizes of three bytes (16384 or more) may pass
 };
+
+// The serial types that the free-space lane stage judges after a one-byte
+// header size.
+inline constexpr unsigned freespace_serials = 10;
 
 namespace lane_detail {
 
@@ -111,16 +125,16 @@ inline unsigned min_size(uint8_t s) { return s == 0x80 || s < 12 ? 0u : (s - 12u
 
 inline unsigned add_sat(unsigned a, unsigned b) { return a + b > 255 ? 255 : a + b; }
 
-// The first `count` (1 or 3) serial types s[] of a header of one-byte size
-// h: false when the decoder's cell loop certainly rejects, for a payload
-// length of at most `length` (saturated at 255) whose multi-byte serial
-// types have a first byte & 0x7F of at most multi_max.
+// The first `count` serial types s[] of a header of one-byte size h: false
+// when the decoder's cell loop certainly rejects, for a payload length of
+// at most `length` (in units of 2^scale, saturated at 255) whose multi-byte
+// serial types have a first byte & 0x7F of at most multi_max.
 inline bool serials_fit(unsigned h, const uint8_t* s, unsigned length, unsigned multi_max,
-                        unsigned count) {
-  unsigned sum = h;
+                        unsigned count, unsigned scale = 0) {
+  unsigned sum = h >> scale;
   for (unsigned j = 0; j < count; ++j) {
     if (reserved(s[j])) return false;             // serial type 10 or 11
-    sum = add_sat(sum, min_size(s[j]));
+    sum = add_sat(sum, min_size(s[j]) >> scale);
     if (sum > length) return false;               // the cell total exceeds the payload
     if (s[j] >= 0x80) return (s[j] & 0x7Fu) <= multi_max;  // the same, for a long serial type
     if (h <= j + 2) return true;                  // the header's last serial type
@@ -175,9 +189,10 @@ inline bool lane_standard(const lane_limits& l, const uint8_t* p) {
 
 inline bool lane_freespace(const lane_room& r, const uint8_t* p) {
   const uint8_t h = p[0];
-  if (h >= 0x80) return h == 0x80 || r.long_headers;
+  if (h >= 0x80) return h == 0x80 || ((h & 0x7Fu) <= r.header_hi7 && (p[1] < 0x80 || r.header_three_bytes));
   if (h < r.header_lo || h > r.header_hi) return false;
-  return serials_fit(h, p + 1, r.room, r.multi_max, 3);
+  const bool wraps = h > r.wrap_above;
+  return serials_fit(h, p + 1, wraps ? 255u : r.room, wraps ? 127u : r.multi_max, freespace_serials, r.scale);
 }
 
 }  // namespace lane_detail
@@ -205,6 +220,10 @@ template <int n>
 [[gnu::always_inline]] inline reg shift_right(reg a) {
   return _mm_and_si128(_mm_srli_epi16(a, n), _mm_set1_epi8(static_cast<char>(0xFF >> n)));
 }
+[[gnu::always_inline]] inline reg shift_right_by(reg a, unsigned n) {
+  return _mm_and_si128(_mm_srl_epi16(a, _mm_cvtsi32_si128(static_cast<int>(n))),
+                       _mm_set1_epi8(static_cast<char>(0xFF >> n)));
+}
 [[gnu::always_inline]] inline uint32_t bits(reg a) { return static_cast<uint32_t>(_mm_movemask_epi8(a)); }
 #include "recognition/lane_vectors.inc"
 }  // namespace lane_sse2
@@ -227,7 +246,7 @@ SARVEK_TARGET_END
 [[gnu::always_inline]] inline uint32_t lanes_standard(const lane_limits& l, const uint8_t* p) {
   return l.on ? lane_sse2::lanes_standard(l, p) : 0xFFFFu;
 }
-// Bit i set: position p + i may pass in free-space mode. Reads p[0] to p[18].
+// Bit i set: position p + i may pass in free-space mode. Reads p[0] to p[25].
 [[gnu::always_inline]] inline uint32_t lanes_freespace(const lane_room& r, const uint8_t* p) {
   return r.on ? lane_sse2::lanes_freespace(r, p) : 0xFFFFu;
 }
@@ -252,6 +271,6 @@ inline lane_width lane_width_supported() { return lane_width::sse2; }
 
 // The same for 32 positions, with the code of a width that the processor
 // has (lane_width_supported; sse2 runs the 16 lanes twice). Read p[0] to
-// p[41] and p[34].
+// p[41].
 uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p, lane_width width);
 uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width width);

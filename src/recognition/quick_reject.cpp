@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "recognition/decode_row.h"
-
 #include "recognition/row_record.h"
 
 namespace {
@@ -115,11 +114,13 @@ lane_limits standard_lanes(const quick_limits& q, chain_outcome chain) {
   } else {
     l.two_byte_lo = 0xFF, l.two_byte_hi = 0;  // none
   }
-  l.long_lengths = !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
+  l.long_lengths =
+      !(q.payload_max < 16384 || (q.standard_threshold < 16384 && chain == chain_outcome::rejects));
   l.long_deep = chain != chain_outcome::prints;
   // Two-byte lengths with first byte 0x80 + hi are at most hi * 128 + 127.
   const uint64_t x = q.standard_threshold;
-  l.deep_two_byte_max = static_cast<uint8_t>(x < 127 ? 0x7F : 0x80 + std::min<uint64_t>(127, (x - 127) / 128));
+  l.deep_two_byte_max =
+      static_cast<uint8_t>(x < 127 ? 0x7F : 0x80 + std::min<uint64_t>(127, (x - 127) / 128));
   l.header_hi7 = static_cast<uint8_t>(q.page_size >> 7 < 127 ? q.page_size >> 7 : 127);
   l.header_three_bytes = q.page_size >= 16384;
   return l;
@@ -129,14 +130,23 @@ lane_limits standard_lanes(const quick_limits& q, chain_outcome chain) {
 
 lane_room lane_room_for(const quick_limits& q, uint64_t room) {
   lane_room r{};
-  // Without a rejecting chain walk, wrapped and overflowing lengths go on.
-  r.on = q.chain == chain_outcome::rejects && q.page_size >= 127;
-  const uint64_t overflow_from = room > q.overflow_threshold ? room - q.overflow_threshold : 0;
-  r.header_lo = clamp_byte(static_cast<int64_t>(overflow_from > q.header_min ? overflow_from : q.header_min));
-  r.header_hi = static_cast<uint8_t>(room < 127 ? room : 127);
-  r.room = clamp_byte(static_cast<int64_t>(room > 255 ? 255 : room));
-  r.long_headers = (room < q.page_size ? room : q.page_size) >= 128;
+  // A walk that prints makes every wrapped and overflowing length go on.
+  r.on = q.chain != chain_outcome::prints;
+  const bool rejects = q.chain == chain_outcome::rejects;
+  // Header sizes up to `most` pass the size tests: the page size, and the
+  // room when a wrapped length rejects.
+  const uint64_t most = rejects ? std::min(room, q.page_size) : q.page_size;
+  const uint64_t overflow_from = rejects && room > q.overflow_threshold ? room - q.overflow_threshold : 0;
+  r.header_lo = clamp_byte(static_cast<int64_t>(std::max<uint64_t>(overflow_from, q.header_min)));
+  r.header_hi = static_cast<uint8_t>(std::min<uint64_t>(most, 127));
+  r.wrap_above = static_cast<uint8_t>(std::min<uint64_t>(room, 127));
+  // The room in units of 2^scale below 255; beyond 2^7 units it stays
+  // saturated (every total passes).
+  while (r.scale < 7 && room >> r.scale > 254) ++r.scale;
+  r.room = clamp_byte(static_cast<int64_t>(std::min<uint64_t>(room >> r.scale, 255)));
   r.multi_max = static_cast<uint8_t>((room + 6) >> 6 < 127 ? (room + 6) >> 6 : 127);
+  r.header_hi7 = static_cast<uint8_t>(std::min<uint64_t>(most >> 7, 127));
+  r.header_three_bytes = most >= 16384;
   return r;
 }
 
@@ -207,6 +217,26 @@ const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes
              : skip_avx2::skip_freespace(q, lanes, room, pos, fast_stop, found);
 }
 
+namespace {
+
+const uint8_t* mark_standard_wide(const quick_limits& q, const uint8_t* pos, const uint8_t* fast_stop,
+                                  const uint8_t* base, uint64_t* bits) {
+  if (q.width == lane_width::sse2) return pos;
+  return q.width == lane_width::avx512 ? skip_avx512::mark_standard(q, pos, fast_stop, base, bits)
+                                       : skip_avx2::mark_standard(q, pos, fast_stop, base, bits);
+}
+
+const uint8_t* mark_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
+                                   const uint8_t* pos, const uint8_t* fast_stop, const uint8_t* base,
+                                   uint64_t* bits) {
+  if (q.width == lane_width::sse2) return pos;
+  return q.width == lane_width::avx512
+             ? skip_avx512::mark_freespace(q, lanes, room, pos, fast_stop, base, bits)
+             : skip_avx2::mark_freespace(q, lanes, room, pos, fast_stop, base, bits);
+}
+
+}  // namespace
+
 uint32_t lanes_standard_wide(const lane_limits& l, const uint8_t* p, lane_width width) {
   if (!l.on) return 0xFFFFFFFFu;
   if (width == lane_width::avx512) return skip_avx512::standard(l, p);
@@ -221,6 +251,16 @@ uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width w
   return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
 }
 #else
+namespace {
+const uint8_t* mark_standard_wide(const quick_limits&, const uint8_t* pos, const uint8_t*, const uint8_t*,
+                                  uint64_t*) {
+  return pos;
+}
+const uint8_t* mark_freespace_wide(const quick_limits&, const lane_room&, uint64_t, const uint8_t* pos,
+                                   const uint8_t*, const uint8_t*, uint64_t*) {
+  return pos;
+}
+}  // namespace
 const uint8_t* skip_standard_wide(const quick_limits&, const uint8_t* pos, const uint8_t*, bool*) {
   return pos;
 }
@@ -235,3 +275,29 @@ uint32_t lanes_freespace_wide(const lane_room& r, const uint8_t* p, lane_width) 
   return lanes_freespace(r, p) | lanes_freespace(r, p + 16) << 16;
 }
 #endif
+
+void mark_survivors(const quick_limits& q, const uint8_t* pos, const uint8_t* stop, int32_t mode,
+                    uint32_t budget, const uint8_t* base, uint64_t* bits) {
+  const auto mark = [&](const uint8_t* candidate) {
+    const uint64_t at = static_cast<uint64_t>(candidate - base);
+    bits[at / 64] |= uint64_t{1} << (at % 64);
+  };
+  if (pos >= stop || (mode == 1 && !quick_budget_ok(q, budget))) return;
+  const uint8_t* fast_stop = stop < q.safe_end ? stop : q.safe_end;
+  if (mode == 1) {
+    const uint64_t room = budget - 4u;
+    const lane_room lanes = lane_room_for(q, room);
+    pos = mark_freespace_wide(q, lanes, room, pos, fast_stop, base, bits);
+    for (; fast_stop - pos >= 16; pos += 16)
+      for (uint32_t m = lanes_freespace(lanes, pos); m != 0; m &= m - 1)
+        if (!quick_reject_freespace(q, pos + __builtin_ctz(m), room)) mark(pos + __builtin_ctz(m));
+  } else {
+    pos = mark_standard_wide(q, pos, fast_stop, base, bits);
+    for (; fast_stop - pos >= 16; pos += 16)
+      for (uint32_t m = lanes_standard(standard_lanes_at(q, pos), pos); m != 0; m &= m - 1)
+        if (!quick_reject_standard(q, pos + __builtin_ctz(m))) mark(pos + __builtin_ctz(m));
+  }
+  // The last positions, and those too near the image's end for the tests.
+  for (; pos < stop; ++pos)
+    if (!quick_rejects(q, pos, mode, budget)) mark(pos);
+}

@@ -54,7 +54,6 @@ struct quick_limits {
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
                        uint32_t cell_capacity, int32_t mode = -1);
 
-
 namespace quick_detail {
 
 // Data sizes of the one-byte serial types; reserved_size marks 10 and 11.
@@ -187,7 +186,8 @@ inline constexpr serial_table serials;
   if (overflows && q.standard_rule.format) {
     // The candidate's own page number: one that cannot be read in the
     // window, or that exceeds the page count, rejects.
-    const uint64_t at = static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
+    const uint64_t at =
+        static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
     if (at + 4 > static_cast<uint64_t>(q.page_end - position) || read_be32(position + at) > q.page_count)
       return true;
   }
@@ -243,6 +243,13 @@ const uint8_t* skip_standard_wide(const quick_limits& q, const uint8_t* pos, con
                                   bool* found);
 const uint8_t* skip_freespace_wide(const quick_limits& q, const lane_room& lanes, uint64_t room,
                                    const uint8_t* pos, const uint8_t* fast_stop, bool* found);
+
+// Sets, in bits (bit i for position base + i), every position from pos on,
+// before stop, that the fast test (the lane stage, then the quick test)
+// leaves to decode_row. Each block of lanes is judged once, where calling
+// skip_rejected after each survivor would judge it again.
+void mark_survivors(const quick_limits& q, const uint8_t* pos, const uint8_t* stop, int32_t mode,
+                    uint32_t budget, const uint8_t* base, uint64_t* bits);
 
 // The first position from pos on, before stop, that the fast test leaves to
 // decode_row; stop when there is none.
