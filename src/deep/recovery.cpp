@@ -1,0 +1,298 @@
+#include "deep/recovery.h"
+
+#include <algorithm>
+
+#include "carve/cell_parse.h"
+#include "deep/schema_load.h"
+#include "format/payload.h"
+#include "format/record.h"
+
+namespace {
+
+// Overflow chains of deleted records run through free pages only, each page
+// used by one record.
+class free_page_gate : public overflow_gate {
+ public:
+  free_page_gate(const page_map* map, std::vector<uint8_t>* used) : map_(map), used_(used) {}
+  bool enter(uint32_t page) override {
+    if (page == 0 || page > map_->size() || (*used_)[page - 1]) return false;
+    const page_role role = (*map_)[page - 1].role;
+    if (role != page_role::freelist_leaf && role != page_role::unreached) return false;
+    (*used_)[page - 1] = 1;
+    return true;
+  }
+
+ private:
+  const page_map* map_;
+  std::vector<uint8_t>* used_;
+};
+
+row_source source_of(page_role role, region_kind kind, page_origin origin) {
+  if (origin == page_origin::wal) return row_source::wal;
+  if (origin == page_origin::journal) return row_source::journal;
+  switch (role) {
+    case page_role::freelist_trunk:
+    case page_role::freelist_leaf: return row_source::freelist;
+    case page_role::unreached: return row_source::lost;
+    default: return kind == region_kind::freeblock ? row_source::freeblock : row_source::unallocated;
+  }
+}
+
+// The record hash of a found record: its header as found, or encoded again
+// from the serial types where it was rebuilt (a type left open is encoded
+// as one no header holds, so such a record equals only its own copies).
+uint64_t carved_hash(int32_t table, const carved_record& rec, byte_view payload) {
+  const byte_view body = payload.size() > rec.header_size ? payload.subspan(rec.header_size) : byte_view{};
+  if (!rec.rebuilt) return record_hash(table, payload.first(std::min<uint64_t>(rec.header_size, payload.size())), body);
+  uint8_t header[2048];
+  if (9 + 9 * rec.fields.size() > sizeof header) return record_hash(table, {}, payload);
+  uint32_t at = write_varint(rec.header_size, header);
+  for (const carved_field& f : rec.fields) at += write_varint(f.type_known ? f.serial : 10, header + at);
+  return record_hash(table, byte_view(header, at), body);
+}
+
+
+}  // namespace
+
+bool recovery::keyed_table(int32_t table, const carved_record& rec) const {
+  return table >= 0 ? !s_->db_schema.tables[table].without_rowid : rec.format == cell_format::table;
+}
+
+found_record* recovery::next_deferred() {
+  if (*deferred_ == defer_->size()) defer_->emplace_back();
+  return &(*defer_)[(*deferred_)++];
+}
+
+void recovery::chain_note(uint32_t page) {
+  if (defer_) {
+    found_record* f = next_deferred();
+    f->chain_note = true;
+    f->page = page;
+    return;
+  }
+  note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
+       page);
+}
+
+void recovery::print(const found_record& f) {
+  if (f.chain_note) {
+    chain_note(f.page);
+    return;
+  }
+  page_ = f.page;
+  page_offset_ = f.page_offset;
+  bytes_ = f.bytes;
+  role_ = f.role;
+  origin_ = f.origin;
+  older_ = false;
+  found(f.rec, f.table, f.kind);
+}
+
+byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
+  *cut = false;
+  if (rec.overflow_page == 0) return bytes_.subspan(rec.record_start, rec.local_size);
+  cell_info cell{};
+  cell.offset = rec.cell_start;
+  cell.payload_size = rec.payload_size;
+  cell.payload_offset = rec.record_start;
+  cell.local_size = rec.local_size;
+  cell.overflow_page = rec.overflow_page;
+  free_page_gate gate(&s_->map, &used_);
+  const payload_view payload = gather_payload(s_->store, bytes_, cell, &chain_, &gate);
+  *cut = !payload.complete;
+  return payload.bytes;
+}
+
+void recovery::decode_fields(const carved_record& rec, byte_view payload,
+                             std::vector<value_view>* out) const {
+  std::vector<value_view>& values = *out;
+  values.clear();
+  uint64_t at = rec.header_size;
+  for (const carved_field& f : rec.fields) {
+    if (f.type_known && at + f.size <= payload.size())
+      values.push_back(decode_value(f.serial, payload.data() + at, s_->header.encoding));
+    else
+      values.push_back(unknown_value());
+    at += f.size;
+  }
+}
+
+// What the record's own values say, before it is compared with the rows
+// printed: it holds something, a schema row reads as one, and it is no copy
+// of a live row.
+bool recovery::worth_printing(const carved_record& rec, int32_t table,
+                              std::span<const value_view> values, byte_view payload,
+                              uint64_t* hash) const {
+  if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
+  *hash = carved_hash(table, rec, payload);
+  return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
+}
+
+void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  // A record whose overflow chain a live row still uses is a stale copy of
+  // that row, left behind when its cell moved.
+  if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
+      s_->map[rec.overflow_page - 1].role == page_role::overflow)
+    return;
+  if (defer_) {
+    // What can be judged without the chain's pages is judged here, on the
+    // searching thread.
+    if (rec.overflow_page == 0) {
+      uint64_t hash = 0;
+      const byte_view payload = bytes_.subspan(rec.record_start, rec.local_size);
+      decode_fields(rec, payload, &search_values_);
+      if (!worth_printing(rec, table, search_values_, payload, &hash)) return;
+    }
+    found_record* f = next_deferred();
+    assign_record(&f->rec, rec);
+    f->table = table;
+    f->kind = kind;
+    f->page = page_;
+    f->page_offset = page_offset_;
+    f->bytes = bytes_;
+    f->role = role_;
+    f->origin = origin_;
+    f->chain_note = false;
+    return;
+  }
+  bool cut = false;
+  const byte_view payload = payload_of(rec, &cut);
+  if (cut)
+    note(&s_->notes, "page %u: the deleted record at offset %u continues on a page that is in use or gone; its values from there are left empty",
+         page_, rec.cell_start);
+  std::vector<value_view>& values = s_->emitter.record;
+  decode_fields(rec, payload, &values);
+  uint64_t hash = 0;
+  if (!worth_printing(rec, table, values, payload, &hash)) return;
+  if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
+  const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
+  emit_row(&s_->emitter, def,
+           {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
+            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
+  if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
+  if (table == 0) schema_rows_.push_back(schema_object_from(values));
+}
+
+void recovery::carve_btree_page(const btree_page& page, bool old) {
+  const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
+  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
+  if (fault != chain_fault::none && !old) chain_note(page.number);
+  const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
+  const carve_settings& settings = *settings_;
+  if (old)
+    for (const cell_extent& c : cells_)
+      carve_old_cell(settings, page.bytes, c.start, page.usable, format, this, &scratch_);
+  for (const page_region& r : regions_)
+    carve_region(settings, page.bytes, r, std::span(&format, 1), this, &scratch_);
+}
+
+void recovery::carve_whole(byte_view bytes, uint32_t from) {
+  static constexpr cell_format both[] = {cell_format::table, cell_format::index};
+  const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), s_->store.usable));
+  if (from >= end) return;
+  carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, this, &scratch_);
+}
+
+void recovery::recover_page(uint32_t number) {
+  const page_entry& entry = s_->map[number - 1];
+  const page_ref ref = store_page(s_->store, number);
+  if (ref.bytes.empty()) return;
+  page_ = number;
+  page_offset_ = ref.file_offset;
+  bytes_ = ref.bytes;
+  role_ = entry.role;
+  origin_ = ref.origin;
+  older_ = false;
+  btree_page page{};
+  switch (entry.role) {
+    case page_role::table_interior:
+    case page_role::table_leaf:
+    case page_role::index_interior:
+    case page_role::index_leaf:
+      if (entry.index_entries) return;
+      if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
+      set_owner(entry.owner);
+      carve_btree_page(page, false);
+      return;
+    case page_role::freelist_trunk: {
+      const uint32_t count = std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
+      set_owner(entry.owner);
+      carve_whole(ref.bytes, 8 + 4 * count);
+      return;
+    }
+    case page_role::freelist_leaf:
+    case page_role::unreached:
+      // A free page that kept a b-tree header is an old b-tree page; one
+      // without is an old overflow page or was never used: payload bytes,
+      // not cells.
+      set_owner(entry.owner);
+      if (read_btree_page(ref, number, s_->store.usable, &page)) carve_btree_page(page, true);
+      return;
+    default: return;
+  }
+}
+
+// Whether the page is now a page of an index (its cells are not rows).
+bool recovery::index_entries_page(uint32_t number) const {
+  return number >= 1 && number <= s_->map.size() && s_->map[number - 1].index_entries;
+}
+
+// The table an older image's page belonged to: its owner now, when it is
+// still a page of that kind of tree; else none (the schema decides).
+int32_t recovery::owner_of(uint32_t number, const btree_page& page) const {
+  if (number == 0 || number > s_->map.size()) return -1;
+  const page_entry& entry = s_->map[number - 1];
+  const bool table_page = entry.role == page_role::table_leaf || entry.role == page_role::table_interior;
+  const bool index_page = entry.role == page_role::index_leaf || entry.role == page_role::index_interior;
+  if (entry.index_entries || (!table_page && !index_page)) return -1;
+  return table_page == is_table_type(page.type) ? entry.owner : -1;
+}
+
+// A cell of an older image: a row as it was at the image's time, read
+// whole (its overflow chain through the pages of that time), printed unless
+// it equals a current row or one printed before.
+void recovery::older_row(const btree_page& page, uint32_t offset, const older_image& image) {
+  cell_info cell{};
+  if (!read_cell(page.bytes, page.type, s_->store.usable, offset, page.usable, &cell)) return;
+  const bool table_cells = is_table_type(page.type);
+  int32_t table = owner_;
+  if (table < 0 || static_cast<size_t>(table) >= s_->db_schema.tables.size()) {
+    const cell_format format = table_cells ? cell_format::table : cell_format::index;
+    if (!parse_whole_cell(page.bytes, offset, page.usable, format, settings_->limits, &scratch_.record))
+      return;
+    table = judge(scratch_.record, page.bytes);
+    if (table < 0) return;
+  }
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid == table_cells) return;
+  const payload_view payload = gather_payload(*image.time, s_->store.usable, UINT32_MAX, page.bytes,
+                                              cell, &chain_, nullptr);
+  if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
+  if (seen_before(&s_->memory, table_cells, table_cells, cell.rowid, payload_hash(table, payload.bytes)))
+    return;
+  emit_row(&s_->emitter, &def,
+           {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
+  if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;
+  if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
+}
+
+void recovery::recover_image(const older_image& image) {
+  btree_page page{};
+  if (!read_btree_page(image.ref, image.page, s_->store.usable, &page)) return;
+  page_ = image.page;
+  page_offset_ = image.ref.file_offset;
+  bytes_ = image.ref.bytes;
+  role_ = page_role::unreached;
+  older_ = true;
+  older_source_ = image.source;
+  set_owner(owner_of(image.page, page));
+  if (image.rows) {
+    for (uint32_t i = 0; i < page.cell_count; ++i) {
+      uint32_t offset = 0;
+      if (!cell_offset(page, i, &offset)) continue;
+      if ((is_leaf_type(page.type) || !is_table_type(page.type)) && !index_entries_page(image.page))
+        older_row(page, offset, image);
+    }
+  }
+  carve_btree_page(page, !image.rows);
+}

@@ -1,0 +1,82 @@
+// The recovery of deleted rows page by page: what a search finds and how it
+// becomes a printed row.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "carve/regions.h"
+#include "deep/attribution.h"
+#include "deep/deep_state.h"
+
+// A record the search found, kept until its page's turn to be printed (the
+// search runs on two threads, the printing in page order on one).
+struct found_record {
+  carved_record rec;
+  int32_t table = -1;
+  region_kind kind = region_kind::gap;
+  uint32_t page = 0;
+  uint64_t page_offset = 0;
+  byte_view bytes;
+  page_role role = page_role::unreached;
+  page_origin origin = page_origin::db;
+  bool chain_note = false;  // no record: the page's freeblock chain was damaged
+};
+
+// The search of one page or page image for deleted rows, and their
+// printing: the record_judge the carving asks, with attribution, the checks
+// against live and printed rows, and the overflow chains of deleted rows.
+class recovery : public table_judge {
+ public:
+  recovery(deep_state* s, carve_tables* tables, const carve_settings* settings)
+      : table_judge(tables, settings), s_(s), tables_mut_(tables), used_(s->map.size(), 0) {}
+
+  void recover_page(uint32_t number);
+  void recover_image(const older_image& image);
+  void found(const carved_record& rec, int32_t table, region_kind kind) override;
+  // While set, found() keeps what it finds here instead of printing it.
+  void defer_to(std::vector<found_record>* finds, size_t* count) {
+    defer_ = finds;
+    deferred_ = count;
+  }
+  // Prints a kept record (or its note) as found() would have.
+  void print(const found_record& f);
+  std::vector<schema_object>& deleted_schema_rows() { return schema_rows_; }
+  carve_tables* tables() { return tables_mut_; }
+
+ private:
+  void carve_btree_page(const btree_page& page, bool old);
+  void older_row(const btree_page& page, uint32_t offset, const older_image& image);
+  int32_t owner_of(uint32_t number, const btree_page& page) const;
+  bool index_entries_page(uint32_t number) const;
+  void carve_whole(byte_view bytes, uint32_t from);
+  byte_view payload_of(const carved_record& rec, bool* cut);
+  void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
+  bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
+                      byte_view payload, uint64_t* hash) const;
+  std::vector<value_view> search_values_;  // the searching thread's own
+  // Whether rows of `table` (or of the record's cell format, without one)
+  // have rowids.
+  bool keyed_table(int32_t table, const carved_record& rec) const;
+
+  deep_state* s_;
+  carve_tables* tables_mut_;
+  std::vector<uint8_t> used_;
+  carve_scratch scratch_;
+  std::vector<page_region> regions_;
+  std::vector<cell_extent> cells_;
+  std::vector<cell_extent> taken_;
+  std::vector<uint8_t> chain_;
+  std::vector<schema_object> schema_rows_;
+  uint32_t page_ = 0;
+  uint64_t page_offset_ = 0;
+  byte_view bytes_;
+  page_role role_ = page_role::unreached;
+  page_origin origin_ = page_origin::db;
+  // Set while an older image is searched: its rows' source.
+  bool older_ = false;
+  row_source older_source_ = row_source::wal;
+  std::vector<found_record>* defer_ = nullptr;
+  size_t* deferred_ = nullptr;
+  void chain_note(uint32_t page);
+  found_record* next_deferred();
+};
