@@ -106,6 +106,19 @@ void walk_objects(deep_state* s) {
   }
 }
 
+// The live state: the schema from sqlite_master, every table's rows, every
+// index and the freelist for the page map.
+void read_live_rows(deep_state* s) {
+  s->db_schema.tables.push_back(sqlite_master_table());
+  s->sinks.table(s->db_schema.tables[0]);
+  mark_reserved_pages(&s->walk, s->header);
+  load_schema(&s->walk, &s->emitter, &s->memory, &s->db_schema);
+  for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
+    if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
+  walk_objects(s);
+  walk_freelist(&s->walk, s->header, &s->freelist);
+}
+
 void report_pages(deep_state* s) {
   for (uint32_t i = 0; i < s->map.size(); ++i) {
     const page_entry& entry = s->map[i];
@@ -183,14 +196,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
 
   progress_meter meter;
   progress_begin(g, &meter);
-  s.db_schema.tables.push_back(sqlite_master_table());
-  s.sinks.table(s.db_schema.tables[0]);
-  mark_reserved_pages(&s.walk, s.header);
-  load_schema(&s.walk, &s.emitter, &s.memory, &s.db_schema);
-  for (size_t i = 1; i < s.db_schema.tables.size(); ++i)
-    if (!s.db_schema.tables[i].virtual_table) s.sinks.table(s.db_schema.tables[i]);
-  walk_objects(&s);
-  walk_freelist(&s.walk, s.header, &s.freelist);
+  read_live_rows(&s);
   if (!g->deep_live_only) recover_deleted(&s);
   report_pages(&s);
   report_frames(&s);
