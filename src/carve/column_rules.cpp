@@ -105,7 +105,7 @@ bool text_valid(byte_view text, text_encoding encoding) {
 }
 
 bool text_has_nul(byte_view text, text_encoding encoding) {
-  if (encoding == text_encoding::utf8) return memchr(text.data(), 0, text.size()) != nullptr;
+  if (encoding == text_encoding::utf8) return !text.empty() && memchr(text.data(), 0, text.size()) != nullptr;
   for (size_t i = 0; i + 1 < text.size(); i += 2)
     if (text[i] == 0 && text[i + 1] == 0) return true;
   return false;

@@ -31,7 +31,7 @@ uint64_t hash_bytes(uint64_t h, byte_view bytes) {
     h = fold(a ^ h ^ 0x8EBC6AF09C88C6E3ull, b ^ 0x589965CC75374CC3ull);
   }
   uint64_t tail[2] = {0, 0};
-  memcpy(tail, bytes.data() + i, bytes.size() - i);
+  if (i < bytes.size()) memcpy(tail, bytes.data() + i, bytes.size() - i);  // an empty view may have no data
   return fold(tail[0] ^ h ^ 0x1D8E4E27C47D124Full, tail[1] ^ 0xA0761D6478BD642Full);
 }
 

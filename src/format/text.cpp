@@ -57,7 +57,7 @@ void append_utf8_checked(std::string* out, byte_view text) {
   size_t i = 0;
   while (i < text.size()) {
     const size_t valid = valid_utf8_prefix(text.subspan(i));
-    out->append(reinterpret_cast<const char*>(text.data() + i), valid);
+    if (valid != 0) out->append(reinterpret_cast<const char*>(text.data() + i), valid);
     i += valid;
     if (i >= text.size()) break;
     size_t bad = 1;
