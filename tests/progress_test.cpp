@@ -179,18 +179,22 @@ std::string large_db(const scratch_dir& dir) {
 TEST(Progress, LineIsDrawnAndErasedAroundTheRun) {
   scratch_dir dir;
   const std::string db = large_db(dir);
-  const run_result plain = run_sarvek({"-i", db});
-  ASSERT_EQ(plain.status, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-i", db}, std::vector<std::string>{"--deep", "-i", db}}) {
+    SCOPED_TRACE(args[0]);
+    const run_result plain = run_sarvek(args);
+    ASSERT_EQ(plain.status, 0);
 
-  const terminal_run run = run_on_terminal({"-i", db}, rows_to::file, dir.path);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, plain.out);  // the rows are untouched
-  const transcript t = read_transcript(run.terminal);
-  EXPECT_GE(t.draws, 1) << run.terminal;
-  EXPECT_EQ(t.others, "");
-  EXPECT_FALSE(t.mixed);
-  EXPECT_FALSE(t.left_shown) << "the line must be erased before the run ends";
-  EXPECT_EQ(run.terminal.substr(0, 23), "\rsarvek: 0% of pages, 0");
+    const terminal_run run = run_on_terminal(args, rows_to::file, dir.path);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, plain.out);  // the rows are untouched
+    const transcript t = read_transcript(run.terminal);
+    EXPECT_GE(t.draws, 1) << run.terminal;
+    EXPECT_EQ(t.others, "");
+    EXPECT_FALSE(t.mixed);
+    EXPECT_FALSE(t.left_shown) << "the line must be erased before the run ends";
+    EXPECT_EQ(run.terminal.substr(0, 23), "\rsarvek: 0% of pages, 0");
+  }
 }
 
 TEST(Progress, MessagesStartOnAnErasedLine) {
