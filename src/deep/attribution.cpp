@@ -165,3 +165,13 @@ int32_t table_judge::judge(const carved_record& rec, byte_view page) {
   if (best >= 0 && !tie) return best;
   return plausible_without_table(*settings_, rec, page) ? -1 : -2;
 }
+
+void owner_tally::found(const carved_record&, int32_t table, region_kind) {
+  if (table < 0 || table_ == -2) return;
+  if (table_ >= 0 && table_ != table) {
+    table_ = -2;
+    return;
+  }
+  table_ = table;
+  ++count_;
+}

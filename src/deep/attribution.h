@@ -62,3 +62,26 @@ class table_judge : public record_judge {
   std::vector<int32_t> rebuild_;
   std::vector<value_view> values_;
 };
+
+// A judge for a first look at a page whose owner no tree gives (a freelist
+// or lost page): it rebuilds nothing and prints nothing, and tallies the
+// tables of the whole records it is shown. A b-tree page holds the cells of
+// one tree, so whole records that all fit one table name the page's old
+// owner, and the page's overwritten cells can then be rebuilt as that
+// table's.
+class owner_tally : public record_judge {
+ public:
+  explicit owner_tally(table_judge* judge) : judge_(judge) {}
+  int32_t judge(const carved_record& rec, byte_view page) override { return judge_->judge(rec, page); }
+  std::span<const int32_t> rebuild_tables() override { return {}; }
+  const table_rules& rules(int32_t table) override { return judge_->rules(table); }
+  cell_format format_of(int32_t table) override { return judge_->format_of(table); }
+  void found(const carved_record& rec, int32_t table, region_kind kind) override;
+  // The one table of at least two whole records, or -1.
+  int32_t owner() const { return table_ >= 0 && count_ >= 2 ? table_ : -1; }
+
+ private:
+  table_judge* judge_;
+  int32_t table_ = -1;  // -2 once two tables were seen
+  uint32_t count_ = 0;
+};

@@ -52,6 +52,15 @@ uint64_t carved_hash(int32_t table, const carved_record& rec, byte_view payload)
 }
 
 
+// The table that the whole records of a page with no known owner agree on
+// (-1 if none), found by a search that prints nothing.
+template <typename Search>
+int32_t owner_by_tally(table_judge* judge, Search&& search) {
+  owner_tally tally(judge);
+  search(&tally);
+  return tally.owner();
+}
+
 }  // namespace
 
 bool recovery::keyed_table(int32_t table, const carved_record& rec) const {
@@ -173,7 +182,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
 }
 
-void recovery::carve_btree_page(const btree_page& page, bool old) {
+void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
   const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
   const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
   if (fault != chain_fault::none && !old) chain_note(page.number);
@@ -181,16 +190,16 @@ void recovery::carve_btree_page(const btree_page& page, bool old) {
   const carve_settings& settings = *settings_;
   if (old)
     for (const cell_extent& c : cells_)
-      carve_old_cell(settings, page.bytes, c.start, page.usable, format, this, &scratch_);
+      carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
   for (const page_region& r : regions_)
-    carve_region(settings, page.bytes, r, std::span(&format, 1), this, &scratch_);
+    carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
 }
 
-void recovery::carve_whole(byte_view bytes, uint32_t from) {
+void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) {
   static constexpr cell_format both[] = {cell_format::table, cell_format::index};
   const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), s_->store.usable));
   if (from >= end) return;
-  carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, this, &scratch_);
+  carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, judge, &scratch_);
 }
 
 void recovery::recover_page(uint32_t number) {
@@ -212,12 +221,13 @@ void recovery::recover_page(uint32_t number) {
       if (entry.index_entries) return;
       if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
       set_owner(entry.owner);
-      carve_btree_page(page, false);
+      carve_btree_page(page, false, this);
       return;
     case page_role::freelist_trunk: {
-      const uint32_t count = std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
+      const uint32_t from = 8 + 4 * std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
       set_owner(entry.owner);
-      carve_whole(ref.bytes, 8 + 4 * count);
+      if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_whole(ref.bytes, from, j); }));
+      carve_whole(ref.bytes, from, this);
       return;
     }
     case page_role::freelist_leaf:
@@ -225,8 +235,10 @@ void recovery::recover_page(uint32_t number) {
       // A free page that kept a b-tree header is an old b-tree page; one
       // without is an old overflow page or was never used: payload bytes,
       // not cells.
+      if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
       set_owner(entry.owner);
-      if (read_btree_page(ref, number, s_->store.usable, &page)) carve_btree_page(page, true);
+      if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_btree_page(page, true, j); }));
+      carve_btree_page(page, true, this);
       return;
     default: return;
   }
@@ -294,5 +306,5 @@ void recovery::recover_image(const older_image& image) {
         older_row(page, offset, image);
     }
   }
-  carve_btree_page(page, !image.rows);
+  carve_btree_page(page, !image.rows, this);
 }

@@ -44,11 +44,11 @@ class recovery : public table_judge {
   carve_tables* tables() { return tables_mut_; }
 
  private:
-  void carve_btree_page(const btree_page& page, bool old);
+  void carve_btree_page(const btree_page& page, bool old, record_judge* judge);
   void older_row(const btree_page& page, uint32_t offset, const older_image& image);
   int32_t owner_of(uint32_t number, const btree_page& page) const;
   bool index_entries_page(uint32_t number) const;
-  void carve_whole(byte_view bytes, uint32_t from);
+  void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, bool* cut);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
