@@ -180,7 +180,57 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
               total.partial, total.false_records, total.duplicates, total.without_table);
   EXPECT_EQ(total.false_records, 0u);
   EXPECT_EQ(total.duplicates, 0u);
-  EXPECT_GE(total.full_of_surviving * 100, total.surviving * 95);
+  // At least 95 % is the aim; these databases give 97.9 %, and the bar
+  // stands just under that so that a lost gain shows.
+  EXPECT_GE(total.full_of_surviving * 100, total.surviving * 97);
+}
+
+// Records of integers of every width, deleted in runs and one by one, some
+// freed space taken again. A header read one byte off still parses: its
+// types move one column on, a NULL or 0 comes first and the last type is
+// read as data, and such a reading ends a few bytes short of the next
+// cell. The table never held a NULL in `tiny` nor a `flag` other than 0 or
+// 1, so a row printed with either was read off by one.
+TEST(DeepDeleted, HeadersReadOneByteOffAreNotPrinted) {
+  scratch_dir dir;
+  size_t printed = 0;
+  for (const db_layout& layout : layouts()) {
+    SCOPED_TRACE(std::to_string(layout.page_size) + " " + layout.encoding);
+    const std::string db = dir.file("measures.db");
+    sqlite3* handle = open_layout_db(db, layout);
+    ASSERT_NE(handle, nullptr);
+    std::mt19937 rng(static_cast<unsigned>(layout.page_size));
+    std::vector<std::string> sql = {
+        "CREATE TABLE measures(id INTEGER PRIMARY KEY, tiny INTEGER, small INTEGER, medium INTEGER, "
+        "large INTEGER, wide INTEGER, huge INTEGER, ratio REAL, flag INTEGER, mixed INTEGER)"};
+    for (int i = 0; i < 90; ++i) {
+      const long long v = rng();
+      sql.push_back("INSERT INTO measures VALUES(" + std::to_string(5000 + i) + ", " + std::to_string(v % 128) +
+                    ", " + std::to_string(v % 32768) + ", " + std::to_string(v % 8388608) + ", " +
+                    std::to_string(v - 2147483648LL) + ", " + std::to_string(v * 65536 + i) + ", " +
+                    std::to_string(v * 4294967296LL + i) + ", " + std::to_string(v % 1000) + ".125, " +
+                    std::to_string(i % 2) + ", " + std::to_string(v % 70000) + ")");
+    }
+    sql.push_back("DELETE FROM measures WHERE id % 9 IN (1, 2, 3, 4) OR id BETWEEN 5040 AND 5052");
+    for (int i = 0; i < 6; ++i)
+      sql.push_back("INSERT INTO measures VALUES(" + std::to_string(5100 + i) + ", 1, 2, 3, 4, 5, 6, 7.5, 0, 9)");
+    ground_truth truth;
+    run_recorded(handle, sql, &truth);
+    sqlite3_close(handle);
+
+    const run_result r = run_sarvek({"-i", db, "--deep", "--removed-only"});
+    ASSERT_EQ(r.status, 0);
+    for (const deep_csv_row& row : parse_deep_csv(r.out)) {
+      if (row.table != "measures") continue;
+      ++printed;
+      ASSERT_EQ(row.values.size(), 10u);
+      const std::string& tiny = row.values[1];
+      const std::string& flag = row.values[8];
+      EXPECT_NE(tiny, "NULL") << "page " << row.page << " offset " << row.offset;
+      EXPECT_TRUE(flag.empty() || flag == "0" || flag == "1") << "page " << row.page << " offset " << row.offset;
+    }
+  }
+  EXPECT_GT(printed, 250u);
 }
 
 // The recovery searches pages on two threads where two processors are free

@@ -62,15 +62,19 @@ int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_
 // library merges a freed cell with a freeblock that follows within three
 // bytes, so a block ends where its last cell ended); before an old header
 // whose block ended with this one (a cell freed earlier and merged into the
-// block); at the end of the block that an old freeblock header at pos
-// itself gives (the cell was that block's first when it was freed).
+// block, or, where a new cell since took the block's tail, one of two or
+// more old headers whose blocks end together past it); at the end of the
+// block that an old freeblock header at pos itself gives (the cell was
+// that block's first when it was freed).
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
                carve_scratch* scratch) {
   collect_anchors(settings, page, formats, judge, scratch, block.end);
   scratch->hints.clear();
+  scratch->exact.clear();
   const auto add = [&](uint32_t a, uint32_t slack) {
-    if (a > block.end) return;
+    if (a > block.end || a < pos + 5) return;
+    scratch->exact.push_back(a);
     for (uint32_t g = 0; g <= slack; ++g) {
       if (a < pos + 5 + g) break;
       scratch->hints.push_back(a - g);
@@ -84,11 +88,35 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
   // merged into it end where it ends.
   uint32_t size = 0;
   const uint32_t own_end = old_freeblock_header(settings, page, pos, &size) ? pos + size : block.end;
-  for (const auto& [end, at] : scratch->old_headers)
-    if ((end == block.end || end == own_end) && at > pos) add(at, 3);
+  // The library takes a new cell from a block's end: the headers of the
+  // cells merged into the block still end together, past its end now.
+  std::vector<uint32_t>& past = scratch->past_ends;
+  past.clear();
+  const auto inside = std::upper_bound(scratch->old_headers.begin(), scratch->old_headers.end(), pos,
+                                       [](uint32_t p, const auto& h) { return p < h.second; });
+  for (auto it = inside; it != scratch->old_headers.end() && it->second <= block.end; ++it)
+    if (it->first > block.end) past.push_back(it->first);
+  std::sort(past.begin(), past.end());
+  const auto agreed = [&](uint32_t end) {
+    const auto [lo, hi] = std::equal_range(past.begin(), past.end(), end);
+    return hi - lo >= 2;
+  };
+  for (auto it = inside; it != scratch->old_headers.end() && it->second <= block.end; ++it)
+    if (it->first == block.end || it->first == own_end || (it->first > block.end && agreed(it->first)))
+      add(it->second, 3);
   add(block.end, 0);
   add(own_end, 0);
-  scratch->strong = scratch->hints;
+}
+
+// Whether a chosen reading is still not to be trusted: a lost type's size
+// was stretched to a later end over the start of a whole cell, or it ends
+// short of what follows it while its header-size byte was lost (a header
+// read one byte off then ends a few bytes early as well).
+bool doubtful(const carved_record& r, uint32_t pos, const carve_scratch& scratch) {
+  const auto inside = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
+  if (r.end_settled && inside != scratch.anchors.end() && *inside < r.end) return true;
+  const bool exact = std::find(scratch.exact.begin(), scratch.exact.end(), r.end) != scratch.exact.end();
+  return !exact && r.record_start < pos + 4;
 }
 
 // Rebuilds the cell whose first four bytes are lost at pos, trying every
@@ -108,13 +136,14 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
                            settings.encoding,
                            settings.schema_format,
                            scratch->hints,
-                           scratch->strong};
+                           scratch->exact};
     rebuild_readings(in, &scratch->readings);
     carved_record chosen;
     if (!choose_reading(in, scratch->readings, &chosen)) {
       if (!scratch->readings.empty()) return false;  // open: not taken
       continue;
     }
+    if (doubtful(chosen, pos, *scratch)) return false;
     if (found_table != -2) return false;  // fits two tables
     found_table = candidate;
     scratch->record = std::move(chosen);
@@ -125,14 +154,18 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
 
 // Takes the cell at pos: whole, or rebuilt when a freeblock header
 // overwrote its start. After a record (not `first`) the next cell follows
-// at once or past up to three fragment bytes.
+// at once or past up to three fragment bytes; it is whole (the library
+// merged it into the block before it and left its bytes alone) or begins
+// with the header of the block it once headed.
 bool take_cell_at(const carve_settings& settings, byte_view page, const page_region& block,
                   uint32_t pos, bool first, std::span<const cell_format> formats,
                   record_judge* judge, carve_scratch* scratch) {
   for (uint32_t g = 0; g <= (first ? 0u : 3u); ++g) {
     int32_t table = -2;
     if (!first) table = anchored_cell_at(settings, page, pos + g, block.end, formats, judge, scratch);
-    if (table < -1 && pos + g + 5 <= block.end)
+    uint32_t size = 0;
+    if (table < -1 && pos + g + 5 <= block.end &&
+        (first || old_freeblock_header(settings, page, pos + g, &size)))
       rebuild_at(settings, page, block, pos + g, formats, judge, scratch, &table);
     if (table < -1) continue;
     judge->found(scratch->record, table, scratch->outer.kind);

@@ -47,8 +47,9 @@ struct carve_scratch {
   std::vector<uint32_t> anchors;         // whole cells
   // Old freeblock headers, as (end of their block, position).
   std::vector<std::pair<uint32_t, uint32_t>> old_headers;
+  std::vector<uint32_t> past_ends;       // ends of old headers past a block's end
   std::vector<uint32_t> hints;
-  std::vector<uint32_t> strong;
+  std::vector<uint32_t> exact;
 };
 
 // Searches the region for cells of the given formats.

@@ -29,6 +29,7 @@ struct carved_record {
   bool has_rowid = false;      // false: overwritten, or an index cell
   int64_t rowid = 0;
   bool rebuilt = false;        // part of the header was inferred
+  bool end_settled = false;    // a lost type's size was taken from where the record ends
   std::vector<carved_field> fields;
 };
 
@@ -54,5 +55,6 @@ inline void assign_record(carved_record* to, const carved_record& from) {
   to->has_rowid = from.has_rowid;
   to->rowid = from.rowid;
   to->rebuilt = from.rebuilt;
+  to->end_settled = from.end_settled;
   to->fields = std::move(fields);
 }

@@ -26,15 +26,15 @@ struct rebuild_input {
   // fragment bytes, the start of a following record). A reading whose
   // length the header does not fix is tried against each of them.
   std::span<const uint32_t> end_hints;
-  // The hints that a found cell or the region's end give (the others come
-  // from what may be an old freeblock header).
-  std::span<const uint32_t> strong_ends;
+  // The hints with no fragment bytes before what gives them: a freed cell
+  // is far more often followed at once than after one to three bytes.
+  std::span<const uint32_t> exact_ends;
 };
 
 // The readings of the cell at in.pos that fit, into *readings (cleared).
 void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readings);
 
-// Chooses the one reading that ends at a strong hint, else the one that ends
-// at any hint. False when there is none or the choice stays open.
+// Chooses the one reading that ends at a hint; of several, the one that
+// ends at an exact hint. False when there is none or the choice stays open.
 bool choose_reading(const rebuild_input& in, std::vector<carved_record>& readings,
                     carved_record* out);
