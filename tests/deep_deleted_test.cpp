@@ -208,7 +208,7 @@ TEST(DeepDeleted, HeadersReadOneByteOffAreNotPrinted) {
       sql.push_back("INSERT INTO measures VALUES(" + std::to_string(5000 + i) + ", " + std::to_string(v % 128) +
                     ", " + std::to_string(v % 32768) + ", " + std::to_string(v % 8388608) + ", " +
                     std::to_string(v - 2147483648LL) + ", " + std::to_string(v * 65536 + i) + ", " +
-                    std::to_string(v * 4294967296LL + i) + ", " + std::to_string(v % 1000) + ".125, " +
+                    std::to_string((i % 3 ? 1 : -1) * ((v % 2147483648LL) * 4294967296LL + i)) + ", " + std::to_string(v % 1000) + ".125, " +
                     std::to_string(i % 2) + ", " + std::to_string(v % 70000) + ")");
     }
     sql.push_back("DELETE FROM measures WHERE id % 9 IN (1, 2, 3, 4) OR id BETWEEN 5040 AND 5052");
