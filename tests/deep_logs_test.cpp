@@ -84,15 +84,22 @@ void expect_live(const deep_run& r, const std::map<std::string, std::vector<std:
   for (const auto& [table, lines] : live) EXPECT_EQ(deep_lines(r.rows, table), lines) << table;
 }
 
+// A database in WAL mode that never checkpoints by itself, after `rounds`
+// rounds of the history.
+sqlite3* wal_db(const std::string& path, const db_layout& layout, int rounds, ground_truth* truth) {
+  sqlite3* h = open_layout_db(path, layout);
+  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  run_recorded(h, history(rounds), truth);
+  return h;
+}
+
 }  // namespace
 
 TEST(DeepLogs, WalCurrentStateAndEveryOlderVersion) {
   scratch_dir dir;
   const std::string db = dir.file("w.db");
-  sqlite3* h = open_layout_db(db, {});
-  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
   ground_truth truth;
-  run_recorded(h, history(4), &truth);
+  sqlite3* h = wal_db(db, {}, 4, &truth);
   const std::string copy = dir.file("copy.db");
   copy_files(db, copy);  // while the connection holds the log open
   const auto live = library_view(copy, dir.file("view.db"));
@@ -123,10 +130,8 @@ TEST(DeepLogs, WalCurrentStateAndEveryOlderVersion) {
 TEST(DeepLogs, UncommittedFramesAndAnOlderGeneration) {
   scratch_dir dir;
   const std::string db = dir.file("w.db");
-  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
-  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
   ground_truth truth;
-  run_recorded(h, history(3), &truth);
+  sqlite3* h = wal_db(db, {1024, "UTF-8", 0, "NONE"}, 3, &truth);
   // A checkpoint, then a new generation of the log over the old frames.
   run_sql(h, "PRAGMA wal_checkpoint(TRUNCATE);");
   run_recorded(h, {"INSERT INTO u VALUES('after the reset', 9.5)"}, &truth);
@@ -208,10 +213,8 @@ TEST(DeepLogs, HotAndPersistJournals) {
 TEST(DeepLogs, DamagedLogsNeverCrash) {
   scratch_dir dir;
   const std::string db = dir.file("w.db");
-  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
-  run_sql(h, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
   ground_truth truth;
-  run_recorded(h, history(2), &truth);
+  sqlite3* h = wal_db(db, {1024, "UTF-8", 0, "NONE"}, 2, &truth);
   const std::string copy = dir.file("copy.db");
   copy_files(db, copy);
   sqlite3_close(h);

@@ -17,7 +17,9 @@ struct carved_field {
   bool type_known;    // false: the size fits more than one type
 };
 
-struct carved_record {
+// Where a found cell lies and how its record is laid out, apart from its
+// fields.
+struct carved_cell {
   cell_format format = cell_format::table;
   uint32_t cell_start = 0;     // page offset of the cell's first byte
   uint32_t record_start = 0;   // page offset of the record's header-size varint
@@ -30,6 +32,9 @@ struct carved_record {
   int64_t rowid = 0;
   bool rebuilt = false;        // part of the header was inferred
   bool end_settled = false;    // a lost type's size was taken from where the record ends
+};
+
+struct carved_record : carved_cell {
   std::vector<carved_field> fields;
 };
 
@@ -42,19 +47,6 @@ inline uint64_t field_offset(const carved_record& r, size_t i) {
 
 // Copies a record, reusing the capacity of the target's field vector.
 inline void assign_record(carved_record* to, const carved_record& from) {
-  std::vector<carved_field> fields = std::move(to->fields);
-  fields.assign(from.fields.begin(), from.fields.end());
-  to->format = from.format;
-  to->cell_start = from.cell_start;
-  to->record_start = from.record_start;
-  to->end = from.end;
-  to->payload_size = from.payload_size;
-  to->local_size = from.local_size;
-  to->overflow_page = from.overflow_page;
-  to->header_size = from.header_size;
-  to->has_rowid = from.has_rowid;
-  to->rowid = from.rowid;
-  to->rebuilt = from.rebuilt;
-  to->end_settled = from.end_settled;
-  to->fields = std::move(fields);
+  static_cast<carved_cell&>(*to) = from;
+  to->fields.assign(from.fields.begin(), from.fields.end());
 }
