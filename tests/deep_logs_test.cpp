@@ -249,3 +249,72 @@ TEST(DeepLogs, DamagedLogsNeverCrash) {
     EXPECT_EQ(run_deep(copy).result.status, 0) << size;
   }
 }
+
+// Page number 0 (and one past any size) in log files an attacker controls:
+// such a frame or record belongs to no page. The run ends normally, says so,
+// and its live rows are what the library reads from the same damaged files.
+TEST(DeepLogs, PageZeroInLogs) {
+  scratch_dir dir;
+  const uint32_t page_size = 512;
+  const auto put32 = [](std::vector<uint8_t>& b, uint64_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  int views = 0;  // a fresh name each time: the library leaves a -shm behind
+  const auto check = [&](const std::string& copy, const char* note) {
+    const deep_run r = run_deep(copy);
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    if (note) {
+      EXPECT_NE(r.result.err.find(note), std::string::npos) << r.result.err;
+    }
+    expect_live(r, library_view(copy, dir.file("view" + std::to_string(++views) + ".db")));
+  };
+
+  const std::string db = dir.file("w.db");
+  ground_truth truth;
+  sqlite3* h = wal_db(db, {page_size, "UTF-8", 0, "NONE"}, 1, &truth);
+  run_sql(h, "PRAGMA wal_checkpoint(TRUNCATE);");
+  const std::vector<std::string> more = history(3);
+  run_recorded(h, {more.begin() + 2, more.end()}, &truth);
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  sqlite3_close(h);
+  const std::vector<uint8_t> wal = read_file(copy + "-wal"), base = read_file(copy);
+  const uint64_t frame = 24 + page_size, frames = (wal.size() - 32) / frame;
+  ASSERT_GE(frames, 4u);
+  const char* wal_note = "name page 0 or a page past any sane size";
+  for (uint64_t k = 0; k <= frames; ++k) {
+    SCOPED_TRACE(k == frames ? std::string("every frame") : "frame " + std::to_string(k + 1));
+    std::vector<uint8_t> bytes = wal;
+    for (uint64_t i = 0; i < frames; ++i)
+      if (i == k || k == frames) put32(bytes, 32 + i * frame, (i % 2 && k == frames) ? 0xFFFFFF00u : 0);
+    write_file(copy, base);
+    write_file(copy + "-wal", bytes);
+    check(copy, wal_note);
+  }
+
+  // A hot journal whose records name page 0: the library ends its rollback
+  // at such a record, and so does the current state.
+  const std::string jdb = dir.file("j.db");
+  h = open_layout_db(jdb, {page_size, "UTF-8", 0, "NONE"});
+  run_recorded(h, history(2), &truth);
+  run_sql(h, "PRAGMA cache_size=2; BEGIN;");
+  for (int i = 0; i < 60; ++i)
+    run_sql(h, "INSERT INTO t(name, n) VALUES('interrupted row " + std::to_string(i) + "', -2)");
+  const std::string jcopy = dir.file("jcopy.db");
+  copy_files(jdb, jcopy);
+  run_sql(h, "ROLLBACK;");
+  sqlite3_close(h);
+  const std::vector<uint8_t> journal = read_file(jcopy + "-journal");
+  const std::vector<uint8_t> jbase = read_file(jcopy);
+  const uint32_t sector = static_cast<uint32_t>(journal[20]) << 24 | journal[21] << 16 | journal[22] << 8 | journal[23];
+  const uint64_t records = (journal.size() - sector) / (page_size + 8);
+  ASSERT_GE(records, 3u);
+  for (uint64_t k : {uint64_t{0}, uint64_t{1}, records / 2, records - 1}) {
+    SCOPED_TRACE("journal record " + std::to_string(k));
+    std::vector<uint8_t> bytes = journal;
+    put32(bytes, sector + k * (page_size + 8), 0);
+    write_file(jcopy, jbase);
+    write_file(jcopy + "-journal", bytes);
+    check(jcopy, nullptr);
+  }
+}

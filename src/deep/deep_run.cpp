@@ -164,7 +164,7 @@ int deep_main(globals* g, int argc, char** argv) {
   return status;
 }
 
-int deep_run_image(globals* g, int argc, char** argv) {
+int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   const std::string started = utc_now();
   deep_state s;
   s.g = g;
@@ -174,7 +174,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   std::unique_ptr<sqlite_sink> exported;
   if (g->export_file && !(exported = sqlite_sink::open(g->export_file))) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
-  if (!open_logs(&s)) {
+  if (!open_logs(&s, logs.wal, logs.journal)) {
     close_logs(&s.logs);
     return 1;
   }

@@ -65,6 +65,11 @@ void note_wal(deep_state* s) {
     note(&s->notes, "write-ahead log: the file ends inside a frame");
   if (wal.conditions & wal_page_out_of_range)
     note(&s->notes, "write-ahead log: a committed frame names a page past any sane size; left out");
+  const auto unknown = std::count_if(wal.frames.begin(), wal.frames.end(),
+                                     [](const wal_frame& f) { return !f.page_known; });
+  if (unknown != 0)
+    note(&s->notes, "write-ahead log: %zu frame(s) name page 0 or a page past any sane size; their images are searched as free space of no page",
+         static_cast<size_t>(unknown));
 }
 
 // Rolls a hot journal back over the store, as the library does on opening:
@@ -86,7 +91,7 @@ bool roll_back(deep_state* s) {
     for (uint32_t i = 0; i < segment.record_count; ++i) {
       const journal_record& r = journal.records[segment.first_record + i];
       if (!r.checksum_ok) break;
-      if (r.page == 0 || r.page > pages || restored[r.page - 1]) continue;
+      if (!r.page_known || r.page == 0 || r.page > pages || restored[r.page - 1]) continue;
       restored[r.page - 1] = 1;
       store.overlay[r.page - 1] = {r.image, page_origin::journal, r.offset};
     }
@@ -98,24 +103,35 @@ bool roll_back(deep_state* s) {
 
 }  // namespace
 
-bool open_logs(deep_state* s) {
+bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
   log_state& logs = s->logs;
   globals* g = s->g;
   logs.base = s->store;
-  if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side) ||
-      !open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
-                      &logs.journal_side))
+  if (wal_image.data()) {
+    attach_side_file(wal_image, std::string(g->input_file) + "-wal", &logs.wal_side);
+  } else if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side)) {
     return false;
+  }
+  if (journal_image.data()) {
+    attach_side_file(journal_image, std::string(g->input_file) + "-journal", &logs.journal_side);
+  } else if (!open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
+                             &logs.journal_side)) {
+    return false;
+  }
   if (logs.wal_side.used() && logs.wal_side.size != 0) {
     logs.wal = read_wal(logs.wal_side.bytes(), s->store);
     note_wal(s);
     logs.wal_applied = apply_wal(logs.wal, &s->store);
     for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
-      logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
+      if (logs.wal.frames[i].page_known)
+        logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
     std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
   }
   if (logs.journal_side.used() && logs.journal_side.size != 0) {
-    logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size);
+    logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size,
+                                wal_page_limit(s->store.db, logs.journal_side.bytes()));
+    if (logs.journal.conditions & journal_page_out_of_range)
+      note(&s->notes, "rollback journal: a record names a page past any sane size; its image is searched as free space of no page");
     logs.journal_rolled_back = roll_back(s);
     if (logs.journal_rolled_back)
       note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
@@ -135,18 +151,22 @@ void list_older_images(deep_state* s) {
     const bool this_generation = f.fault == wal_frame_fault::none ||
                                  ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
                                   f.salt1 == logs.wal.header.salt1 && f.salt2 == logs.wal.header.salt2);
+    // A frame of no known page is searched as free space only, as page 0.
+    const bool rows = this_generation && f.page_known;
     const row_status status = f.committed ? row_status::superseded : row_status::uncommitted;
-    logs.older.push_back({f.page, {f.image, page_origin::wal, f.offset + wal_frame_header_size}, this_generation,
-                          this_generation ? status : row_status::deleted, row_source::wal,
+    logs.older.push_back({f.page_known ? f.page : 0, {f.image, page_origin::wal, f.offset + wal_frame_header_size},
+                          rows, rows ? status : row_status::deleted, row_source::wal,
                           logs.readers.back().get()});
   }
   const page_store& current = s->store;
   if (!logs.journal_rolled_back && !logs.journal.records.empty()) {
     logs.readers.push_back(std::make_unique<journal_time>(&logs));
-    for (const journal_record& r : logs.journal.records)
-      logs.older.push_back({r.page, {r.image, page_origin::journal, r.offset}, r.checksum_ok,
-                            r.checksum_ok ? row_status::superseded : row_status::deleted,
+    for (const journal_record& r : logs.journal.records) {
+      const bool rows = r.checksum_ok && r.page_known;
+      logs.older.push_back({r.page_known ? r.page : 0, {r.image, page_origin::journal, r.offset}, rows,
+                            rows ? row_status::superseded : row_status::deleted,
                             row_source::journal, logs.readers.back().get()});
+    }
   }
   // Pages of the database file the current state reads from a log, or no
   // longer has: the log's images replaced them (superseded), or the rolled

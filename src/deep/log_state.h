@@ -41,9 +41,9 @@ struct log_state {
 struct deep_state;
 
 // Reads the logs the options name or that lie beside the database and lays
-// them over the store. False after an "ERROR: " line when a named file
-// cannot be read.
-bool open_logs(deep_state* s);
+// them over the store; a non-null view is read instead of its file. False
+// after an "ERROR: " line when a named file cannot be read.
+bool open_logs(deep_state* s, byte_view wal_image = {}, byte_view journal_image = {});
 
 // Lists the older images, in the order they are searched: log frames in
 // file order, journal records in file order, database pages the current

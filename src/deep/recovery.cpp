@@ -140,9 +140,8 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved.
-  if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
-      s_->map[rec.overflow_page - 1].role == page_role::overflow)
-    return;
+  const page_entry* chain = map_entry(s_->map, rec.overflow_page);
+  if (chain && chain->role == page_role::overflow) return;
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.
@@ -178,12 +177,13 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
-  if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
+  if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
-  const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
+  const page_entry* entry = old ? nullptr : map_entry(s_->map, page.number);
+  const uint32_t known_free = entry ? entry->free_bytes : UINT32_MAX;
   const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
   if (fault != chain_fault::none && !old) chain_note(page.number);
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
@@ -246,14 +246,16 @@ void recovery::recover_page(uint32_t number) {
 
 // Whether the page is now a page of an index (its cells are not rows).
 bool recovery::index_entries_page(uint32_t number) const {
-  return number >= 1 && number <= s_->map.size() && s_->map[number - 1].index_entries;
+  const page_entry* entry = map_entry(s_->map, number);
+  return entry && entry->index_entries;
 }
 
 // The table an older image's page belonged to: its owner now, when it is
 // still a page of that kind of tree; else none (the schema decides).
 int32_t recovery::owner_of(uint32_t number, const btree_page& page) const {
-  if (number == 0 || number > s_->map.size()) return -1;
-  const page_entry& entry = s_->map[number - 1];
+  const page_entry* found = map_entry(s_->map, number);
+  if (!found) return -1;
+  const page_entry& entry = *found;
   const bool table_page = entry.role == page_role::table_leaf || entry.role == page_role::table_interior;
   const bool index_page = entry.role == page_role::index_leaf || entry.role == page_role::index_interior;
   if (entry.index_entries || (!table_page && !index_page)) return -1;
@@ -284,7 +286,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
     return;
   emit_row(&s_->emitter, &def,
            {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
-  if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;
+  if (page_entry* entry = map_entry(&s_->map, image.page)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
 }
 

@@ -85,7 +85,7 @@ wal_frame_fault judge_frame(const wal_log& log, const wal_frame& f, uint32_t* s0
   return wal_frame_fault::none;
 }
 
-void read_frames(wal_log* log, bool header_ok) {
+void read_frames(wal_log* log, bool header_ok, uint32_t limit) {
   const byte_view wal = log->file;
   const uint64_t frame_size = uint64_t{wal_frame_header_size} + log->frame_page_size;
   const uint64_t count = (wal.size() - wal_header_size) / frame_size;
@@ -95,6 +95,7 @@ void read_frames(wal_log* log, bool header_ok) {
   for (uint64_t i = 0; i < count; ++i) {
     wal_frame f = frame_at(wal, wal_header_size + i * frame_size, log->frame_page_size,
                            static_cast<uint32_t>(i + 1));
+    f.page_known = f.page >= 1 && f.page <= limit;
     if (!header_ok) {
       f.fault = wal_frame_fault::bad_header;
     } else if (broken) {
@@ -135,7 +136,7 @@ void mark_used(wal_log* log, uint32_t limit, bool applicable) {
     wal_frame& f = log->frames[i];
     f.committed = true;
     if (f.page > limit) log->conditions |= wal_page_out_of_range;
-    if (f.page <= log->committed_pages) order.push_back(i);
+    if (f.page_known && f.page <= log->committed_pages) order.push_back(i);
   }
   if (!applicable) return;
   std::stable_sort(order.begin(), order.end(), [log](uint32_t a, uint32_t b) {
@@ -180,9 +181,10 @@ wal_log read_wal(byte_view wal, const page_store& store) {
     log.tail = wal.subspan(wal_header_size);
     return log;
   }
-  read_frames(&log, header_ok);
+  log.page_limit = wal_page_limit(store.db, wal);
+  read_frames(&log, header_ok, log.page_limit);
   const bool applicable = store.page_size != 0 && log.frame_page_size == store.page_size;
-  mark_used(&log, wal_page_limit(store.db, wal), applicable);
+  mark_used(&log, log.page_limit, applicable);
   return log;
 }
 
@@ -196,7 +198,7 @@ bool apply_wal(const wal_log& log, page_store* store) {
   store->overlay.assign(last_page, page_ref{{}, page_origin::db, 0});
   for (uint32_t i = 0; i < log.committed_frames; ++i) {
     const wal_frame& f = log.frames[i];
-    if (f.used)
+    if (f.used && f.page_known)
       store->overlay[f.page - 1] = {f.image, page_origin::wal, f.offset + wal_frame_header_size};
   }
   store->page_count = log.committed_pages;

@@ -72,6 +72,10 @@ struct wal_frame {
   // page, the page inside the committed size and wal_page_limit(), and the
   // log applicable to the database (same page size).
   bool used;
+  // The page number lies in 1..wal_log::page_limit. A frame that names page
+  // 0 or a page past the limit belongs to no page: it is never applied, and
+  // its image is only searched as free space.
+  bool page_known;
   byte_view image;             // the page image, frame_page_size bytes
 };
 
@@ -83,6 +87,7 @@ struct wal_log {
   std::vector<wal_frame> frames;     // every whole frame, in file order
   uint32_t valid_frames = 0;         // frames[0, valid_frames) are valid
   uint32_t committed_frames = 0;     // frames[0, committed_frames) form the committed state
+  uint32_t page_limit = 0;           // wal_page_limit() of the database and this log
   // Database size the last valid commit frame gives (cut down to
   // wal_page_limit()); 0: no commit.
   uint32_t committed_pages = 0;
