@@ -2,8 +2,12 @@
 // holds the same rows as the CSV (live, deleted and from the log), and
 // records the inputs' SHA-256 as sha256sum computes them.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -109,4 +113,66 @@ TEST(DeepExport, HoldsTheCsvRowsAndTheInputsHashes) {
   const run_result again = run_sarvek({"-i", copy, "--deep", "--export=" + out});
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(again.err.rfind("ERROR: ", 0), 0u) << again.err;
+}
+
+namespace {
+
+// The names in `folder` that begin with `prefix`.
+std::vector<std::string> names_beginning(const std::string& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+// The export appears only when it is whole: a run killed while it writes
+// leaves no export (its partial file is left aside, never reused), a run
+// that fails removes its partial file, and a second run with the same name
+// succeeds.
+TEST(DeepExport, AppearsOnlyWhenWhole) {
+  scratch_dir dir;
+  const std::string db = dir.file("big.db");
+  sqlite3* h = open_layout_db(db, {4096, "UTF-8", 0, "NONE"});
+  run_sql(h, "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b INT);"
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+             "INSERT INTO t SELECT i, 'row number ' || i || ' of the table', i * 7 FROM n;");
+  sqlite3_close(h);
+  const std::string out = dir.file("out.db");
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
+    execl(sarvek_path(), "sarvek", "-i", db.c_str(), "--deep", ("--export=" + out).c_str(), nullptr);
+    _exit(127);
+  }
+  // Kill it once the partial file holds rows.
+  bool killed = false;
+  for (int i = 0; i < 20000 && !killed; ++i) {
+    for (const std::string& name : names_beginning(dir.path, "out.db.partial-"))
+      if (std::filesystem::file_size(dir.file(name)) > 0) killed = kill(child, SIGKILL) == 0;
+    if (!killed) usleep(1000);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(killed && WIFSIGNALED(status)) << "the run ended before it could be killed";
+  EXPECT_FALSE(std::filesystem::exists(out));
+  const std::vector<std::string> left = names_beginning(dir.path, "out.db.partial-");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(std::filesystem::status(dir.file(left[0])).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  // A run that fails after the export was opened removes its partial file.
+  const run_result failed = run_sarvek({"-i", db, "--deep", "--wal=" + dir.file("missing"), "--export=" + out});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(names_beginning(dir.path, "out.db.partial-"), left);
+
+  const run_result again = run_sarvek({"-i", db, "--deep", "--export=" + out});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(run_program({"sqlite3", out, "PRAGMA quick_check; SELECT count(*) FROM t"}).out, "ok\n300000\n");
+  EXPECT_EQ(names_beginning(dir.path, "out.db.partial-"), left);
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -233,10 +234,12 @@ TEST(Export, PagesFramesAndTheRunAreRecorded) {
             rows{"t:0.7|t:/evidence/a.db|i:8192|t:" + std::string(64, 'a') +
                  "|t:UTF-16le|i:4096|t:--deep -i a.db|t:2024-01-02T03:04:05Z|t:2024-01-02T03:04:06Z"
                  "|b:2F65766964656E63652F61FF2E64622D77616C|i:32|NULL|NULL|NULL|NULL"});
-  // Without frames, no sarvek_frames; without finish, nothing is kept.
+  // Without finish, nothing is kept: no export, no partial file beside it.
   const std::string other = dir.file("other.db");
   sqlite_sink::open(other)->row(make_row(nullptr, {}));
-  EXPECT_EQ(query(other, "SELECT count(*) FROM sqlite_master"), rows{"i:0"});
+  EXPECT_FALSE(std::filesystem::exists(other));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+    EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
 }
 
 std::string captured_error(const std::string& path) {

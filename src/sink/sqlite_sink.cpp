@@ -1,6 +1,7 @@
 #include "sink/sqlite_sink.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -42,16 +44,26 @@ bool step_done(sqlite3_stmt* statement) {
 }  // namespace
 
 std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
-  // O_EXCL refuses an existing file and a symbolic link, dangling or not,
-  // in one step: nothing can slip in between the test and the creation.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // An existing name, a symbolic link included, is refused at once; the
+  // final no-replace rename refuses one that appears during the run.
+  struct stat existing;
+  const int error = lstat(path.c_str(), &existing) == 0 ? EEXIST : errno;
+  if (error != ENOENT) {
+    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(), strerror(error));
+    return nullptr;
+  }
+  // The rows are written to a new file beside it, created exclusively with
+  // mode 0600 under a name no other run uses, and renamed to the export's
+  // name only once complete: a run that fails or is killed leaves no export.
+  std::string partial = path + ".partial-XXXXXX";
+  const int fd = mkostemp(partial.data(), O_CLOEXEC);
   if (fd < 0) {
     fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(),
             strerror(errno));
     return nullptr;
   }
   ::close(fd);
-  std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path));
+  std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path, partial));
   if (!sink->start()) {
     fprintf(stderr, "ERROR: Cannot open export file '%s' ( %s )\n", path.c_str(),
             sink->error_.c_str());
@@ -63,7 +75,7 @@ std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
 bool sqlite_sink::start() {
   // The library may read a name beginning with "file:" as a URI naming
   // another file; a relative path read from "./" names the file created.
-  const std::string open_name = path_.starts_with('/') ? path_ : "./" + path_;
+  const std::string open_name = partial_.starts_with('/') ? partial_ : "./" + partial_;
   const int rc = sqlite3_open_v2(open_name.c_str(), &db_,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
   if (rc != SQLITE_OK) {
@@ -89,7 +101,32 @@ bool sqlite_sink::fail() {
   return false;
 }
 
-sqlite_sink::~sqlite_sink() { close_db(); }
+sqlite_sink::~sqlite_sink() {
+  close_db();
+  discard_partial();
+}
+
+void sqlite_sink::discard_partial() {
+  if (!partial_.empty()) unlink(partial_.c_str());
+  partial_.clear();
+}
+
+// Gives the complete file the export's name, never replacing a file that
+// took that name meanwhile.
+bool sqlite_sink::publish() {
+  if (renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) {
+    partial_.clear();
+    return true;
+  }
+  // A file system without the no-replace rename: a hard link refuses an
+  // existing name too.
+  if ((errno == EINVAL || errno == ENOSYS) && link(partial_.c_str(), path_.c_str()) == 0) {
+    discard_partial();
+    return true;
+  }
+  error_ = strerror(errno);
+  return false;
+}
 
 void sqlite_sink::close_db() {
   // Statements first: the connection closes only when none is left. An
@@ -283,6 +320,8 @@ int sqlite_sink::finish(const run_facts& facts) {
   finished_ = true;
   if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
   close_db();
+  if (!failed()) publish();
+  discard_partial();
   if (failed()) {
     fprintf(stderr, "ERROR: Cannot write export file '%s' ( %s )\n", path_.c_str(), error_.c_str());
     return 1;

@@ -40,12 +40,13 @@
 
 class sqlite_sink final : public row_sink {
  public:
-  // Creates the file (refusing one that exists, a symbolic link included)
-  // and opens it as a new database in one transaction. On failure writes
-  // one "ERROR: " line to standard error and returns null.
+  // Refuses an existing file (a symbolic link included), creates a new
+  // file beside it (PATH.partial-XXXXXX, mode 0600) and opens that as a new
+  // database in one transaction. On failure writes one "ERROR: " line to
+  // standard error and returns null.
   static std::unique_ptr<sqlite_sink> open(const std::string& path);
 
-  // Without finish(), the rows are rolled back and the file stays empty.
+  // Without finish(), the rows are rolled back and the partial file removed.
   ~sqlite_sink() override;
   sqlite_sink(const sqlite_sink&) = delete;
   sqlite_sink& operator=(const sqlite_sink&) = delete;
@@ -55,22 +56,27 @@ class sqlite_sink final : public row_sink {
   void row(const deep_row& row) override;
   void page(const page_summary& page) override;
   void frame(const frame_summary& frame) override;
-  // Writes sarvek_run, commits and closes.
+  // Writes sarvek_run, commits, closes and renames the partial file to the
+  // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
 
   // A write failed; later rows are ignored and finish() reports it.
   bool failed() const { return !error_.empty(); }
 
  private:
-  explicit sqlite_sink(std::string path) : path_(std::move(path)) {}
+  sqlite_sink(std::string path, std::string partial)
+      : path_(std::move(path)), partial_(std::move(partial)) {}
   bool start();
   bool fail();
   export_table* table_for(const table_def& def);
   bool store_extra_values(const export_table& table, const deep_row& row);
   bool write_run(const run_facts& facts);
   void close_db();
+  bool publish();
+  void discard_partial();
 
   std::string path_;
+  std::string partial_;  // the file being written; empty once renamed or removed
   sqlite3* db_ = nullptr;
   std::string error_;  // the first failure
   bool finished_ = false;
