@@ -12,6 +12,7 @@
 
 #include "support/config_db.h"
 #include "support/deep_output.h"
+#include "support/provenance.h"
 #include "support/ground_truth.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
@@ -159,6 +160,9 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
     const recovery_score s = score_recovery(truth, live, rows, std::string(bytes.begin(), bytes.end()),
                                             layout_for_survival(layout));
     for (const std::string& line : s.false_lines) ADD_FAILURE() << "false record: " << line;
+    for (const std::string& line : misplaced_rows(rows, db, static_cast<uint32_t>(layout.page_size),
+                                                  layout.encoding == "UTF-8"))
+      ADD_FAILURE() << "misplaced: " << line;
     for (const std::string& line : s.missed_lines) std::printf("  missed %d: %s\n", layout.page_size, line.c_str());
     std::printf("%6d %-8s r%-2d %-11s: old %zu surviving %zu full %zu (of surviving %zu) partial %zu "
                 "false %zu duplicates %zu no-table %zu\n",

@@ -12,6 +12,7 @@
 
 #include "support/config_db.h"
 #include "support/deep_output.h"
+#include "support/provenance.h"
 #include "support/ground_truth.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
@@ -84,6 +85,11 @@ void expect_live(const deep_run& r, const std::map<std::string, std::vector<std:
   for (const auto& [table, lines] : live) EXPECT_EQ(deep_lines(r.rows, table), lines) << table;
 }
 
+// Every row points at its cell in the file its source names.
+void expect_in_place(const deep_run& r, const std::string& db, uint32_t page_size) {
+  for (const std::string& line : misplaced_rows(r.rows, db, page_size, true)) ADD_FAILURE() << "misplaced: " << line;
+}
+
 // A database in WAL mode that never checkpoints by itself, after `rounds`
 // rounds of the history.
 sqlite3* wal_db(const std::string& path, const db_layout& layout, int rounds, ground_truth* truth) {
@@ -109,6 +115,7 @@ TEST(DeepLogs, WalCurrentStateAndEveryOlderVersion) {
   ASSERT_EQ(r.result.status, 0);
   EXPECT_NE(r.result.err.find("reading the write-ahead log"), std::string::npos);
   expect_live(r, live);
+  expect_in_place(r, copy, 4096);
   const recovery_score s = score_recovery(truth, live, r.rows, file_bytes(copy) + file_bytes(copy + "-wal"), layout());
   for (const std::string& line : s.false_lines) ADD_FAILURE() << line;
   EXPECT_EQ(s.false_records, 0u);
@@ -148,6 +155,7 @@ TEST(DeepLogs, UncommittedFramesAndAnOlderGeneration) {
   const deep_run r = run_deep(copy);
   ASSERT_EQ(r.result.status, 0);
   expect_live(r, live);
+  expect_in_place(r, copy, 1024);
   size_t uncommitted = 0;
   for (const deep_csv_row& row : r.rows) {
     if (row.status != "uncommitted") continue;
@@ -182,6 +190,7 @@ TEST(DeepLogs, HotAndPersistJournals) {
   ASSERT_EQ(hot.result.status, 0);
   EXPECT_NE(hot.result.err.find("reading the rollback journal"), std::string::npos);
   expect_live(hot, live);
+  expect_in_place(hot, copy, 1024);
   size_t uncommitted = 0;
   for (const deep_csv_row& row : hot.rows)
     if (row.status == "uncommitted") {
@@ -204,6 +213,7 @@ TEST(DeepLogs, HotAndPersistJournals) {
   const deep_run p = run_deep(persist);
   ASSERT_EQ(p.result.status, 0);
   expect_live(p, persist_live);
+  expect_in_place(p, persist, 1024);
   const recovery_score s = score_recovery(persist_truth, persist_live, p.rows,
                                           file_bytes(persist) + file_bytes(persist + "-journal"), layout());
   for (const std::string& line : s.false_lines) ADD_FAILURE() << line;

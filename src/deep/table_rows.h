@@ -6,9 +6,15 @@
 #include "deep/row_memory.h"
 #include "schema/table_def.h"
 
-// `btree` for a page of the database file, `wal` for a page image from the log.
+// The file a live row's bytes lie in: `btree` for a page of the database
+// file, `wal` or `journal` for a page image the current state reads from a
+// log (a hot journal's images are the rolled-back pages).
 inline row_source live_source(const btree_page& page) {
-  return page.origin == page_origin::wal ? row_source::wal : row_source::btree;
+  switch (page.origin) {
+    case page_origin::wal: return row_source::wal;
+    case page_origin::journal: return row_source::journal;
+    default: return row_source::btree;
+  }
 }
 
 class table_rows : public cell_visitor {
