@@ -7,6 +7,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -327,4 +329,55 @@ TEST(DeepLogs, PageZeroInLogs) {
     write_file(jcopy + "-journal", bytes);
     check(jcopy, nullptr);
   }
+}
+
+// Statuses follow what the current state holds, wherever a row was found:
+// an older version of a row whose key is live is superseded, a row whose key
+// no live row has is deleted. The library makes the history (updates,
+// deletes, a delete and a new row with the same key, a WITHOUT ROWID
+// table) and reads the current state; every printed key is judged by it.
+TEST(DeepLogs, StatusesByWhatTheCurrentStateHolds) {
+  scratch_dir dir;
+  const std::string db = dir.file("s.db");
+  sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
+  run_sql(h, "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INT);"
+             "CREATE TABLE k(code TEXT PRIMARY KEY, label TEXT, n INT) WITHOUT ROWID;"
+             "WITH RECURSIVE i(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM i WHERE x < 40)"
+             " INSERT INTO t SELECT x, 'first name ' || x, x FROM i;"
+             "INSERT INTO k SELECT 'code ' || id, 'first label ' || id, id FROM t;"
+             "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+  run_sql(h, "UPDATE t SET name = 'second name ' || id WHERE id % 4 = 0;"
+             "UPDATE k SET label = 'second label ' || n WHERE n % 4 = 0;");
+  run_sql(h, "DELETE FROM t WHERE id % 5 = 0; DELETE FROM k WHERE n % 5 = 0;");
+  run_sql(h, "DELETE FROM t WHERE id = 7; INSERT INTO t VALUES(7, 'seven again', -7);"
+             "DELETE FROM k WHERE n = 7; INSERT INTO k VALUES('code 7', 'seven again', -7);");
+  run_sql(h, "UPDATE t SET n = n + 1000 WHERE id % 6 = 1; UPDATE k SET n = n + 1000 WHERE n % 6 = 1;");
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  sqlite3_close(h);
+  const std::string view = dir.file("view.db");
+  copy_files(copy, view);
+  std::set<std::string> live_t, live_k;
+  sqlite3* v = nullptr;
+  sqlite3_open(view.c_str(), &v);
+  for (const std::string& line : handle_lines(v, "t")) live_t.insert(line.substr(0, line.find('|')));
+  for (const std::string& line : handle_lines(v, "k")) {
+    const size_t start = line.find("|T:") + 3;
+    live_k.insert(line.substr(start, line.find('|', start) - start));
+  }
+  sqlite3_close(v);
+
+  const deep_run r = run_deep(copy);
+  ASSERT_EQ(r.result.status, 0) << r.result.err;
+  std::map<std::string, size_t> seen;
+  for (const deep_csv_row& row : r.rows) {
+    if (row.status == "live" || (row.table != "t" && row.table != "k")) continue;
+    std::string key = row.table == "t" ? row.rowid : row.values.at(0);
+    if (row.table == "k" && key.size() >= 2) key = key.substr(1, key.size() - 2);
+    const bool live_key = !key.empty() && (row.table == "t" ? live_t : live_k).count(key) != 0;
+    EXPECT_EQ(row.status, live_key ? "superseded" : "deleted") << row.table << " key " << key << " " << row.source;
+    ++seen[row.table + " " + row.status];
+  }
+  for (const char* expected : {"t deleted", "t superseded", "k deleted", "k superseded"})
+    EXPECT_GT(seen[expected], 0u) << expected;
 }

@@ -11,6 +11,7 @@
 #include "deep/deep_state.h"
 #include "deep/free_pages.h"
 #include "deep/recover.h"
+#include "deep/row_status.h"
 #include "deep/schema_load.h"
 #include "deep/table_rows.h"
 #include "diagnostics/progress.h"
@@ -113,6 +114,7 @@ void read_live_rows(deep_state* s) {
   s->sinks.table(s->db_schema.tables[0]);
   mark_reserved_pages(&s->walk, s->header);
   load_schema(&s->walk, &s->emitter, &s->memory, &s->db_schema);
+  find_table_roots(s);
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
   walk_objects(s);

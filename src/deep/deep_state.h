@@ -28,4 +28,5 @@ struct deep_state {
   freelist_pages freelist;
   row_memory memory;
   log_state logs;
+  std::vector<uint32_t> table_roots;  // by table index (row_status.h)
 };

@@ -26,16 +26,6 @@ class frame_time : public page_reader {
   uint32_t frame_;
 };
 
-// The pages as a store holds them.
-class store_time : public page_reader {
- public:
-  explicit store_time(const page_store* store) : store_(store) {}
-  page_ref read(uint32_t number) const override { return store_page(*store_, number); }
-
- private:
-  const page_store* store_;
-};
-
 // The pages before the journal's transaction: the first image of each page
 // in the journal, else the database file's own.
 class journal_time : public page_reader {
@@ -171,7 +161,7 @@ void list_older_images(deep_state* s) {
   // Pages of the database file the current state reads from a log, or no
   // longer has: the log's images replaced them (superseded), or the rolled
   // back transaction wrote them (uncommitted).
-  logs.readers.push_back(std::make_unique<store_time>(&logs.base));
+  logs.readers.push_back(std::make_unique<store_reader>(logs.base));
   const row_status status = logs.journal_rolled_back ? row_status::uncommitted : row_status::superseded;
   for (uint32_t n = 1; n <= logs.base.page_count; ++n) {
     const bool replaced = n <= current.overlay.size() && !current.overlay[n - 1].bytes.empty();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "carve/cell_parse.h"
+#include "deep/row_status.h"
 #include "deep/schema_load.h"
 #include "format/payload.h"
 #include "format/record.h"
@@ -174,8 +175,9 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (!worth_printing(rec, table, values, payload, &hash)) return;
   if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
+  const row_status status = status_by_key(*s_, table, row_status::deleted, rec.has_rowid, rec.rowid, values);
   emit_row(&s_->emitter, def,
-           {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
+           {status, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
   if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
@@ -284,8 +286,9 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
   if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
   if (seen_before(&s_->memory, table_cells, table_cells, cell.rowid, payload_hash(table, payload.bytes)))
     return;
+  const row_status status = status_by_key(*s_, table, image.status, table_cells, cell.rowid, s_->emitter.record);
   emit_row(&s_->emitter, &def,
-           {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
+           {status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
   if (page_entry* entry = map_entry(&s_->map, image.page)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
 }

@@ -20,9 +20,15 @@ void table_rows::visit(const record_cell& c) {
   if (!table_->parsed && emitter_->record.size() > table_->columns.size())
     widen_unparsed(table_, emitter_->record.size());
   const bool has_rowid = !table_->without_rowid;
-  if (memory_->remember)
+  if (memory_->remember) {
     remember_live(memory_, index_, has_rowid, c.cell->rowid, payload_hash(index_, c.payload.bytes),
                   emitter_->record.size());
+    uint64_t key = 0;
+    const size_t key_values = table_->primary_key.size();
+    if (!has_rowid && key_values <= emitter_->record.size() &&
+        key_hash(index_, std::span(emitter_->record).first(key_values), &key))
+      memory_->live_keys.insert(key);
+  }
   emit_row(emitter_, table_,
            {row_status::live, live_source(*c.page), c.page->number,
             c.page->file_offset + c.cell->offset, has_rowid, has_rowid ? c.cell->rowid : 0});
