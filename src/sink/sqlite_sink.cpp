@@ -17,11 +17,27 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 5> row_columns{
-    "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid"};
-constexpr std::array<std::string_view, 6> lost_columns{"sarvek_status", "sarvek_source",
-                                                       "sarvek_page",   "sarvek_offset",
-                                                       "sarvek_rowid",  "sarvek_fields"};
+constexpr std::array<std::string_view, 6> row_columns{"sarvek_status", "sarvek_source",
+                                                      "sarvek_page",   "sarvek_offset",
+                                                      "sarvek_rowid",  "sarvek_unrecovered"};
+constexpr std::array<std::string_view, 7> lost_columns{
+    "sarvek_status", "sarvek_source", "sarvek_page",       "sarvek_offset",
+    "sarvek_rowid",  "sarvek_fields", "sarvek_unrecovered"};
+
+// The names of the values that could not be recovered, each in double
+// quotes (an inner quote doubled), separated by commas; empty when none.
+void unrecovered_names(const deep_row& row, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    if (row.values[i].kind != value_kind::unknown) continue;
+    const std::string name = row.table && i < row.table->columns.size() ? row.table->columns[i].name
+                                                                          : "c" + std::to_string(i);
+    if (!out->empty()) *out += ',';
+    *out += '"';
+    for (char c : name) *out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    *out += '"';
+  }
+}
 
 // A fresh file that nothing reads before the end: a rollback journal in
 // memory (the one transaction can still roll back), one sync at the
@@ -182,15 +198,7 @@ void sqlite_sink::row(const deep_row& row) {
     }
   }
   sqlite3_stmt* insert = table->insert.get();
-  sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
-  sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(insert, 3, row.page);
-  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(row.offset));
-  if (row.has_rowid)
-    sqlite3_bind_int64(insert, 5, row.rowid);
-  else
-    sqlite3_bind_null(insert, 5);
-  if (table == lost_) sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(count));
+  bind_fixed(insert, row, table == lost_);
   if (scratch_.size() < table->values) scratch_.resize(table->values);
   for (uint32_t i = 0; i < table->values; ++i) {
     const int index = static_cast<int>(table->fixed + i + 1);
@@ -218,6 +226,22 @@ void sqlite_sink::row(const deep_row& row) {
     return;
   }
   if (rc != SQLITE_DONE || (count > table->values && !store_extra_values(*table, row))) fail();
+}
+
+// The sarvek_ columns before the values.
+void sqlite_sink::bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost) {
+  sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(insert, 3, row.page);
+  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(row.offset));
+  if (row.has_rowid)
+    sqlite3_bind_int64(insert, 5, row.rowid);
+  else
+    sqlite3_bind_null(insert, 5);
+  int at = 6;
+  if (lost) sqlite3_bind_int64(insert, at++, static_cast<sqlite3_int64>(row.values.size()));
+  unrecovered_names(row, &unrecovered_);
+  sqlite3_bind_text64(insert, at, unrecovered_.data(), unrecovered_.size(), SQLITE_STATIC, SQLITE_UTF8);
 }
 
 bool sqlite_sink::store_extra_values(const export_table& table, const deep_row& row) {

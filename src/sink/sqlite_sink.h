@@ -4,13 +4,19 @@
 // Its tables (named as export_names.h describes; no column has a type, so
 // every value keeps its storage class):
 //   one per source table  sarvek_status, sarvek_source, sarvek_page,
-//                         sarvek_offset, sarvek_rowid, then the source's
-//                         columns. A value that was not recovered, and a
-//                         missing rowid, are NULL; so are the columns after
-//                         the last value of a short row.
-//   lost_and_found        rows of no table: the five sarvek_ columns,
-//                         sarvek_fields (the number of values), then c0,
-//                         c1, ..., added as longer records come.
+//                         sarvek_offset, sarvek_rowid, sarvek_unrecovered,
+//                         then the source's columns. A value that was not
+//                         recovered, and a missing rowid, are NULL; so are
+//                         the columns after the last value of a short row.
+//                         sarvek_unrecovered names the columns whose values
+//                         were not recovered, each in double quotes (an
+//                         inner quote doubled), separated by commas; empty
+//                         when every value was, so that a lost value is not
+//                         taken for a stored NULL.
+//   lost_and_found        rows of no table: sarvek_status to sarvek_rowid,
+//                         sarvek_fields (the number of values),
+//                         sarvek_unrecovered (c0, c1, ...), then c0, c1,
+//                         ..., added as longer records come.
 //   sarvek_pages          page, role, owner (NULL when none), free_bytes,
 //                         rows_recovered.
 //   sarvek_frames         frame, offset, page, commit_size, salt1, salt2,
@@ -70,6 +76,7 @@ class sqlite_sink final : public row_sink {
   bool fail();
   export_table* table_for(const table_def& def);
   bool store_extra_values(const export_table& table, const deep_row& row);
+  void bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost);
   bool write_run(const run_facts& facts);
   void close_db();
   bool publish();
@@ -89,4 +96,5 @@ class sqlite_sink final : public row_sink {
   export_table* lost_ = nullptr;
   statement_ptr pages_, frames_, extra_values_;
   std::vector<std::string> scratch_;  // texts converted to UTF-8, one per column
+  std::string unrecovered_;           // the row's sarvek_unrecovered, reused
 };
