@@ -243,3 +243,21 @@ TEST(ParseParameters, SettingsAndPrefixMatching) {
 }
 
 }  // namespace
+
+// The byte scan reads neither log: a non-empty one beside its input is
+// named on standard error, before any row; the rows are the same.
+TEST_F(CommandLine, LogsBesideTheInputAreNamed) {
+  const std::string db = dir.file("l.db");
+  make_db(db, "CREATE TABLE t(a, b, c); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n"
+              " WHERE i < 50) INSERT INTO t SELECT i, 'row ' || i, i * 1.5 FROM n;");
+  const run_result alone = run({"-i", db});
+  ASSERT_EQ(alone.status, 0);
+  ASSERT_FALSE(alone.out.empty());
+  const auto line = [&](const char* suffix) { return "sarvek: '" + db + suffix + "' is not read by this mode; --deep reads it\n"; };
+  write_file(db + "-journal", std::string());
+  expect_run(run({"-i", db}), 0, alone.out, "");  // an empty journal is no journal
+  write_file(db + "-wal", std::string(32, 'w'));
+  expect_run(run({"-i", db}), 0, alone.out, line("-wal"));
+  write_file(db + "-journal", std::string(512, 'j'));
+  expect_run(run({"-i", db}), 0, alone.out, line("-wal") + line("-journal"));
+}
