@@ -381,3 +381,61 @@ TEST(DeepLogs, StatusesByWhatTheCurrentStateHolds) {
   for (const char* expected : {"t deleted", "t superseded", "k deleted", "k superseded"})
     EXPECT_GT(seen[expected], 0u) << expected;
 }
+
+// A log of another database, beside the input or named by option, is not
+// applied: one note says why and no live row changes. A log that belongs
+// gives no such note.
+TEST(DeepLogs, ForeignLogsAreNotApplied) {
+  scratch_dir dir;
+  const std::string note = "does not belong to this database";
+  const auto make = [&](const std::string& name, const db_layout& layout, const char* mode, int commits) {
+    const std::string path = dir.file(name);
+    sqlite3* h = open_layout_db(path, layout);
+    run_sql(h, std::string("PRAGMA journal_mode=") + mode + "; PRAGMA wal_autocheckpoint=0;");
+    const std::vector<std::string> sql = history(1);  // two tables, then rows
+    for (int i = 0; i < commits; ++i) run_sql(h, sql[std::min<size_t>(i, 16)]);
+    return std::make_pair(path, h);
+  };
+  // A: rollback mode, few commits. B: WAL mode. C: WAL mode, UTF-16. D: a
+  // hot journal after many commits. E: WAL mode, no log of its own.
+  auto [a, ha] = make("a.db", {1024, "UTF-8", 0, "NONE"}, "DELETE", 6);
+  auto [b, hb] = make("b.db", {1024, "UTF-8", 0, "NONE"}, "WAL", 12);
+  auto [c, hc] = make("c.db", {1024, "UTF-16le", 0, "NONE"}, "WAL", 12);
+  auto [d, hd] = make("d.db", {1024, "UTF-8", 0, "NONE"}, "DELETE", 17);
+  auto [e, he] = make("e.db", {1024, "UTF-8", 0, "NONE"}, "WAL", 5);
+  run_sql(he, "PRAGMA wal_checkpoint(TRUNCATE);");
+  run_sql(hd, "PRAGMA cache_size=2; BEGIN; UPDATE t SET name = name || ' interrupted';"
+              "INSERT INTO t(name, n) SELECT name, n FROM t;");
+  for (const std::string& path : {b, c, d}) copy_files(path, path + ".copy");
+  for (sqlite3* h : {ha, hb, hc, hd, he}) sqlite3_close(h);
+
+  struct foreign_case {
+    std::string db, log, suffix, why;
+  };
+  const std::vector<foreign_case> cases = {
+      {a, b + ".copy-wal", "-wal", "rollback-journal mode"},
+      {e, c + ".copy-wal", "-wal", "text encoding"},
+      {a, d + ".copy-journal", "-journal", "newer than the database's"},
+      {e, d + ".copy-journal", "-journal", "write-ahead-log mode"},
+  };
+  int n = 0;
+  for (const foreign_case& fc : cases) {
+    SCOPED_TRACE(fc.db + " with " + fc.log);
+    const std::string input = dir.file("in" + std::to_string(++n) + ".db");
+    fs::copy_file(fc.db, input);
+    const deep_run alone = run_deep(input, {"--wal=none", "--journal=none"});
+    const auto live = library_view(input, dir.file("v" + std::to_string(n) + ".db"));
+    const std::string option = (fc.suffix == "-wal" ? "--wal=" : "--journal=") + fc.log;
+    fs::copy_file(fc.log, input + fc.suffix);
+    for (const deep_run& r : {run_deep(input), run_deep(input, {option})}) {
+      ASSERT_EQ(r.result.status, 0) << r.result.err;
+      EXPECT_NE(r.result.err.find(note), std::string::npos) << r.result.err;
+      EXPECT_NE(r.result.err.find(fc.why), std::string::npos) << r.result.err;
+      expect_live(r, live);
+      EXPECT_EQ(deep_lines(r.rows, "t"), deep_lines(alone.rows, "t"));
+    }
+  }
+  // Logs that belong.
+  for (const std::string& own : {b + ".copy", d + ".copy"})
+    EXPECT_EQ(run_deep(own).result.err.find(note), std::string::npos) << own;
+}

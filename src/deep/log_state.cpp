@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "deep/deep_state.h"
+#include "format/log_fit.h"
 
 namespace {
 
@@ -91,6 +92,45 @@ bool roll_back(deep_state* s) {
   return true;
 }
 
+// Says why a log is not this database's. Such a log, beside the database
+// or named by option, is never applied: its pages are read as free space.
+bool foreign(deep_state* s, const char* what, const std::string& why) {
+  note(&s->notes, "%s: it does not belong to this database: %s; it is not applied, and its pages are searched as free space of no page",
+       what, why.c_str());
+  return true;
+}
+
+void open_wal(deep_state* s) {
+  log_state& logs = s->logs;
+  logs.wal = read_wal(logs.wal_side.bytes(), s->store);
+  note_wal(s);
+  std::string why;
+  logs.wal_foreign = !wal_fits(logs.base.db, logs.wal, &why) && foreign(s, "write-ahead log", why);
+  if (logs.wal_foreign) return;
+  logs.wal_applied = apply_wal(logs.wal, &s->store);
+  for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
+    if (logs.wal.frames[i].page_known)
+      logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
+  std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
+}
+
+void open_journal(deep_state* s) {
+  log_state& logs = s->logs;
+  logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size,
+                              wal_page_limit(s->store.db, logs.journal_side.bytes()));
+  if (logs.journal.conditions & journal_page_out_of_range)
+    note(&s->notes, "rollback journal: a record names a page past any sane size; its image is searched as free space of no page");
+  const bool hot = !logs.journal.segments.empty() &&
+                   logs.journal.segments[0].state == journal_header_state::synced;
+  std::string why;
+  logs.journal_foreign = !journal_fits(logs.base.db, logs.journal, hot, &why) &&
+                         foreign(s, "rollback journal", why);
+  if (logs.journal_foreign) return;
+  logs.journal_rolled_back = roll_back(s);
+  if (logs.journal_rolled_back)
+    note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
+}
+
 }  // namespace
 
 bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
@@ -108,31 +148,15 @@ bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
                              &logs.journal_side)) {
     return false;
   }
-  if (logs.wal_side.used() && logs.wal_side.size != 0) {
-    logs.wal = read_wal(logs.wal_side.bytes(), s->store);
-    note_wal(s);
-    logs.wal_applied = apply_wal(logs.wal, &s->store);
-    for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
-      if (logs.wal.frames[i].page_known)
-        logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
-    std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
-  }
-  if (logs.journal_side.used() && logs.journal_side.size != 0) {
-    logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size,
-                                wal_page_limit(s->store.db, logs.journal_side.bytes()));
-    if (logs.journal.conditions & journal_page_out_of_range)
-      note(&s->notes, "rollback journal: a record names a page past any sane size; its image is searched as free space of no page");
-    logs.journal_rolled_back = roll_back(s);
-    if (logs.journal_rolled_back)
-      note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
-  }
+  if (logs.wal_side.used() && logs.wal_side.size != 0) open_wal(s);
+  if (logs.journal_side.used() && logs.journal_side.size != 0) open_journal(s);
   return true;
 }
 
 void list_older_images(deep_state* s) {
   log_state& logs = s->logs;
   for (const wal_frame& f : logs.wal.frames) {
-    if (f.used) continue;
+    if (f.used && logs.wal_applied) continue;
     logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
     // A frame of this generation after the last commit belongs to a
     // transaction left open, even where its checksum fails: the library
@@ -141,10 +165,12 @@ void list_older_images(deep_state* s) {
     const bool this_generation = f.fault == wal_frame_fault::none ||
                                  ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
                                   f.salt1 == logs.wal.header.salt1 && f.salt2 == logs.wal.header.salt2);
-    // A frame of no known page is searched as free space only, as page 0.
-    const bool rows = this_generation && f.page_known;
+    // A frame of no known page, or of a log that is not this database's,
+    // is searched as free space only, as page 0.
+    const bool known = f.page_known && !logs.wal_foreign;
+    const bool rows = this_generation && known;
     const row_status status = f.committed ? row_status::superseded : row_status::uncommitted;
-    logs.older.push_back({f.page_known ? f.page : 0, {f.image, page_origin::wal, f.offset + wal_frame_header_size},
+    logs.older.push_back({known ? f.page : 0, {f.image, page_origin::wal, f.offset + wal_frame_header_size},
                           rows, rows ? status : row_status::deleted, row_source::wal,
                           logs.readers.back().get()});
   }
@@ -152,8 +178,9 @@ void list_older_images(deep_state* s) {
   if (!logs.journal_rolled_back && !logs.journal.records.empty()) {
     logs.readers.push_back(std::make_unique<journal_time>(&logs));
     for (const journal_record& r : logs.journal.records) {
-      const bool rows = r.checksum_ok && r.page_known;
-      logs.older.push_back({r.page_known ? r.page : 0, {r.image, page_origin::journal, r.offset}, rows,
+      const bool known = r.page_known && !logs.journal_foreign;
+      const bool rows = r.checksum_ok && known;
+      logs.older.push_back({known ? r.page : 0, {r.image, page_origin::journal, r.offset}, rows,
                             rows ? row_status::superseded : row_status::deleted,
                             row_source::journal, logs.readers.back().get()});
     }

@@ -32,6 +32,10 @@ struct log_state {
   page_store base;           // the database file alone
   bool wal_applied = false;
   bool journal_rolled_back = false;
+  // The log is another database's: not applied, its images searched as
+  // free space of no page.
+  bool wal_foreign = false;
+  bool journal_foreign = false;
   // (page, frame index) of every valid frame, sorted: the pages of a time.
   std::vector<std::pair<uint32_t, uint32_t>> frames_by_page;
   std::vector<std::unique_ptr<page_reader>> readers;
