@@ -439,3 +439,40 @@ TEST(DeepLogs, ForeignLogsAreNotApplied) {
   for (const std::string& own : {b + ".copy", d + ".copy"})
     EXPECT_EQ(run_deep(own).result.err.find(note), std::string::npos) << own;
 }
+
+// --as-of=N: the live rows are those the library reads from a copy of the
+// database whose log is cut after commit N's frame, for every commit.
+TEST(DeepLogs, AsOfEveryCommit) {
+  scratch_dir dir;
+  const std::string db = dir.file("h.db");
+  ground_truth truth;
+  sqlite3* h = wal_db(db, {1024, "UTF-8", 0, "NONE"}, 2, &truth);
+  const std::string copy = dir.file("copy.db");
+  copy_files(db, copy);
+  sqlite3_close(h);
+  const std::vector<uint8_t> wal = read_file(copy + "-wal");
+  const uint64_t frame = 24 + 1024;
+  std::vector<uint64_t> ends{32};  // the log's length after commit 0, 1, 2, ...
+  for (uint64_t at = 32; at + frame <= wal.size(); at += frame)
+    if (wal[at + 4] | wal[at + 5] | wal[at + 6] | wal[at + 7]) ends.push_back(at + frame);
+  ASSERT_GE(ends.size(), 21u);
+  const std::string cut = dir.file("cut.db");
+  for (size_t n = 0; n < ends.size(); ++n) {
+    SCOPED_TRACE("commit " + std::to_string(n));
+    fs::copy_file(copy, cut, fs::copy_options::overwrite_existing);
+    write_file(cut + "-wal", std::vector<uint8_t>(wal.begin(), wal.begin() + static_cast<ptrdiff_t>(ends[n])));
+    const deep_run r = run_deep(copy, {"--as-of=" + std::to_string(n)});
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    const std::string view = dir.file("view" + std::to_string(n) + ".db");
+    copy_files(cut, view);
+    for (const std::string& table : sqlite_tables(view))
+      EXPECT_EQ(deep_lines(r.rows, table), sqlite_lines(view, table)) << table;
+    for (const deep_csv_row& row : r.rows) EXPECT_NE(row.status, "uncommitted");
+  }
+  const deep_run past = run_deep(copy, {"--as-of=" + std::to_string(ends.size())});
+  EXPECT_EQ(past.result.status, 1);
+  EXPECT_NE(past.result.err.find("ERROR: --as-of=" + std::to_string(ends.size()) + ": the write-ahead log holds " +
+                                 std::to_string(ends.size() - 1) + " commits"),
+            std::string::npos)
+      << past.result.err;
+}

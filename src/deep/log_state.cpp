@@ -1,8 +1,10 @@
 #include "deep/log_state.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "deep/deep_state.h"
+#include "diagnostics/progress.h"
 #include "format/log_fit.h"
 
 namespace {
@@ -102,7 +104,7 @@ bool foreign(deep_state* s, const char* what, const std::string& why) {
 
 void open_wal(deep_state* s) {
   log_state& logs = s->logs;
-  logs.wal = read_wal(logs.wal_side.bytes(), s->store);
+  logs.wal = read_wal(logs.wal_side.bytes(), s->store, s->g->as_of);
   note_wal(s);
   std::string why;
   logs.wal_foreign = !wal_fits(logs.base.db, logs.wal, &why) && foreign(s, "write-ahead log", why);
@@ -131,6 +133,17 @@ void open_journal(deep_state* s) {
     note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
 }
 
+// --as-of=N names a commit the log holds (0: the database file alone).
+bool as_of_exists(deep_state* s) {
+  const log_state& logs = s->logs;
+  const uint64_t commits = logs.wal_foreign ? 0 : logs.wal.commit_frames.size();
+  if (s->g->as_of < 0 || static_cast<uint64_t>(s->g->as_of) <= commits) return true;
+  if (s->notes.g) progress_erase(s->notes.g);
+  fprintf(stderr, "ERROR: --as-of=%lld: the write-ahead log holds %llu commits (0 is the database file alone)\n",
+          static_cast<long long>(s->g->as_of), static_cast<unsigned long long>(commits));
+  return false;
+}
+
 }  // namespace
 
 bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
@@ -150,13 +163,13 @@ bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
   }
   if (logs.wal_side.used() && logs.wal_side.size != 0) open_wal(s);
   if (logs.journal_side.used() && logs.journal_side.size != 0) open_journal(s);
-  return true;
+  return as_of_exists(s);
 }
 
 void list_older_images(deep_state* s) {
   log_state& logs = s->logs;
   for (const wal_frame& f : logs.wal.frames) {
-    if (f.used && logs.wal_applied) continue;
+    if ((f.used && logs.wal_applied) || f.future) continue;
     logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
     // A frame of this generation after the last commit belongs to a
     // transaction left open, even where its checksum fails: the library

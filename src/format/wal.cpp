@@ -123,6 +123,26 @@ void read_frames(wal_log* log, bool header_ok, uint32_t limit) {
   if (log->valid_frames > log->committed_frames) log->conditions |= wal_uncommitted;
 }
 
+// Numbers the commits of the valid frames.
+void number_commits(wal_log* log) {
+  uint32_t first = 0;
+  for (uint32_t i = 0; i < log->valid_frames; ++i) {
+    if (log->frames[i].commit_size == 0) continue;
+    log->commit_frames.push_back(i + 1);
+    for (uint32_t j = first; j <= i; ++j) log->frames[j].commit = static_cast<uint32_t>(log->commit_frames.size());
+    first = i + 1;
+  }
+}
+
+// Cuts the committed state back to commit `as_of`: the frames after it are
+// the future of that state.
+void cut_at_commit(wal_log* log, uint32_t as_of) {
+  const uint32_t last = as_of == 0 ? 0 : log->commit_frames[as_of - 1];
+  log->committed_frames = last;
+  log->committed_pages = last == 0 ? 0 : log->frames[last - 1].commit_size;
+  for (uint32_t i = last; i < log->frames.size(); ++i) log->frames[i].future = true;
+}
+
 // Marks the committed frames, and among them the one the committed state
 // reads for each page: the newest, within the committed size and the limit.
 void mark_used(wal_log* log, uint32_t limit, bool applicable) {
@@ -166,7 +186,7 @@ uint32_t wal_page_limit(byte_view db, byte_view wal) {
   return static_cast<uint32_t>(std::clamp<uint64_t>(pages, uint64_t{1} << 20, UINT32_MAX));
 }
 
-wal_log read_wal(byte_view wal, const page_store& store) {
+wal_log read_wal(byte_view wal, const page_store& store, int64_t as_of) {
   wal_log log;
   log.file = wal;
   if (wal.size() < wal_header_size) {
@@ -183,6 +203,9 @@ wal_log read_wal(byte_view wal, const page_store& store) {
   }
   log.page_limit = wal_page_limit(store.db, wal);
   read_frames(&log, header_ok, log.page_limit);
+  number_commits(&log);
+  if (as_of >= 0 && static_cast<uint64_t>(as_of) < log.commit_frames.size())
+    cut_at_commit(&log, static_cast<uint32_t>(as_of));
   const bool applicable = store.page_size != 0 && log.frame_page_size == store.page_size;
   mark_used(&log, log.page_limit, applicable);
   return log;
