@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -188,4 +189,75 @@ TEST(DeepExport, AppearsOnlyWhenWhole) {
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(run_program({"sqlite3", out, "PRAGMA quick_check; SELECT count(*) FROM t"}).out, "ok\n300000\n");
   EXPECT_EQ(names_beginning(dir.path, "out.db.partial-"), left);
+}
+
+namespace {
+
+// sarvek_pending of the live rows of t, by id, as "delete" or "update".
+std::map<int64_t, std::string> pending_flags(const std::string& out) {
+  std::map<int64_t, std::string> flags;
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(out.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "SELECT sarvek_rowid, sarvek_pending FROM t WHERE sarvek_status = 'live'"
+                         " AND sarvek_pending IS NOT NULL", -1, &stmt, nullptr);
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+    flags[sqlite3_column_int64(stmt, 0)] = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return flags;
+}
+
+}  // namespace
+
+// The log's commits and the transaction that never committed, in the
+// export: every row carries the commit it was read from, the commit list
+// matches the log, and the live rows that the open transaction deleted or
+// changed are flagged so (under a write-ahead log and under a hot journal).
+TEST(DeepExport, CommitsAndPendingChanges) {
+  scratch_dir dir;
+  for (const char* mode : {"WAL", "DELETE"}) {
+    SCOPED_TRACE(mode);
+    const std::string db = dir.file(std::string(mode) + ".db");
+    sqlite3* h = open_layout_db(db, {1024, "UTF-8", 0, "NONE"});
+    run_sql(h, std::string("PRAGMA journal_mode=") + mode + "; PRAGMA wal_autocheckpoint=0;"
+               "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT);");
+    for (int i = 0; i < 6; ++i)
+      run_sql(h, "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < 40)"
+                 " INSERT INTO t(name) SELECT 'commit " + std::to_string(i) + " row ' || x FROM n;");
+    run_sql(h, "PRAGMA cache_size=2; BEGIN; DELETE FROM t WHERE id % 3 = 0;"
+               "UPDATE t SET name = 'changed' WHERE id % 5 = 0;");
+    const std::string copy = dir.file(std::string(mode) + "-copy.db");
+    for (const char* suffix : {"", "-wal", "-journal"})
+      if (std::filesystem::exists(db + suffix)) std::filesystem::copy_file(db + suffix, copy + suffix);
+    run_sql(h, "ROLLBACK;");
+    sqlite3_close(h);
+    const std::string out = dir.file(std::string(mode) + "-out.db");
+    const run_result r = run_sarvek({"-i", copy, "--deep", "--export=" + out});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const std::map<int64_t, std::string> flags = pending_flags(out);
+    for (const auto& [id, flag] : flags)
+      EXPECT_EQ(flag, id % 3 == 0 ? "delete" : id % 5 == 0 ? "update" : "none") << id;
+    EXPECT_GT(flags.size(), 240u / 3) << "most changes of the open transaction reached the file";
+    if (std::string(mode) == "DELETE") continue;
+    // Commits 1..7 (the table, then six inserts); commit 0 is the file.
+    EXPECT_EQ(run_program({"sqlite3", out, "SELECT group_concat(commit_number) FROM sarvek_commits"}).out,
+              "0,1,2,3,4,5,6,7\n");
+    EXPECT_EQ(run_program({"sqlite3", out,
+                           "SELECT count(*) FROM sarvek_frames f JOIN sarvek_commits c"
+                           " ON f.frame BETWEEN c.first_frame AND c.last_frame AND f.commit_number = c.commit_number"})
+                  .out,
+              run_program({"sqlite3", out, "SELECT count(*) FROM sarvek_frames WHERE typeof(commit_number) = 'integer'"})
+                  .out);
+    EXPECT_NE(run_program({"sqlite3", out, "SELECT count(*) FROM sarvek_frames WHERE commit_number = 'uncommitted'"}).out,
+              "0\n");
+    // Live rows come from commits 1..7 of the log (or 0, the file); the
+    // rows of the open transaction from no commit.
+    EXPECT_EQ(run_program({"sqlite3", out,
+                           "SELECT count(*) FROM t WHERE (sarvek_status = 'live' AND NOT sarvek_commit BETWEEN 0 AND 7)"
+                           " OR (sarvek_status = 'uncommitted' AND sarvek_commit IS NOT NULL)"})
+                  .out,
+              "0\n");
+  }
 }

@@ -89,11 +89,13 @@ uint64_t table_leaf_cells(const page_store& store) {
 // Walks every table of the schema (printing its rows) and every index (for
 // the page map), in the schema's order.
 void walk_objects(deep_state* s) {
+  pending_writes pending;
+  find_pending_writes(*s, &pending);
   for (const schema_object& object : s->db_schema.objects) {
     if (object.root_page == 0) continue;
     if (object.type == object_type::table && object.table >= 0) {
       table_def& table = s->db_schema.tables[object.table];
-      table_rows visitor(&table, object.table, &s->emitter, &s->notes, &s->memory);
+      table_rows visitor(&table, object.table, &s->emitter, &s->notes, &s->memory, &pending);
       walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
                  &visitor);
     } else if (object.type == object_type::index) {
@@ -131,9 +133,30 @@ void report_pages(deep_state* s) {
   }
 }
 
+// Why a frame belongs to no commit.
+const char* no_commit(const wal_log& wal, const wal_frame& f) {
+  if (f.commit != 0) return nullptr;
+  if (f.salt1 != wal.header.salt1 || f.salt2 != wal.header.salt2) return "older generation";
+  if (f.fault == wal_frame_fault::none || f.fault == wal_frame_fault::checksum ||
+      f.fault == wal_frame_fault::after_break)
+    return "uncommitted";
+  return "invalid";
+}
+
+// The log's frames and commits (commit 0: the database file).
 void report_frames(deep_state* s) {
-  for (const wal_frame& f : s->logs.wal.frames)
-    s->sinks.frame({f.index, f.offset, f.page, f.commit_size, f.salt1, f.salt2, f.valid, f.used});
+  const wal_log& wal = s->logs.wal;
+  for (const wal_frame& f : wal.frames)
+    s->sinks.frame({f.index, f.offset, f.page, f.commit_size, f.salt1, f.salt2, f.valid,
+                    f.used && s->logs.wal_applied, f.commit, no_commit(wal, f)});
+  if (wal.frames.empty()) return;
+  s->sinks.commit({0, 0, 0, 0, 0, s->logs.base.page_count});
+  uint32_t first = 1;
+  for (size_t k = 0; k < wal.commit_frames.size(); ++k) {
+    const wal_frame& last = wal.frames[wal.commit_frames[k] - 1];
+    s->sinks.commit({static_cast<uint32_t>(k + 1), first, last.index, last.salt1, last.salt2, last.commit_size});
+    first = last.index + 1;
+  }
 }
 
 // The database and each log read, with their SHA-256 when the export wants it.
@@ -193,6 +216,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
+  if (!s.logs.wal_foreign) s.emitter.wal = &s.logs.wal;
   s.memory.remember = !g->deep_live_only;
   expect_live(&s.memory, table_leaf_cells(s.store));
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "deep/deep_state.h"
 #include "diagnostics/progress.h"
@@ -43,6 +44,16 @@ class journal_time : public page_reader {
  private:
   const log_state* logs_;
 };
+
+// A frame of this generation after the last commit belongs to a
+// transaction left open, even where its checksum fails: the library
+// rewrites a page spilled twice in place and mends the chain only when it
+// commits.
+bool this_generation(const wal_log& wal, const wal_frame& f) {
+  return f.fault == wal_frame_fault::none ||
+         ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
+          f.salt1 == wal.header.salt1 && f.salt2 == wal.header.salt2);
+}
 
 void note_wal(deep_state* s) {
   const wal_log& wal = s->logs.wal;
@@ -171,13 +182,8 @@ void list_older_images(deep_state* s) {
   for (const wal_frame& f : logs.wal.frames) {
     if ((f.used && logs.wal_applied) || f.future) continue;
     logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
-    // A frame of this generation after the last commit belongs to a
-    // transaction left open, even where its checksum fails: the library
-    // rewrites a page spilled twice in place and mends the chain only when
-    // it commits. Frames of an older generation are only searched.
-    const bool this_generation = f.fault == wal_frame_fault::none ||
-                                 ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
-                                  f.salt1 == logs.wal.header.salt1 && f.salt2 == logs.wal.header.salt2);
+    // Frames of an older generation are only searched.
+    const bool this_generation = ::this_generation(logs.wal, f);
     // A frame of no known page, or of a log that is not this database's,
     // is searched as free space only, as page 0.
     const bool known = f.page_known && !logs.wal_foreign;
@@ -209,6 +215,24 @@ void list_older_images(deep_state* s) {
     logs.older.push_back({n, store_page(logs.base, n), true, status, row_source::btree,
                           logs.readers.back().get()});
   }
+}
+
+void find_pending_writes(const deep_state& s, pending_writes* out) {
+  const log_state& logs = s.logs;
+  std::map<uint32_t, byte_view> newest;
+  if (logs.journal_rolled_back) {
+    for (const journal_record& r : logs.journal.records)
+      if (r.checksum_ok && r.page_known) newest[r.page] = store_page(logs.base, r.page).bytes;
+  } else if (logs.wal_applied) {
+    const wal_log& wal = logs.wal;
+    for (uint32_t i = wal.committed_frames; i < wal.frames.size(); ++i) {
+      const wal_frame& f = wal.frames[i];
+      if (!f.future && f.page_known && this_generation(wal, f)) newest[f.page] = f.image;
+    }
+  }
+  out->pages.assign(newest.begin(), newest.end());
+  std::erase_if(out->pages, [](const auto& p) { return p.second.empty(); });
+  index_pending_writes(out, s.store.usable);
 }
 
 void close_logs(log_state* logs) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "deep/pending.h"
 #include "deep/side_files.h"
 #include "format/journal.h"
 #include "format/payload.h"
@@ -53,5 +54,11 @@ bool open_logs(deep_state* s, byte_view wal_image = {}, byte_view journal_image 
 // file order, journal records in file order, database pages the current
 // state replaced.
 void list_older_images(deep_state* s);
+
+// The pages a transaction that never committed wrote, each with its newest
+// image: the frames of this generation after the last commit, or the
+// database pages whose old images a hot journal holds, as they lie in the
+// file. None when the state is read as of an earlier commit.
+void find_pending_writes(const deep_state& s, pending_writes* out);
 
 void close_logs(log_state* logs);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "format/record.h"
+#include "format/wal.h"
 #include "sink/row_sink.h"
 
 struct row_place {
@@ -15,12 +16,14 @@ struct row_place {
   uint64_t offset;
   bool has_rowid;
   int64_t rowid;
+  row_pending pending = row_pending::none;
 };
 
 struct row_emitter {
   row_sink* sink = nullptr;
   text_encoding encoding = text_encoding::utf8;
   bool removed_only = false;         // --removed-only: live rows are not printed
+  const wal_log* wal = nullptr;      // the log whose frames are numbered by commit, if any
   std::vector<value_view> record;    // the record's values, reused
   std::vector<value_view> columns;   // in column order, reused
 };

@@ -17,12 +17,20 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 6> row_columns{"sarvek_status", "sarvek_source",
-                                                      "sarvek_page",   "sarvek_offset",
-                                                      "sarvek_rowid",  "sarvek_unrecovered"};
-constexpr std::array<std::string_view, 7> lost_columns{
-    "sarvek_status", "sarvek_source", "sarvek_page",       "sarvek_offset",
-    "sarvek_rowid",  "sarvek_fields", "sarvek_unrecovered"};
+constexpr std::array<std::string_view, 8> row_columns{
+    "sarvek_status",      "sarvek_source", "sarvek_page",   "sarvek_offset",
+    "sarvek_rowid",       "sarvek_unrecovered", "sarvek_commit", "sarvek_pending"};
+constexpr std::array<std::string_view, 9> lost_columns{
+    "sarvek_status",      "sarvek_source", "sarvek_page",   "sarvek_offset", "sarvek_rowid",
+    "sarvek_fields",      "sarvek_unrecovered", "sarvek_commit", "sarvek_pending"};
+
+const char* pending_name(row_pending pending) {
+  switch (pending) {
+    case row_pending::deleted: return "delete";
+    case row_pending::updated: return "update";
+    default: return nullptr;
+  }
+}
 
 // The names of the values that could not be recovered, each in double
 // quotes (an inner quote doubled), separated by commas; empty when none.
@@ -101,7 +109,7 @@ bool sqlite_sink::start() {
   sqlite3_extended_result_codes(db_, 1);
   column_limit_ = static_cast<uint32_t>(sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, -1));
   if (!exec_sql(db_, setup_sql)) return fail();
-  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_extra_values"})
+  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_commits", "sarvek_extra_values"})
     table_names_.claim(name);
   pages_ = prepare_kept(db_, "INSERT INTO sarvek_pages VALUES(?,?,?,?,?)");
   if (!pages_) return fail();
@@ -153,6 +161,7 @@ void sqlite_sink::close_db() {
   tables_.clear();
   pages_.reset();
   frames_.reset();
+  commits_.reset();
   extra_values_.reset();
   if (db_ && sqlite3_close(db_) != SQLITE_OK) {
     fail();
@@ -241,7 +250,15 @@ void sqlite_sink::bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool los
   int at = 6;
   if (lost) sqlite3_bind_int64(insert, at++, static_cast<sqlite3_int64>(row.values.size()));
   unrecovered_names(row, &unrecovered_);
-  sqlite3_bind_text64(insert, at, unrecovered_.data(), unrecovered_.size(), SQLITE_STATIC, SQLITE_UTF8);
+  sqlite3_bind_text64(insert, at++, unrecovered_.data(), unrecovered_.size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (row.commit >= 0)
+    sqlite3_bind_int64(insert, at++, row.commit);
+  else
+    sqlite3_bind_null(insert, at++);
+  if (const char* pending = pending_name(row.pending))
+    sqlite3_bind_text(insert, at, pending, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_null(insert, at);
 }
 
 bool sqlite_sink::store_extra_values(const export_table& table, const deep_row& row) {
@@ -288,11 +305,11 @@ void sqlite_sink::frame(const frame_summary& frame) {
   if (!frames_) {
     if (!exec_sql(db_,
                   "CREATE TABLE sarvek_frames(frame, offset, page, commit_size, salt1,"
-                  " salt2, valid, used)")) {
+                  " salt2, valid, used, commit_number)")) {
       fail();
       return;
     }
-    frames_ = prepare_kept(db_, "INSERT INTO sarvek_frames VALUES(?,?,?,?,?,?,?,?)");
+    frames_ = prepare_kept(db_, "INSERT INTO sarvek_frames VALUES(?,?,?,?,?,?,?,?,?)");
     if (!frames_) {
       fail();
       return;
@@ -307,6 +324,32 @@ void sqlite_sink::frame(const frame_summary& frame) {
   sqlite3_bind_int64(insert, 6, frame.salt2);
   sqlite3_bind_int(insert, 7, frame.valid);
   sqlite3_bind_int(insert, 8, frame.used);
+  if (frame.no_commit)
+    sqlite3_bind_text(insert, 9, frame.no_commit, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_int64(insert, 9, frame.commit);
+  if (!step_done(insert)) fail();
+}
+
+void sqlite_sink::commit(const commit_summary& commit) {
+  if (failed() || finished_) return;
+  if (!commits_) {
+    if (!exec_sql(db_, "CREATE TABLE sarvek_commits(commit_number, first_frame, last_frame, salt1, salt2, pages)") ||
+        !(commits_ = prepare_kept(db_, "INSERT INTO sarvek_commits VALUES(?,?,?,?,?,?)"))) {
+      fail();
+      return;
+    }
+  }
+  sqlite3_stmt* insert = commits_.get();
+  sqlite3_bind_int64(insert, 1, commit.commit);
+  for (int i = 2; i <= 5; ++i) sqlite3_bind_null(insert, i);
+  if (commit.commit != 0) {
+    sqlite3_bind_int64(insert, 2, commit.first_frame);
+    sqlite3_bind_int64(insert, 3, commit.last_frame);
+    sqlite3_bind_int64(insert, 4, commit.salt1);
+    sqlite3_bind_int64(insert, 5, commit.salt2);
+  }
+  sqlite3_bind_int64(insert, 6, commit.pages);
   if (!step_done(insert)) fail();
 }
 

@@ -62,6 +62,7 @@ class sqlite_sink final : public row_sink {
   void row(const deep_row& row) override;
   void page(const page_summary& page) override;
   void frame(const frame_summary& frame) override;
+  void commit(const commit_summary& commit) override;
   // Writes sarvek_run, commits, closes and renames the partial file to the
   // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
@@ -94,7 +95,7 @@ class sqlite_sink final : public row_sink {
   const table_def* last_def_ = nullptr;  // rows of one table tend to come together
   export_table* last_table_ = nullptr;
   export_table* lost_ = nullptr;
-  statement_ptr pages_, frames_, extra_values_;
+  statement_ptr pages_, frames_, commits_, extra_values_;
   std::vector<std::string> scratch_;  // texts converted to UTF-8, one per column
   std::string unrecovered_;           // the row's sarvek_unrecovered, reused
 };
