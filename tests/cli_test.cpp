@@ -35,7 +35,8 @@ const std::string help =
     "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
-    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n";
+    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
+    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -122,7 +123,9 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
       {"--deep", "--freespace"},       {"--fine-search", "--deep"},      {"--deep", "-d"},
       {"--deep", "--cellcount-min=1"}, {"--cellcount-max=9", "--deep"}, {"--deep", "--rowsize-min=0"},
       {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="},
-      {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="}};
+      {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="},
+      {"--as-of=1"},                    {"--deep", "--as-of="},           {"--deep", "--as-of=-1"},
+      {"--deep", "--as-of=1x"},         {"--deep", "--as-of=4294967296"}, {"--deep", "--as-of=1"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
     const run_result r = run(args);
