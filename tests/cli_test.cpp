@@ -35,7 +35,8 @@ const std::string help =
     "\t--deep: read the database as the file format defines it: every row of every table, by name\n"
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
-    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n";
+    "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
+    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -122,7 +123,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
       {"--deep", "--freespace"},       {"--fine-search", "--deep"},      {"--deep", "-d"},
       {"--deep", "--cellcount-min=1"}, {"--cellcount-max=9", "--deep"}, {"--deep", "--rowsize-min=0"},
       {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="},
-      {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="}};
+      {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="},
+      {"--no-inferred"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
     const run_result r = run(args);
@@ -134,7 +136,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
     EXPECT_EQ(line.find('\n'), line.size() - 1) << r.err;
   }
   // The options it does take are accepted.
-  const run_result ok = run({"-i", tiny, "--deep", "--no-blobs", "--blob-size-limit=9", "--removed-only"});
+  const run_result ok = run({"-i", tiny, "--deep", "--no-blobs", "--blob-size-limit=9", "--removed-only",
+                             "--no-inferred"});
   EXPECT_EQ(ok.status, 0) << ok.err;
 }
 

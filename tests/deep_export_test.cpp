@@ -16,8 +16,8 @@
 namespace {
 
 // The export's rows of one table in the CSV's canonical form: the rowid,
-// then the source columns (the five sarvek_ columns left out), with the
-// status and source in front.
+// then the source columns (the seven sarvek_ columns left out), with the
+// status, source and reading in front.
 std::vector<std::string> export_lines(const std::string& path, const std::string& table) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -28,9 +28,10 @@ std::vector<std::string> export_lines(const std::string& path, const std::string
   }
   while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
     std::string line = std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) + "/" +
-                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)) + " ";
-    line += sqlite3_column_type(stmt, 4) == SQLITE_NULL ? "" : std::to_string(sqlite3_column_int64(stmt, 4));
-    for (int i = 5; i < sqlite3_column_count(stmt); ++i) line += "|" + canonical_column(stmt, i);
+                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)) + "/" +
+                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2)) + " ";
+    line += sqlite3_column_type(stmt, 6) == SQLITE_NULL ? "" : std::to_string(sqlite3_column_int64(stmt, 6));
+    for (int i = 7; i < sqlite3_column_count(stmt); ++i) line += "|" + canonical_column(stmt, i);
     lines.push_back(line);
   }
   sqlite3_finalize(stmt);
@@ -43,7 +44,7 @@ std::vector<std::string> csv_lines(const std::vector<deep_csv_row>& rows, const 
   std::vector<std::string> lines;
   for (const deep_csv_row& row : rows) {
     if (row.table != table) continue;
-    std::string line = row.status + "/" + row.source + " " + row.rowid;
+    std::string line = row.status + "/" + row.source + "/" + row.reading + " " + row.rowid;
     for (const std::string& v : row.values) {
       const std::string c = canonical_field(v);
       line += "|" + (c == "U:" ? std::string("NULL") : c);

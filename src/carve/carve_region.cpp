@@ -57,15 +57,36 @@ int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_
   return whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
 }
 
+// Whether an old freeblock header or a whole cell begins after pos and
+// before `end`.
+bool boundary_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
+  const auto cell = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
+  if (cell != scratch.anchors.end() && *cell < end) return true;
+  const auto header = std::upper_bound(scratch.old_headers.begin(), scratch.old_headers.end(), pos,
+                                       [](uint32_t p, const auto& h) { return p < h.second; });
+  return header != scratch.old_headers.end() && header->second < end;
+}
+
+// Whether a whole cell or an old freeblock header begins at `at`.
+bool boundary_at(const carve_scratch& scratch, uint32_t at) {
+  if (std::binary_search(scratch.anchors.begin(), scratch.anchors.end(), at)) return true;
+  const auto header = std::lower_bound(scratch.old_headers.begin(), scratch.old_headers.end(), at,
+                                       [](const auto& h, uint32_t p) { return h.second < p; });
+  return header != scratch.old_headers.end() && header->second == at;
+}
+
 // Where the record rebuilt at pos may end: before a later whole cell, less
 // up to three fragment bytes between them; at the block's end exactly (the
 // library merges a freed cell with a freeblock that follows within three
 // bytes, so a block ends where its last cell ended); before an old header
-// whose block ended with this one (a cell freed earlier and merged into the
-// block, or, where a new cell since took the block's tail, one of two or
-// more old headers whose blocks end together past it); at the end of the
-// block that an old freeblock header at pos itself gives (the cell was
-// that block's first when it was freed).
+// whose block ended with this one, or whose recorded end is another
+// boundary (a cell freed earlier and merged into the block, or, where a new
+// cell since took the block's tail, one of two or more old headers whose
+// blocks end together past it); at the end of the block that an old
+// freeblock header at pos itself gives (the cell was that block's first
+// when it was freed). When that block holds no other boundary, the header
+// was written with the cell's own size: the record ends there and nowhere
+// else.
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
                carve_scratch* scratch) {
@@ -80,14 +101,19 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
       scratch->hints.push_back(a - g);
     }
   };
-  for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
-       it != scratch->anchors.end() && *it <= block.end; ++it)
-    add(*it, 3);
+  uint32_t size = 0;
+  const bool own_header = old_freeblock_header(settings, page, pos, &size);
   // The block an old header at pos heads may reach past the region (the
   // content area grew back over its start); the headers of the cells
   // merged into it end where it ends.
-  uint32_t size = 0;
-  const uint32_t own_end = old_freeblock_header(settings, page, pos, &size) ? pos + size : block.end;
+  const uint32_t own_end = own_header ? pos + size : block.end;
+  if (own_header && own_end <= block.end && !boundary_between(*scratch, pos, own_end)) {
+    add(own_end, 0);
+    return;
+  }
+  for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+       it != scratch->anchors.end() && *it <= block.end; ++it)
+    add(*it, 3);
   // The library takes a new cell from a block's end: the headers of the
   // cells merged into the block still end together, past its end now.
   std::vector<uint32_t>& past = scratch->past_ends;
@@ -102,7 +128,8 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
     return hi - lo >= 2;
   };
   for (auto it = inside; it != scratch->old_headers.end() && it->second <= block.end; ++it)
-    if (it->first == block.end || it->first == own_end || (it->first > block.end && agreed(it->first)))
+    if (it->first == block.end || it->first == own_end || (it->first > block.end && agreed(it->first)) ||
+        (it->first < block.end && boundary_at(*scratch, it->first)))
       add(it->second, 3);
   add(block.end, 0);
   add(own_end, 0);
@@ -189,10 +216,15 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
       continue;
     }
     if (first && need_first) return 0;
-    // Nothing here: go on at the next whole cell.
+    // Nothing here: go on at the next whole cell, or the next cell that
+    // begins with the old freeblock header of its own block.
     int32_t table = -2;
-    for (uint32_t q = pos + 1; q + 3 <= block.end && table < -1; ++q)
+    for (uint32_t q = pos + 1; q + 3 <= block.end && table < -1; ++q) {
       table = anchored_cell_at(settings, page, q, block.end, formats, judge, scratch);
+      uint32_t size = 0;
+      if (table < -1 && q + 5 <= block.end && old_freeblock_header(settings, page, q, &size))
+        rebuild_at(settings, page, block, q, formats, judge, scratch, &table);
+    }
     if (table < -1) return block.end;
     judge->found(scratch->record, table, scratch->outer.kind);
     pos = scratch->record.end;

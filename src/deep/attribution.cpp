@@ -41,6 +41,8 @@ void build_carve_tables(const schema& db_schema, const std::vector<uint32_t>& fe
   *out = carve_tables{};
   for (size_t i = 0; i < db_schema.tables.size(); ++i)
     add_table(db_schema.tables[i], i < fewest_fields.size() ? fewest_fields[i] : 0, out);
+  // Table 0 is sqlite_master: its first column holds one of four words.
+  if (!out->rules.empty() && !out->rules[0].fields.empty()) out->rules[0].fields[0].schema_type = true;
 }
 
 void add_carve_table(const table_def& table, carve_tables* out) { add_table(table, 0, out); }

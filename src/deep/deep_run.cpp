@@ -191,6 +191,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
+  s.emitter.no_inferred = g->no_inferred != 0;
   s.memory.remember = !g->deep_live_only;
   expect_live(&s.memory, table_leaf_cells(s.store));
 

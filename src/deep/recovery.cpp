@@ -27,6 +27,14 @@ class free_page_gate : public overflow_gate {
   std::vector<uint8_t>* used_;
 };
 
+constexpr char no_fragment_note[] =
+    "no fragment bytes between the record's end and the next cell or freeblock header";
+
+row_reading reading_of(const carved_record& rec) {
+  if (rec.inferred) return row_reading::inferred;
+  return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
+}
+
 row_source source_of(page_role role, region_kind kind, page_origin origin) {
   if (origin == page_origin::wal) return row_source::wal;
   if (origin == page_origin::journal) return row_source::journal;
@@ -138,6 +146,7 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
 }
 
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  if (rec.inferred && s_->emitter.no_inferred) return;
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved.
   if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
@@ -177,7 +186,8 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
-            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
+            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
+            rec.inferred ? no_fragment_note : nullptr});
   if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
 }

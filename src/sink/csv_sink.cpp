@@ -116,6 +116,8 @@ void csv_sink::row(const deep_row& row) {
   buffer_.push_back(',');
   buffer_.append(source_name(row.source));
   buffer_.push_back(',');
+  buffer_.append(reading_name(row.reading));
+  buffer_.push_back(',');
   append_integer(&buffer_, row.page);
   buffer_.push_back(',');
   append_integer(&buffer_, static_cast<int64_t>(row.offset));

@@ -15,11 +15,12 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 5> row_columns{
-    "sarvek_status", "sarvek_source", "sarvek_page", "sarvek_offset", "sarvek_rowid"};
-constexpr std::array<std::string_view, 6> lost_columns{"sarvek_status", "sarvek_source",
-                                                       "sarvek_page",   "sarvek_offset",
-                                                       "sarvek_rowid",  "sarvek_fields"};
+constexpr std::array<std::string_view, 7> row_columns{
+    "sarvek_status", "sarvek_source", "sarvek_reading", "sarvek_reading_note",
+    "sarvek_page",   "sarvek_offset", "sarvek_rowid"};
+constexpr std::array<std::string_view, 8> lost_columns{
+    "sarvek_status", "sarvek_source", "sarvek_reading", "sarvek_reading_note",
+    "sarvek_page",   "sarvek_offset", "sarvek_rowid",   "sarvek_fields"};
 
 // A fresh file that nothing reads before the end: a rollback journal in
 // memory (the one transaction can still roll back), one sync at the
@@ -147,13 +148,18 @@ void sqlite_sink::row(const deep_row& row) {
   sqlite3_stmt* insert = table->insert.get();
   sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
   sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(insert, 3, row.page);
-  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(row.offset));
-  if (row.has_rowid)
-    sqlite3_bind_int64(insert, 5, row.rowid);
+  sqlite3_bind_text(insert, 3, reading_name(row.reading), -1, SQLITE_STATIC);
+  if (row.reading_note)
+    sqlite3_bind_text(insert, 4, row.reading_note, -1, SQLITE_STATIC);
   else
-    sqlite3_bind_null(insert, 5);
-  if (table == lost_) sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(count));
+    sqlite3_bind_null(insert, 4);
+  sqlite3_bind_int64(insert, 5, row.page);
+  sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(row.offset));
+  if (row.has_rowid)
+    sqlite3_bind_int64(insert, 7, row.rowid);
+  else
+    sqlite3_bind_null(insert, 7);
+  if (table == lost_) sqlite3_bind_int64(insert, 8, static_cast<sqlite3_int64>(count));
   if (scratch_.size() < table->values) scratch_.resize(table->values);
   for (uint32_t i = 0; i < table->values; ++i) {
     const int index = static_cast<int>(table->fixed + i + 1);
