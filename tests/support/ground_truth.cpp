@@ -238,9 +238,17 @@ recovery_score score_recovery(const ground_truth& truth,
         score.false_lines.push_back("duplicate: " + row.table + " " + row.source + " p" + std::to_string(row.page));
       }
     }
+    const bool guess = row.reading == "inferred";
+    score.inferred += guess;
     if (!matched) {
+      // A wrong row read on an assumption is what the assumption risks;
+      // a wrong cell or rebuilt row is a fault.
+      if (guess) {
+        ++score.false_inferred;
+        continue;
+      }
       ++score.false_records;
-      std::string text = row.table + " " + row.source + " p" + std::to_string(row.page) + " " + row.rowid;
+      std::string text = row.table + " " + row.source + " " + row.reading + " p" + std::to_string(row.page) + " " + row.rowid;
       for (const std::string& v : row.values) text += "|" + canonical_field(v);
       score.false_lines.push_back(text);
     }

@@ -27,7 +27,9 @@ struct recovery_score {
   size_t full = 0;           // printed with every value (the rowid may be empty)
   size_t partial = 0;        // printed with some values left empty
   size_t full_of_surviving = 0;
-  size_t false_records = 0;  // printed rows that match no version ever held
+  size_t false_records = 0;  // printed as cell or rebuilt, matching no version ever held
+  size_t false_inferred = 0; // printed as inferred, matching no version ever held
+  size_t inferred = 0;       // rows printed as inferred
   size_t duplicates = 0;     // a version printed twice, or a live row printed as deleted
   size_t without_table = 0;  // printed with an empty table field
   std::vector<std::string> false_lines;
