@@ -54,7 +54,19 @@ int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_
                          carve_scratch* scratch) {
   collect_anchors(settings, page, formats, judge, scratch, pos + 1);
   if (!std::binary_search(scratch->anchors.begin(), scratch->anchors.end(), pos)) return -2;
-  return whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
+  const int32_t table = whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
+  if (table < -1) return table;
+  // A whole cell that begins inside this one was written over its tail
+  // (the library takes a new cell from the end of a freeblock): this one
+  // ends where that one begins.
+  carved_record& rec = scratch->record;
+  collect_anchors(settings, page, formats, judge, scratch, rec.end);
+  const auto inner = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+  if (inner != scratch->anchors.end() && *inner < rec.end) {
+    rec.cut_at = *inner;
+    rec.end = *inner;
+  }
+  return table;
 }
 
 // Whether an old freeblock header or a whole cell begins after pos and
@@ -233,6 +245,27 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
   return std::max(pos, block.start + 1);
 }
 
+// Whether an old header at pos is a misreading of one that begins within
+// its four bytes: the later one's block ends at a boundary (the region's
+// end, a whole cell, an old header) and this one's does not. Zero bytes
+// before a real header read as a header of their own.
+bool shadowed_header(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t size,
+                     std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
+  const page_region& region = scratch->outer;
+  const auto lands = [&](uint32_t end) {
+    if (end == region.end) return true;
+    if (end > region.end) return false;
+    collect_anchors(settings, page, formats, judge, scratch, end + 1);
+    return boundary_at(*scratch, end);
+  };
+  if (lands(pos + size)) return false;
+  for (uint32_t d = 1; d < 4 && pos + d + 5 <= region.end; ++d) {
+    uint32_t later = 0;
+    if (old_freeblock_header(settings, page, pos + d, &later) && lands(pos + d + later)) return true;
+  }
+  return false;
+}
+
 // Searches every position for whole cells, and for blocks that an old
 // freeblock header still heads (free space that a freeblock once held keeps
 // the headers of the cells freed into it).
@@ -247,7 +280,8 @@ void scan_region(const carve_settings& settings, byte_view page, std::span<const
       continue;
     }
     uint32_t size = 0;
-    if (pos + 5 <= region.end && old_freeblock_header(settings, page, pos, &size)) {
+    if (pos + 5 <= region.end && old_freeblock_header(settings, page, pos, &size) &&
+        !shadowed_header(settings, page, pos, size, formats, judge, scratch)) {
       const page_region block{pos, std::min(pos + size, region.end), region.kind};
       const uint32_t reached = carve_block(settings, page, block, formats, judge, scratch, true);
       if (reached != 0) {

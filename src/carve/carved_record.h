@@ -36,6 +36,9 @@ struct carved_cell {
   // record's end and the boundary after it: more than one reading fits
   // the bytes, one of them ends exactly there.
   bool inferred = false;
+  // Where a later cell that begins inside this one overwrote it (a page
+  // offset; 0: nowhere). Values from there on are not this record's.
+  uint32_t cut_at = 0;
 };
 
 struct carved_record : carved_cell {

@@ -96,12 +96,12 @@ void walk_objects(deep_state* s) {
       walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
                  &visitor);
     } else if (object.type == object_type::index) {
-      int32_t owner = -1;
-      for (const schema_object& other : s->db_schema.objects)
-        if (other.type == object_type::table && other.name == object.table_name) owner = other.table;
+      s->indexes.defs.push_back(make_index_def(object, s->db_schema, s->store));
       s->walk.index_entries = true;
-      walk_btree(&s->walk, object.root_page, true, owner, object.name.c_str(), nullptr);
+      s->walk.index = static_cast<int32_t>(s->indexes.defs.size() - 1);
+      walk_btree(&s->walk, object.root_page, true, s->indexes.defs.back().table, object.name.c_str(), nullptr);
       s->walk.index_entries = false;
+      s->walk.index = -1;
     }
   }
 }

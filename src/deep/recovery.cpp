@@ -126,7 +126,8 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   values.clear();
   uint64_t at = rec.header_size;
   for (const carved_field& f : rec.fields) {
-    if (f.type_known && at + f.size <= payload.size())
+    const bool overwritten = rec.cut_at != 0 && rec.record_start + at + f.size > rec.cut_at;
+    if (f.type_known && !overwritten && at + f.size <= payload.size())
       values.push_back(decode_value(f.serial, payload.data() + at, s_->header.encoding));
     else
       values.push_back(unknown_value());
@@ -155,7 +156,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.
-    if (rec.overflow_page == 0) {
+    if (rec.overflow_page == 0 && table < index_base) {
       uint64_t hash = 0;
       const byte_view payload = bytes_.subspan(rec.record_start, rec.local_size);
       decode_fields(rec, payload, &search_values_);
@@ -173,6 +174,10 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
     f->chain_note = false;
     return;
   }
+  if (table >= index_base) {
+    keep_index_entry(rec, table, kind);
+    return;
+  }
   bool cut = false;
   const byte_view payload = payload_of(rec, &cut);
   if (cut)
@@ -180,9 +185,11 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
          page_, rec.cell_start);
   std::vector<value_view>& values = s_->emitter.record;
   decode_fields(rec, payload, &values);
+
   uint64_t hash = 0;
   if (!worth_printing(rec, table, values, payload, &hash)) return;
   if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
+  note_overlap(rec);
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
@@ -190,6 +197,59 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
             rec.inferred ? no_fragment_note : nullptr});
   if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
+}
+
+void recovery::note_overlap(const carved_record& rec) {
+  if (rec.cut_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u was overwritten from offset %u by a later cell; its values from there are left empty",
+         page_, rec.cell_start, rec.cut_at);
+}
+
+void recovery::keep_index_entry(const carved_record& rec, int32_t index, region_kind kind) {
+  found_record& f = index_finds_.emplace_back();
+  assign_record(&f.rec, rec);
+  f.table = index;
+  f.kind = kind;
+  f.page = page_;
+  f.page_offset = page_offset_;
+  f.bytes = bytes_;
+  f.role = role_;
+  f.origin = origin_;
+  f.older = older_;
+  f.older_source = older_source_;
+}
+
+void recovery::print_index_entries() {
+  for (const found_record& f : index_finds_) print_index_entry(f);
+  index_finds_.clear();
+}
+
+// An entry is printed under its index's name, with its key values and its
+// rowid, unless a live entry or a printed row holds the same.
+void recovery::print_index_entry(const found_record& f) {
+  const int32_t index = f.table - index_base;
+  if (index < 0 || static_cast<size_t>(index) >= s_->indexes.defs.size()) return;
+  const index_def& def = s_->indexes.defs[index];
+  page_ = f.page;
+  bytes_ = f.bytes;
+  bool cut = false;
+  const byte_view payload = payload_of(f.rec, &cut);
+  decode_fields(f.rec, payload, &search_values_);
+  std::vector<value_view>& key = s_->emitter.columns;
+  bool has_rowid = false;
+  int64_t rowid = 0;
+  if (!entry_values(def, search_values_, &key, &has_rowid, &rowid) || !record_has_substance(key)) return;
+  read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
+  const uint64_t keyed = entry_hash(index, key, has_rowid, rowid);
+  if (s_->indexes.keyed.contains(keyed) || s_->indexes.unkeyed.contains(entry_hash(index, key, false, 0))) return;
+  s_->indexes.keyed.insert(keyed);
+  note_overlap(f.rec);
+  s_->emitter.record.assign(key.begin(), key.end());
+  emit_row(&s_->emitter, &def.def,
+           {row_status::deleted, f.older ? f.older_source : source_of(f.role, f.kind, f.origin), f.page,
+            f.page_offset + f.rec.cell_start, has_rowid, rowid, reading_of(f.rec),
+            f.rec.inferred ? no_fragment_note : nullptr});
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
@@ -228,9 +288,9 @@ void recovery::recover_page(uint32_t number) {
     case page_role::table_leaf:
     case page_role::index_interior:
     case page_role::index_leaf:
-      if (entry.index_entries) return;
       if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
-      set_owner(entry.owner);
+      if (entry.index_entries && entry.index < 0) return;
+      set_owner(entry.index_entries ? index_base + entry.index : entry.owner);
       carve_btree_page(page, false, this);
       return;
     case page_role::freelist_trunk: {
@@ -252,6 +312,24 @@ void recovery::recover_page(uint32_t number) {
       return;
     default: return;
   }
+}
+
+bool recovery::old_schema_leaf(uint32_t number) {
+  const page_role role = s_->map[number - 1].role;
+  if (role != page_role::freelist_leaf && role != page_role::unreached) return false;
+  btree_page page{};
+  if (!read_btree_page(store_page(s_->store, number), number, s_->store.usable, &page) ||
+      page.type != page_table_leaf)
+    return false;
+  set_owner(-1);
+  for (uint32_t i = 0; i < page.cell_count; ++i) {
+    uint32_t offset = 0;
+    if (cell_offset(page, i, &offset) &&
+        parse_whole_cell(page.bytes, offset, page.usable, cell_format::table, settings_->limits, &scratch_.record) &&
+        scratch_.record.fields.size() == 5 && judge(scratch_.record, page.bytes) == 0)
+      return true;
+  }
+  return false;
 }
 
 // Whether the page is now a page of an index (its cells are not rows).
@@ -283,7 +361,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
     if (!parse_whole_cell(page.bytes, offset, page.usable, format, settings_->limits, &scratch_.record))
       return;
     table = judge(scratch_.record, page.bytes);
-    if (table < 0) return;
+    if (table < 0 || table >= index_base) return;
   }
   const table_def& def = s_->db_schema.tables[table];
   if (def.without_rowid == table_cells) return;
@@ -296,6 +374,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
            {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
   if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, table_cells, cell.rowid);
 }
 
 void recovery::recover_image(const older_image& image) {

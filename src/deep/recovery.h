@@ -20,6 +20,8 @@ struct found_record {
   page_role role = page_role::unreached;
   page_origin origin = page_origin::db;
   bool chain_note = false;  // no record: the page's freeblock chain was damaged
+  bool older = false;       // from an older image: its source is older_source
+  row_source older_source = row_source::wal;
 };
 
 // The search of one page or page image for deleted rows, and their
@@ -40,7 +42,13 @@ class recovery : public table_judge {
   }
   // Prints a kept record (or its note) as found() would have.
   void print(const found_record& f);
+  // Prints the index entries kept, after every row: those that no live
+  // entry and no printed row explains.
+  void print_index_entries();
   std::vector<schema_object>& deleted_schema_rows() { return schema_rows_; }
+  // Whether a free page is an old leaf of sqlite_master: an old cell of it
+  // reads as a schema row.
+  bool old_schema_leaf(uint32_t number);
   carve_tables* tables() { return tables_mut_; }
 
  private:
@@ -79,4 +87,8 @@ class recovery : public table_judge {
   size_t* deferred_ = nullptr;
   void chain_note(uint32_t page);
   found_record* next_deferred();
+  void note_overlap(const carved_record& rec);
+  void keep_index_entry(const carved_record& rec, int32_t index, region_kind kind);
+  void print_index_entry(const found_record& f);
+  std::vector<found_record> index_finds_;
 };
