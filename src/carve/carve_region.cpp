@@ -213,6 +213,36 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
   return false;
 }
 
+// A cell at pos whose header and first value lie before hi while its bytes
+// run on past it: a later cell took the rest. It is kept, cut at hi, when
+// its values before hi fit a table.
+int32_t cut_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
+                    std::span<const cell_format> formats, record_judge* judge, carved_record* rec) {
+  for (const cell_format format : formats) {
+    if (!parse_whole_cell(page, pos, settings.limits.usable, format, settings.limits, rec) || rec->end <= hi ||
+        rec->fields.empty() || rec->record_start + rec->header_size + rec->fields[0].size > hi)
+      continue;
+    rec->cut_at = hi;
+    rec->end = hi;
+    rec->overflow_page = 0;
+    const int32_t table = judge->judge(*rec, page);
+    if (table >= 0) return table;
+  }
+  return -2;
+}
+
+// Looks for a cell cut at the region's end, from `from` on.
+void take_cut_cell(const carve_settings& settings, byte_view page, uint32_t from,
+                   std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
+  const page_region& region = scratch->outer;
+  for (uint32_t q = from; q + 3 <= region.end; ++q) {
+    const int32_t table = cut_cell_at(settings, page, q, region.end, formats, judge, &scratch->record);
+    if (table < 0) continue;
+    judge->found(scratch->record, table, region.kind);
+    return;
+  }
+}
+
 // Reads a block that a freeblock header heads (the current one, or an old
 // one left in other free space) record after record. Returns where it
 // stopped; with need_first, 0 when nothing could be read at its start.
@@ -237,7 +267,10 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
       if (table < -1 && q + 5 <= block.end && old_freeblock_header(settings, page, q, &size))
         rebuild_at(settings, page, block, q, formats, judge, scratch, &table);
     }
-    if (table < -1) return block.end;
+    if (table < -1) {
+      if (block.end == scratch->outer.end) take_cut_cell(settings, page, pos, formats, judge, scratch);
+      return block.end;
+    }
     judge->found(scratch->record, table, scratch->outer.kind);
     pos = scratch->record.end;
     first = false;
@@ -272,11 +305,12 @@ bool shadowed_header(const carve_settings& settings, byte_view page, uint32_t po
 void scan_region(const carve_settings& settings, byte_view page, std::span<const cell_format> formats,
                  record_judge* judge, carve_scratch* scratch) {
   const page_region& region = scratch->outer;
+  uint32_t last_end = region.start;  // where the last record found ended
   for (uint32_t pos = region.start; pos + 3 <= region.end;) {
     const int32_t table = anchored_cell_at(settings, page, pos, region.end, formats, judge, scratch);
     if (table >= -1) {
       judge->found(scratch->record, table, region.kind);
-      pos = scratch->record.end;
+      pos = last_end = scratch->record.end;
       continue;
     }
     uint32_t size = 0;
@@ -285,12 +319,13 @@ void scan_region(const carve_settings& settings, byte_view page, std::span<const
       const page_region block{pos, std::min(pos + size, region.end), region.kind};
       const uint32_t reached = carve_block(settings, page, block, formats, judge, scratch, true);
       if (reached != 0) {
-        pos = reached;
+        pos = last_end = reached;
         continue;
       }
     }
     ++pos;
   }
+  if (last_end < region.end) take_cut_cell(settings, page, last_end, formats, judge, scratch);
 }
 
 // Zeroed space (never written, or wiped) holds no record.

@@ -79,7 +79,8 @@ bool record_fits(const carve_settings& settings, const table_rules& rules, const
   uint64_t at = rec.header_size;
   for (size_t i = 0; i < n; ++i) {
     const carved_field& f = rec.fields[i];
-    const bool local = at + f.size <= rec.local_size;
+    const bool local = at + f.size <= rec.local_size &&
+                       (rec.cut_at == 0 || rec.record_start + at + f.size <= rec.cut_at);
     if (f.type_known) {
       const byte_view data = local ? page.subspan(rec.record_start + at, f.size) : byte_view{};
       if (!value_fits(rules.fields[i], f.serial, data, local, settings.encoding, settings.schema_format))
@@ -132,7 +133,8 @@ void page_values(const carve_settings& settings, const carved_record& rec, byte_
   out->clear();
   uint64_t at = rec.header_size;
   for (const carved_field& f : rec.fields) {
-    if (f.type_known && at + f.size <= rec.local_size)
+    const bool cut = rec.cut_at != 0 && rec.record_start + at + f.size > rec.cut_at;
+    if (f.type_known && !cut && at + f.size <= rec.local_size)
       out->push_back(decode_value(f.serial, page.data() + rec.record_start + at, settings.encoding));
     else
       out->push_back(unknown_value());

@@ -135,6 +135,47 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   }
 }
 
+namespace {
+
+// Whether the table b-tree from `root` holds `rowid`: its interior cells
+// lead to the one leaf that would hold it. A walk deeper than any tree of
+// the file's size is taken for a loop.
+bool rowid_in_tree(const page_store& store, uint32_t root, int64_t rowid) {
+  uint32_t number = root;
+  for (int depth = 0; depth < 40 && number != 0; ++depth) {
+    btree_page page{};
+    if (!read_btree_page(store_page(store, number), number, store.usable, &page) || !is_table_type(page.type))
+      return false;
+    const bool leaf = is_leaf_type(page.type);
+    uint32_t next = leaf ? 0 : page.right_child;
+    for (uint32_t i = 0; i < page.cell_count; ++i) {
+      uint32_t offset = 0;
+      cell_info cell{};
+      if (!cell_offset(page, i, &offset) || !read_cell(page.bytes, page.type, store.usable, offset, page.usable, &cell))
+        continue;
+      if (leaf && cell.rowid == rowid) return true;
+      if (!leaf && rowid <= cell.rowid) {
+        next = cell.left_child;
+        break;
+      }
+    }
+    number = next;
+  }
+  return false;
+}
+
+}  // namespace
+
+// A record cut short by a later cell is printed only as a row that is not
+// live: its rowid survives and the table's tree no longer holds it.
+bool recovery::cut_row_is_old(const carved_record& rec, int32_t table) const {
+  if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
+  for (const schema_object& object : s_->db_schema.objects)
+    if (object.type == object_type::table && object.table == table && object.root_page != 0)
+      return !rowid_in_tree(s_->store, object.root_page, rec.rowid);
+  return true;
+}
+
 // What the record's own values say, before it is compared with the rows
 // printed: it holds something, a schema row reads as one, and it is no copy
 // of a live row.
@@ -142,6 +183,7 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
                               std::span<const value_view> values, byte_view payload,
                               uint64_t* hash) const {
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
+  if (rec.cut_at != 0 && !cut_row_is_old(rec, table)) return false;
   *hash = carved_hash(table, rec, payload);
   return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
 }
@@ -239,7 +281,11 @@ void recovery::print_index_entry(const found_record& f) {
   std::vector<value_view>& key = s_->emitter.columns;
   bool has_rowid = false;
   int64_t rowid = 0;
-  if (!entry_values(def, search_values_, &key, &has_rowid, &rowid) || !record_has_substance(key)) return;
+  // An entry is printed whole or not at all: a part of one names no row.
+  if (!entry_values(def, search_values_, &key, &has_rowid, &rowid) || !record_has_substance(key) ||
+      (def.rowid_suffix && !has_rowid) ||
+      std::any_of(key.begin(), key.end(), [](const value_view& v) { return v.kind == value_kind::unknown; }))
+    return;
   read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
   const uint64_t keyed = entry_hash(index, key, has_rowid, rowid);
   if (s_->indexes.keyed.contains(keyed) || s_->indexes.unkeyed.contains(entry_hash(index, key, false, 0))) return;

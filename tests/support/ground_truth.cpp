@@ -292,16 +292,25 @@ recovery_score score_recovery(const ground_truth& truth,
     const auto& versions = split[row.table];
     const auto alias_of = layout.rowid_alias.find(row.table);
     const int alias = alias_of == layout.rowid_alias.end() ? -1 : alias_of->second;
-    bool matched = false;
+    bool matched = false, old = false;
+    const auto now = live.find(row.table);
     for (size_t i = 0; i < versions.size(); ++i) {
       if (!matches(row, versions[i])) continue;
       matched = true;
       any_hits.insert({row.table, i});
+      std::string line = versions[i][0];
+      for (size_t k = 1; k < versions[i].size(); ++k) line += "|" + versions[i][k];
+      old = old || now == live.end() || !std::binary_search(now->second.begin(), now->second.end(), line);
       if (!whole(row, alias)) continue;
       if (!full_hits.insert({row.table, i}).second) {
         ++score.duplicates;
         score.false_lines.push_back("duplicate: " + row.table + " " + row.source + " p" + std::to_string(row.page));
       }
+    }
+    // A row cut short that only a live row matches is a stale copy of it.
+    if (matched && !old && !whole(row, alias)) {
+      ++score.duplicates;
+      score.false_lines.push_back("part of a live row: " + row.table + " " + row.source + " p" + std::to_string(row.page));
     }
     const bool guess = row.reading == "inferred";
     score.inferred += guess;
