@@ -112,6 +112,9 @@ std::vector<std::string> history(const db_layout& layout, std::mt19937* rng) {
   sql.push_back("DELETE FROM ambiguous WHERE rowid % 2 = 0");
   sql.push_back("DELETE FROM keyed WHERE k <> 1");
   sql.push_back("DELETE FROM files WHERE id = 2");
+  // A second chain on the freelist, partly taken again by a new row.
+  sql.push_back("DELETE FROM files WHERE id = 3");
+  sql.push_back("INSERT INTO files(name, data) VALUES('reused', " + hex_blob(rng, static_cast<size_t>(usable * 3 / 2)) + ")");
   sql.push_back("DELETE FROM words WHERE n % 4 = 0");
   sql.push_back("DELETE FROM emptied");
   sql.push_back("DROP TABLE doomed");

@@ -105,9 +105,14 @@ void recovery::print(const found_record& f) {
   found(f.rec, f.table, f.kind);
 }
 
-byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
-  *cut = false;
-  if (rec.overflow_page == 0) return bytes_.subspan(rec.record_start, rec.local_size);
+// The record's payload: its local part and its overflow chain, taken only
+// when every page of the chain is free and the chain ends with the payload
+// (the last page links nowhere). Otherwise the local part alone, and in
+// *broken_at the page where the chain stopped being the record's.
+byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
+  *broken_at = 0;
+  const byte_view local = bytes_.subspan(rec.record_start, rec.local_size);
+  if (rec.overflow_page == 0) return local;
   cell_info cell{};
   cell.offset = rec.cell_start;
   cell.payload_size = rec.payload_size;
@@ -116,8 +121,9 @@ byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
   cell.overflow_page = rec.overflow_page;
   free_page_gate gate(&s_->map, &used_);
   const payload_view payload = gather_payload(s_->store, bytes_, cell, &chain_, &gate);
-  *cut = !payload.complete;
-  return payload.bytes;
+  if (!payload.complete) *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
+  else if (be32_or_zero(store_page(s_->store, payload.last_page).bytes, 0) != 0) *broken_at = payload.last_page;
+  return *broken_at != 0 ? local : payload.bytes;
 }
 
 void recovery::decode_fields(const carved_record& rec, byte_view payload,
@@ -220,11 +226,11 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
     keep_index_entry(rec, table, kind);
     return;
   }
-  bool cut = false;
-  const byte_view payload = payload_of(rec, &cut);
-  if (cut)
-    note(&s_->notes, "page %u: the deleted record at offset %u continues on a page that is in use or gone; its values from there are left empty",
-         page_, rec.cell_start);
+  uint32_t broken_at = 0;
+  const byte_view payload = payload_of(rec, &broken_at);
+  if (broken_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u overflows, and its chain breaks at page %u (in use, gone, not free or running on past the record); only its part on page %u is read, its other values are left empty",
+         page_, rec.cell_start, broken_at, page_);
   std::vector<value_view>& values = s_->emitter.record;
   decode_fields(rec, payload, &values);
 
@@ -275,8 +281,8 @@ void recovery::print_index_entry(const found_record& f) {
   const index_def& def = s_->indexes.defs[index];
   page_ = f.page;
   bytes_ = f.bytes;
-  bool cut = false;
-  const byte_view payload = payload_of(f.rec, &cut);
+  uint32_t broken_at = 0;
+  const byte_view payload = payload_of(f.rec, &broken_at);
   decode_fields(f.rec, payload, &search_values_);
   std::vector<value_view>& key = s_->emitter.columns;
   bool has_rowid = false;

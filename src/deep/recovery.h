@@ -57,7 +57,7 @@ class recovery : public table_judge {
   int32_t owner_of(uint32_t number, const btree_page& page) const;
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
-  byte_view payload_of(const carved_record& rec, bool* cut);
+  byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
   bool cut_row_is_old(const carved_record& rec, int32_t table) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
