@@ -218,6 +218,9 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
 // its values before hi fit a table.
 int32_t cut_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
                     std::span<const cell_format> formats, record_judge* judge, carved_record* rec) {
+  // A cell whose payload ends before hi would have been read whole.
+  uint64_t at = pos, payload = 0;
+  if (!read_varint(page.first(hi), &at, &payload) || at + payload + 9 <= hi) return -2;
   for (const cell_format format : formats) {
     if (!parse_whole_cell(page, pos, settings.limits.usable, format, settings.limits, rec) || rec->end <= hi ||
         rec->fields.empty() || rec->record_start + rec->header_size + rec->fields[0].size > hi)
@@ -235,6 +238,7 @@ int32_t cut_cell_at(const carve_settings& settings, byte_view page, uint32_t pos
 void take_cut_cell(const carve_settings& settings, byte_view page, uint32_t from,
                    std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
   const page_region& region = scratch->outer;
+  if (!scratch->cut_tails) return;
   for (uint32_t q = from; q + 3 <= region.end; ++q) {
     const int32_t table = cut_cell_at(settings, page, q, region.end, formats, judge, &scratch->record);
     if (table < 0) continue;
@@ -260,11 +264,16 @@ uint32_t carve_block(const carve_settings& settings, byte_view page, const page_
     if (first && need_first) return 0;
     // Nothing here: go on at the next whole cell, or the next cell that
     // begins with the old freeblock header of its own block.
+    // The header must end its block at a boundary: bytes that merely read
+    // as a header end anywhere.
     int32_t table = -2;
     for (uint32_t q = pos + 1; q + 3 <= block.end && table < -1; ++q) {
       table = anchored_cell_at(settings, page, q, block.end, formats, judge, scratch);
       uint32_t size = 0;
-      if (table < -1 && q + 5 <= block.end && old_freeblock_header(settings, page, q, &size))
+      if (table >= -1 || q + 5 > block.end || !old_freeblock_header(settings, page, q, &size)) continue;
+      const uint32_t end = q + size;
+      if (end < block.end) collect_anchors(settings, page, formats, judge, scratch, end + 1);
+      if (end == block.end || end == scratch->outer.end || (end < block.end && boundary_at(*scratch, end)))
         rebuild_at(settings, page, block, q, formats, judge, scratch, &table);
     }
     if (table < -1) {

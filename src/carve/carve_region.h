@@ -48,6 +48,9 @@ struct carve_scratch {
   // Old freeblock headers, as (end of their block, position).
   std::vector<std::pair<uint32_t, uint32_t>> old_headers;
   std::vector<uint32_t> past_ends;       // ends of old headers past a block's end
+  // A record cut at a region's end is looked for only where later cells
+  // can have been written: on pages in use.
+  bool cut_tails = true;
   std::vector<uint32_t> hints;
   std::vector<uint32_t> exact;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "carve/cell_parse.h"
+#include "deep/row_values.h"
+#include "deep/rowid_lookup.h"
 #include "deep/schema_load.h"
 #include "format/payload.h"
 #include "format/record.h"
@@ -141,44 +143,15 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   }
 }
 
-namespace {
-
-// Whether the table b-tree from `root` holds `rowid`: its interior cells
-// lead to the one leaf that would hold it. A walk deeper than any tree of
-// the file's size is taken for a loop.
-bool rowid_in_tree(const page_store& store, uint32_t root, int64_t rowid) {
-  uint32_t number = root;
-  for (int depth = 0; depth < 40 && number != 0; ++depth) {
-    btree_page page{};
-    if (!read_btree_page(store_page(store, number), number, store.usable, &page) || !is_table_type(page.type))
-      return false;
-    const bool leaf = is_leaf_type(page.type);
-    uint32_t next = leaf ? 0 : page.right_child;
-    for (uint32_t i = 0; i < page.cell_count; ++i) {
-      uint32_t offset = 0;
-      cell_info cell{};
-      if (!cell_offset(page, i, &offset) || !read_cell(page.bytes, page.type, store.usable, offset, page.usable, &cell))
-        continue;
-      if (leaf && cell.rowid == rowid) return true;
-      if (!leaf && rowid <= cell.rowid) {
-        next = cell.left_child;
-        break;
-      }
-    }
-    number = next;
-  }
-  return false;
-}
-
-}  // namespace
-
 // A record cut short by a later cell is printed only as a row that is not
 // live: its rowid survives and the table's tree no longer holds it.
 bool recovery::cut_row_is_old(const carved_record& rec, int32_t table) const {
   if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
+  btree_page page{};
+  cell_info cell{};
   for (const schema_object& object : s_->db_schema.objects)
     if (object.type == object_type::table && object.table == table && object.root_page != 0)
-      return !rowid_in_tree(s_->store, object.root_page, rec.rowid);
+      return !find_rowid(s_->store, object.root_page, rec.rowid, &page, &cell);
   return true;
 }
 
@@ -268,6 +241,34 @@ void recovery::keep_index_entry(const carved_record& rec, int32_t index, region_
   f.older_source = older_source_;
 }
 
+// Whether the live row of the entry's rowid holds its key. An index of a
+// table without rowid has its live entries read instead.
+bool recovery::live_row_explains(const index_def& def, int32_t index, bool has_rowid, int64_t rowid,
+                                 uint64_t keyed) {
+  if (!def.rowid_suffix) {
+    read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
+    return s_->indexes.keyed.contains(keyed);
+  }
+  if (!has_rowid || def.table < 0) return false;
+  const table_def& table = s_->db_schema.tables[def.table];
+  for (const schema_object& object : s_->db_schema.objects) {
+    if (object.type != object_type::table || object.table != def.table || object.root_page == 0) continue;
+    btree_page page{};
+    cell_info cell{};
+    if (!find_rowid(s_->store, object.root_page, rowid, &page, &cell)) return false;
+    const payload_view payload = gather_payload(s_->store, page.bytes, cell, &chain_, nullptr);
+    std::vector<value_view> record, columns, key;
+    if (!parse_record_prefix(payload.bytes, cell.payload_size, s_->header.encoding, &record)) return false;
+    table_row_values(table, record, true, rowid, &columns);
+    for (const int32_t column : def.columns)
+      key.push_back(static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
+    std::vector<value_view> shown;
+    table_row_values(def.def, key, false, 0, &shown);
+    return entry_hash(index, shown, true, rowid) == keyed;
+  }
+  return false;
+}
+
 void recovery::print_index_entries() {
   for (const found_record& f : index_finds_) print_index_entry(f);
   index_finds_.clear();
@@ -292,8 +293,8 @@ void recovery::print_index_entry(const found_record& f) {
       (def.rowid_suffix && !has_rowid) ||
       std::any_of(key.begin(), key.end(), [](const value_view& v) { return v.kind == value_kind::unknown; }))
     return;
-  read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
   const uint64_t keyed = entry_hash(index, key, has_rowid, rowid);
+  if (live_row_explains(def, index, has_rowid, rowid, keyed)) return;
   if (s_->indexes.keyed.contains(keyed) || s_->indexes.unkeyed.contains(entry_hash(index, key, false, 0))) return;
   s_->indexes.keyed.insert(keyed);
   note_overlap(f.rec);
@@ -310,6 +311,7 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   if (fault != chain_fault::none && !old) chain_note(page.number);
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
   const carve_settings& settings = *settings_;
+  scratch_.cut_tails = !old;
   if (old)
     for (const cell_extent& c : cells_)
       carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
@@ -321,6 +323,7 @@ void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) 
   static constexpr cell_format both[] = {cell_format::table, cell_format::index};
   const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), s_->store.usable));
   if (from >= end) return;
+  scratch_.cut_tails = false;
   carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, judge, &scratch_);
 }
 
@@ -374,12 +377,12 @@ bool recovery::old_schema_leaf(uint32_t number) {
       page.type != page_table_leaf)
     return false;
   set_owner(-1);
+  // A leaf holds the cells of one tree: the first that reads tells.
   for (uint32_t i = 0; i < page.cell_count; ++i) {
     uint32_t offset = 0;
     if (cell_offset(page, i, &offset) &&
-        parse_whole_cell(page.bytes, offset, page.usable, cell_format::table, settings_->limits, &scratch_.record) &&
-        scratch_.record.fields.size() == 5 && judge(scratch_.record, page.bytes) == 0)
-      return true;
+        parse_whole_cell(page.bytes, offset, page.usable, cell_format::table, settings_->limits, &scratch_.record))
+      return scratch_.record.fields.size() == 5 && judge(scratch_.record, page.bytes) == 0;
   }
   return false;
 }
