@@ -258,3 +258,31 @@ TEST(DeepPatterns, NoInferredLeavesOutTheInferredRows) {
   EXPECT_EQ(inferred_rows, 15u);
   EXPECT_EQ(sure.out, expected);
 }
+
+// A freed cell merged whole into the block before it, then a new row taken
+// from the block's end over its tail: the values before the new cell print,
+// the rest empty, with a note; the new row is live and not printed again.
+TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
+  scratch_dir dir;
+  const std::string db = dir.file("tail.db");
+  sqlite3* handle = open_layout_db(db, {4096, "UTF-8", 0, "NONE", false});
+  ASSERT_NE(handle, nullptr);
+  run_sql(handle, "CREATE TABLE memo(id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
+  for (int i = 1; i <= 12; ++i)
+    insert(handle, "memo", {bind_int(i), bind_text("title " + std::to_string(i)), bind_text(std::string(60, 'a' + i))});
+  run_sql(handle, "DELETE FROM memo WHERE id = 7; DELETE FROM memo WHERE id = 6");
+  insert(handle, "memo", {bind_int(40), bind_text("new"), bind_text("short body")});
+  sqlite3_close(handle);
+  const run_result r = run_sarvek({"-i", db, "--deep", "--removed-only"});
+  ASSERT_EQ(r.status, 0);
+  const std::vector<deep_csv_row> rows = parse_deep_csv(r.out);
+  const auto six = std::find_if(rows.begin(), rows.end(), [](const deep_csv_row& row) { return row.rowid == "6"; });
+  ASSERT_NE(six, rows.end()) << r.out;
+  ASSERT_EQ(six->values.size(), 3u);
+  EXPECT_EQ(six->values[0], "6");
+  EXPECT_EQ(six->values[1], "\"title 6\"");
+  EXPECT_EQ(six->values[2], "");
+  EXPECT_NE(r.err.find("offset " + std::to_string(six->offset % 4096) + " was overwritten from offset"), std::string::npos)
+      << r.err;
+  for (const deep_csv_row& row : rows) EXPECT_NE(row.rowid, "40");
+}
