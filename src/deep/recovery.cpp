@@ -29,24 +29,6 @@ class free_page_gate : public overflow_gate {
   std::vector<uint8_t>* used_;
 };
 
-constexpr char no_fragment_note[] =
-    "no fragment bytes between the record's end and the next cell or freeblock header";
-
-row_reading reading_of(const carved_record& rec) {
-  if (rec.inferred) return row_reading::inferred;
-  return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
-}
-
-row_source source_of(page_role role, region_kind kind, page_origin origin) {
-  if (origin == page_origin::wal) return row_source::wal;
-  if (origin == page_origin::journal) return row_source::journal;
-  switch (role) {
-    case page_role::freelist_trunk:
-    case page_role::freelist_leaf: return row_source::freelist;
-    case page_role::unreached: return row_source::lost;
-    default: return kind == region_kind::freeblock ? row_source::freeblock : row_source::unallocated;
-  }
-}
 
 // The record hash of a found record: its header as found, or encoded again
 // from the serial types where it was rebuilt (a type left open is encoded
@@ -227,84 +209,6 @@ void recovery::note_overlap(const carved_record& rec) {
          page_, rec.cell_start, rec.cut_at);
 }
 
-void recovery::keep_index_entry(const carved_record& rec, int32_t index, region_kind kind) {
-  found_record& f = index_finds_.emplace_back();
-  assign_record(&f.rec, rec);
-  f.table = index;
-  f.kind = kind;
-  f.page = page_;
-  f.page_offset = page_offset_;
-  f.bytes = bytes_;
-  f.role = role_;
-  f.origin = origin_;
-  f.older = older_;
-  f.older_source = older_source_;
-}
-
-// Whether the live row of the entry's rowid holds its key. An index of a
-// table without rowid has its live entries read instead.
-bool recovery::live_row_explains(const index_def& def, int32_t index, bool has_rowid, int64_t rowid,
-                                 uint64_t keyed) {
-  if (!def.rowid_suffix) {
-    read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
-    return s_->indexes.keyed.contains(keyed);
-  }
-  if (!has_rowid || def.table < 0) return false;
-  const table_def& table = s_->db_schema.tables[def.table];
-  for (const schema_object& object : s_->db_schema.objects) {
-    if (object.type != object_type::table || object.table != def.table || object.root_page == 0) continue;
-    btree_page page{};
-    cell_info cell{};
-    if (!find_rowid(s_->store, object.root_page, rowid, &page, &cell)) return false;
-    const payload_view payload = gather_payload(s_->store, page.bytes, cell, &chain_, nullptr);
-    std::vector<value_view> record, columns, key;
-    if (!parse_record_prefix(payload.bytes, cell.payload_size, s_->header.encoding, &record)) return false;
-    table_row_values(table, record, true, rowid, &columns);
-    for (const int32_t column : def.columns)
-      key.push_back(static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
-    std::vector<value_view> shown;
-    table_row_values(def.def, key, false, 0, &shown);
-    return entry_hash(index, shown, true, rowid) == keyed;
-  }
-  return false;
-}
-
-void recovery::print_index_entries() {
-  for (const found_record& f : index_finds_) print_index_entry(f);
-  index_finds_.clear();
-}
-
-// An entry is printed under its index's name, with its key values and its
-// rowid, unless a live entry or a printed row holds the same.
-void recovery::print_index_entry(const found_record& f) {
-  const int32_t index = f.table - index_base;
-  if (index < 0 || static_cast<size_t>(index) >= s_->indexes.defs.size()) return;
-  const index_def& def = s_->indexes.defs[index];
-  page_ = f.page;
-  bytes_ = f.bytes;
-  uint32_t broken_at = 0;
-  const byte_view payload = payload_of(f.rec, &broken_at);
-  decode_fields(f.rec, payload, &search_values_);
-  std::vector<value_view>& key = s_->emitter.columns;
-  bool has_rowid = false;
-  int64_t rowid = 0;
-  // An entry is printed whole or not at all: a part of one names no row.
-  if (!entry_values(def, search_values_, &key, &has_rowid, &rowid) || !record_has_substance(key) ||
-      (def.rowid_suffix && !has_rowid) ||
-      std::any_of(key.begin(), key.end(), [](const value_view& v) { return v.kind == value_kind::unknown; }))
-    return;
-  const uint64_t keyed = entry_hash(index, key, has_rowid, rowid);
-  if (live_row_explains(def, index, has_rowid, rowid, keyed)) return;
-  if (s_->indexes.keyed.contains(keyed) || s_->indexes.unkeyed.contains(entry_hash(index, key, false, 0))) return;
-  s_->indexes.keyed.insert(keyed);
-  note_overlap(f.rec);
-  s_->emitter.record.assign(key.begin(), key.end());
-  emit_row(&s_->emitter, &def.def,
-           {row_status::deleted, f.older ? f.older_source : source_of(f.role, f.kind, f.origin), f.page,
-            f.page_offset + f.rec.cell_start, has_rowid, rowid, reading_of(f.rec),
-            f.rec.inferred ? no_fragment_note : nullptr});
-}
-
 void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
   const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
   const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
@@ -312,9 +216,12 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
   const carve_settings& settings = *settings_;
   scratch_.cut_tails = !old;
+  // An old cell pointer into the page's header or its pointer array points
+  // at page structure, not a cell.
+  const uint64_t structure_end = cell_array_end(page);
   if (old)
     for (const cell_extent& c : cells_)
-      carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
+      if (c.start >= structure_end) carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
   for (const page_region& r : regions_)
     carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
 }

@@ -8,6 +8,28 @@
 #include "deep/attribution.h"
 #include "deep/deep_state.h"
 
+// The assumption of an inferred reading.
+inline constexpr char no_fragment_note[] =
+    "no fragment bytes between the record's end and the next cell or freeblock header";
+
+// How sure a found record's reading is.
+inline row_reading reading_of(const carved_record& rec) {
+  if (rec.inferred) return row_reading::inferred;
+  return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
+}
+
+// The source a found record prints with.
+inline row_source source_of(page_role role, region_kind kind, page_origin origin) {
+  if (origin == page_origin::wal) return row_source::wal;
+  if (origin == page_origin::journal) return row_source::journal;
+  switch (role) {
+    case page_role::freelist_trunk:
+    case page_role::freelist_leaf: return row_source::freelist;
+    case page_role::unreached: return row_source::lost;
+    default: return kind == region_kind::freeblock ? row_source::freeblock : row_source::unallocated;
+  }
+}
+
 // A record the search found, kept until its page's turn to be printed (the
 // search runs on two threads, the printing in page order on one).
 struct found_record {
