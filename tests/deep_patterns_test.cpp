@@ -261,7 +261,8 @@ TEST(DeepPatterns, NoInferredLeavesOutTheInferredRows) {
 
 // A freed cell merged whole into the block before it, then a new row taken
 // from the block's end over its tail: the values before the new cell print,
-// the rest empty, with a note; the new row is live and not printed again.
+// the rest empty, with a note; the new row is live and not printed again,
+// and the cell before the cut one is rebuilt up to it.
 TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   scratch_dir dir;
   const std::string db = dir.file("tail.db");
@@ -285,4 +286,11 @@ TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   EXPECT_NE(r.err.find("offset " + std::to_string(six->offset % 4096) + " was overwritten from offset"), std::string::npos)
       << r.err;
   for (const deep_csv_row& row : rows) EXPECT_NE(row.rowid, "40");
+  // The row freed first, whose start the block's header overwrote, ends
+  // where the cut one begins.
+  const auto seven = std::find_if(rows.begin(), rows.end(),
+                                  [](const deep_csv_row& row) { return row.values.size() == 3 && row.values[1] == "\"title 7\""; });
+  ASSERT_NE(seven, rows.end()) << r.out;
+  EXPECT_EQ(seven->reading, "rebuilt");
+  EXPECT_EQ(seven->values[2], "\"" + std::string(60, 'a' + 7) + "\"");
 }

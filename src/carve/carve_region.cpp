@@ -69,6 +69,43 @@ int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_
   return table;
 }
 
+// A cell at pos whose header and first value lie before hi while its bytes
+// run on past it: a later cell took the rest. It is kept, cut at hi, when
+// its values before hi fit a table.
+int32_t cut_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
+                    std::span<const cell_format> formats, record_judge* judge, carved_record* rec) {
+  // A cell whose payload ends before hi would have been read whole.
+  uint64_t at = pos, payload = 0;
+  if (!read_varint(page.first(hi), &at, &payload) || at + payload + 9 <= hi) return -2;
+  for (const cell_format format : formats) {
+    if (!parse_whole_cell(page, pos, settings.limits.usable, format, settings.limits, rec) || rec->end <= hi ||
+        rec->fields.empty() || rec->record_start + rec->header_size + rec->fields[0].size > hi)
+      continue;
+    rec->cut_at = hi;
+    rec->end = hi;
+    rec->overflow_page = 0;
+    const int32_t table = judge->judge(*rec, page);
+    if (table >= 0) return table;
+  }
+  return -2;
+}
+
+// The first position from `from` on where a cell cut at the region's end
+// begins, 0 when there is none; remembered for the searches after.
+uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t from,
+                        std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
+  if (scratch->cut_from != UINT32_MAX && from >= scratch->cut_from &&
+      (scratch->cut_start == 0 || scratch->cut_start >= from))
+    return scratch->cut_start;
+  const uint32_t end = scratch->outer.end;
+  uint32_t found = 0;
+  for (uint32_t q = from; q + 3 <= end && found == 0; ++q)
+    if (cut_cell_at(settings, page, q, end, formats, judge, &scratch->probe) >= 0) found = q;
+  scratch->cut_from = from;
+  scratch->cut_start = found;
+  return found;
+}
+
 // Whether an old freeblock header or a whole cell begins after pos and
 // before `end`.
 bool boundary_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
@@ -98,10 +135,11 @@ bool boundary_at(const carve_scratch& scratch, uint32_t at) {
 // freeblock header at pos itself gives (the cell was that block's first
 // when it was freed). When that block holds no other boundary, the header
 // was written with the cell's own size: the record ends there and nowhere
-// else.
+// else. With with_cut, also where a cell that a later one cut at the
+// region's end begins.
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
-               carve_scratch* scratch) {
+               carve_scratch* scratch, bool with_cut) {
   collect_anchors(settings, page, formats, judge, scratch, block.end);
   scratch->hints.clear();
   scratch->exact.clear();
@@ -119,13 +157,18 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
   // content area grew back over its start); the headers of the cells
   // merged into it end where it ends.
   const uint32_t own_end = own_header ? pos + size : block.end;
-  if (own_header && own_end <= block.end && !boundary_between(*scratch, pos, own_end)) {
+  // A cell that a later cell cut at the region's end begins where a record
+  // before it may end.
+  const uint32_t cut_start = with_cut ? first_cut_cell(settings, page, pos + 5, formats, judge, scratch) : 0;
+  if (own_header && own_end <= block.end && !boundary_between(*scratch, pos, own_end) &&
+      (cut_start == 0 || cut_start >= own_end)) {
     add(own_end, 0);
     return;
   }
   for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
        it != scratch->anchors.end() && *it <= block.end; ++it)
     add(*it, 3);
+  if (cut_start != 0) add(cut_start, 3);
   // The library takes a new cell from a block's end: the headers of the
   // cells merged into the block still end together, past its end now.
   std::vector<uint32_t>& past = scratch->past_ends;
@@ -158,13 +201,13 @@ bool doubtful(const carved_record& r, uint32_t pos, const carve_scratch& scratch
   return !exact && r.record_start < pos + 4;
 }
 
-// Rebuilds the cell whose first four bytes are lost at pos, trying every
-// table the page may hold; true when exactly one table gives one reading.
-bool rebuild_at(const carve_settings& settings, byte_view page, const page_region& block,
-                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
-                carve_scratch* scratch, int32_t* table) {
-  end_hints(settings, page, block, pos, formats, judge, scratch);
+// The table of the one reading of the cell at pos that the hints admit
+// (>= 0); -2 when no table gives a reading, -3 when the choice stays open
+// or is doubtful, -4 when readings exist but none ends at a hint.
+int32_t read_at_hints(const carve_settings& settings, byte_view page, const page_region& block,
+                      uint32_t pos, record_judge* judge, carve_scratch* scratch) {
   int32_t found_table = -2;
+  bool unanchored = false;
   for (const int32_t candidate : judge->rebuild_tables()) {
     const rebuild_input in{page,
                            pos,
@@ -178,17 +221,36 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
                            scratch->exact};
     rebuild_readings(in, &scratch->readings);
     carved_record chosen;
+    const bool any_at_hint = std::any_of(scratch->readings.begin(), scratch->readings.end(), [&](const carved_record& r) {
+      return std::find(scratch->hints.begin(), scratch->hints.end(), r.end) != scratch->hints.end();
+    });
     if (!choose_reading(in, scratch->readings, &chosen)) {
-      if (!scratch->readings.empty()) return false;  // open: not taken
+      if (any_at_hint) return -3;  // open: not taken
+      unanchored = unanchored || !scratch->readings.empty();
       continue;
     }
-    if (doubtful(chosen, pos, *scratch)) return false;
-    if (found_table != -2) return false;  // fits two tables
+    if (doubtful(chosen, pos, *scratch) || found_table != -2) return -3;  // or fits two tables
     found_table = candidate;
     scratch->record = std::move(chosen);
   }
-  *table = found_table;
-  return found_table >= 0;
+  return unanchored ? -4 : found_table;
+}
+
+// Rebuilds the cell whose first four bytes are lost at pos, trying every
+// table the page may hold; true when exactly one table gives one reading.
+// Where no reading ends at a boundary, a cell that a later one cut at the
+// region's end is looked for as one more boundary.
+bool rebuild_at(const carve_settings& settings, byte_view page, const page_region& block,
+                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
+                carve_scratch* scratch, int32_t* table) {
+  end_hints(settings, page, block, pos, formats, judge, scratch, false);
+  int32_t found = read_at_hints(settings, page, block, pos, judge, scratch);
+  if ((found == -2 || found == -4) && scratch->cut_tails && block.end == scratch->outer.end) {
+    end_hints(settings, page, block, pos, formats, judge, scratch, true);
+    found = read_at_hints(settings, page, block, pos, judge, scratch);
+  }
+  *table = found;
+  return found >= 0;
 }
 
 // Takes the cell at pos: whole, or rebuilt when a freeblock header
@@ -211,27 +273,6 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
     return true;
   }
   return false;
-}
-
-// A cell at pos whose header and first value lie before hi while its bytes
-// run on past it: a later cell took the rest. It is kept, cut at hi, when
-// its values before hi fit a table.
-int32_t cut_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
-                    std::span<const cell_format> formats, record_judge* judge, carved_record* rec) {
-  // A cell whose payload ends before hi would have been read whole.
-  uint64_t at = pos, payload = 0;
-  if (!read_varint(page.first(hi), &at, &payload) || at + payload + 9 <= hi) return -2;
-  for (const cell_format format : formats) {
-    if (!parse_whole_cell(page, pos, settings.limits.usable, format, settings.limits, rec) || rec->end <= hi ||
-        rec->fields.empty() || rec->record_start + rec->header_size + rec->fields[0].size > hi)
-      continue;
-    rec->cut_at = hi;
-    rec->end = hi;
-    rec->overflow_page = 0;
-    const int32_t table = judge->judge(*rec, page);
-    if (table >= 0) return table;
-  }
-  return -2;
 }
 
 // Looks for a cell cut at the region's end, from `from` on.
@@ -362,6 +403,8 @@ void carve_region(const carve_settings& settings, byte_view page, const page_reg
   scratch->anchored_until = region.start;
   scratch->anchors.clear();
   scratch->old_headers.clear();
+  scratch->cut_from = UINT32_MAX;
+  scratch->cut_start = 0;
   if (region.kind == region_kind::freeblock) {
     carve_block(settings, page, region, formats, judge, scratch, false);
     return;
