@@ -36,7 +36,9 @@ const std::string help =
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
-    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n";
+    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
+
+    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -125,7 +127,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
       {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="},
       {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="},
       {"--as-of=1"},                    {"--deep", "--as-of="},           {"--deep", "--as-of=-1"},
-      {"--deep", "--as-of=1x"},         {"--deep", "--as-of=4294967296"}, {"--deep", "--as-of=1"}};
+      {"--deep", "--as-of=1x"},         {"--deep", "--as-of=4294967296"}, {"--deep", "--as-of=1"},
+      {"--no-inferred"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
     const run_result r = run(args);
@@ -137,7 +140,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
     EXPECT_EQ(line.find('\n'), line.size() - 1) << r.err;
   }
   // The options it does take are accepted.
-  const run_result ok = run({"-i", tiny, "--deep", "--no-blobs", "--blob-size-limit=9", "--removed-only"});
+  const run_result ok = run({"-i", tiny, "--deep", "--no-blobs", "--blob-size-limit=9", "--removed-only",
+                             "--no-inferred"});
   EXPECT_EQ(ok.status, 0) << ok.err;
 }
 

@@ -21,9 +21,9 @@
 namespace {
 
 // The export's rows of one table in the CSV's canonical form: the rowid,
-// then the source columns (the sarvek_ columns left out), with the status
-// and source in front. A NULL that sarvek_unrecovered names is a value that
-// was not recovered (U:, an empty CSV field).
+// then the source columns (the sarvek_ columns left out), with the status,
+// source and reading in front. A NULL that sarvek_unrecovered names is a
+// value that was not recovered (U:, an empty CSV field).
 std::vector<std::string> export_lines(const std::string& path, const std::string& table) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -32,13 +32,17 @@ std::vector<std::string> export_lines(const std::string& path, const std::string
   if (sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table + "\"").c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
     ADD_FAILURE() << sqlite3_errmsg(db);
   }
-  int first = 0, unrecovered = -1;
-  for (; stmt && std::string(sqlite3_column_name(stmt, first)).rfind("sarvek_", 0) == 0; ++first)
-    if (std::string(sqlite3_column_name(stmt, first)) == "sarvek_unrecovered") unrecovered = first;
+  int first = 0, unrecovered = -1, rowid = -1;
+  for (; stmt && std::string(sqlite3_column_name(stmt, first)).rfind("sarvek_", 0) == 0; ++first) {
+    const std::string name = sqlite3_column_name(stmt, first);
+    if (name == "sarvek_unrecovered") unrecovered = first;
+    if (name == "sarvek_rowid") rowid = first;
+  }
   while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
     std::string line = std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) + "/" +
-                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)) + " ";
-    line += sqlite3_column_type(stmt, 4) == SQLITE_NULL ? "" : std::to_string(sqlite3_column_int64(stmt, 4));
+                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)) + "/" +
+                       reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2)) + " ";
+    line += sqlite3_column_type(stmt, rowid) == SQLITE_NULL ? "" : std::to_string(sqlite3_column_int64(stmt, rowid));
     const std::string lost = reinterpret_cast<const char*>(sqlite3_column_text(stmt, unrecovered));
     for (int i = first; i < sqlite3_column_count(stmt); ++i) {
       const std::string name = "\"" + std::string(sqlite3_column_name(stmt, i)) + "\"";
@@ -57,7 +61,7 @@ std::vector<std::string> csv_lines(const std::vector<deep_csv_row>& rows, const 
   std::vector<std::string> lines;
   for (const deep_csv_row& row : rows) {
     if (row.table != table) continue;
-    std::string line = row.status + "/" + row.source + " " + row.rowid;
+    std::string line = row.status + "/" + row.source + "/" + row.reading + " " + row.rowid;
     for (const std::string& v : row.values) line += "|" + canonical_field(v);
     lines.push_back(line);
   }

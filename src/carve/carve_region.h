@@ -48,6 +48,13 @@ struct carve_scratch {
   // Old freeblock headers, as (end of their block, position).
   std::vector<std::pair<uint32_t, uint32_t>> old_headers;
   std::vector<uint32_t> past_ends;       // ends of old headers past a block's end
+  // A record cut at a region's end is looked for only where later cells
+  // can have been written: on pages in use.
+  bool cut_tails = true;
+  // The first cell cut at the region's end found searching from cut_from
+  // (0: none), so that each position is read once.
+  uint32_t cut_from = UINT32_MAX;
+  uint32_t cut_start = 0;
   std::vector<uint32_t> hints;
   std::vector<uint32_t> exact;
 };

@@ -32,6 +32,13 @@ struct carved_cell {
   int64_t rowid = 0;
   bool rebuilt = false;        // part of the header was inferred
   bool end_settled = false;    // a lost type's size was taken from where the record ends
+  // Chosen on the assumption that no fragment bytes lie between the
+  // record's end and the boundary after it: more than one reading fits
+  // the bytes, one of them ends exactly there.
+  bool inferred = false;
+  // Where a later cell that begins inside this one overwrote it (a page
+  // offset; 0: nowhere). Values from there on are not this record's.
+  uint32_t cut_at = 0;
 };
 
 struct carved_record : carved_cell {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "format/record.h"
 #include "format/text.h"
@@ -152,11 +153,27 @@ bool value_fits(const field_rule& rule, uint64_t serial, byte_view data, bool wh
     if (rule.strict == strict_type::real) return !real_stored_as_integer(d, true);
     return !(numeric && real_stored_as_integer(d, false));
   }
+  if (rule.schema_type) return cls == 8 && schema_type_text(data, encoding);
   if (cls == 8) {
     if (!text_valid(data, encoding) || text_has_nul(data, encoding)) return false;
     return !(numeric && text_is_numeric(data, encoding));
   }
   return true;
+}
+
+bool schema_type_text(byte_view text, text_encoding encoding) {
+  const size_t unit = encoding == text_encoding::utf8 ? 1 : 2;
+  char ascii[8];
+  const size_t n = text.size() / unit;
+  if (n > sizeof ascii || text.size() % unit != 0) return false;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t lo = text[i * unit + (encoding == text_encoding::utf16be ? 1 : 0)];
+    const uint8_t hi = unit == 1 ? 0 : text[i * unit + (encoding == text_encoding::utf16be ? 0 : 1)];
+    if (hi != 0) return false;
+    ascii[i] = static_cast<char>(lo);
+  }
+  const std::string_view type(ascii, n);
+  return type == "table" || type == "index" || type == "view" || type == "trigger";
 }
 
 bool natural_class(const field_rule& rule, uint64_t serial) {

@@ -14,6 +14,7 @@ struct field_rule {
   strict_type strict = strict_type::none;
   bool not_null = false;
   bool rowid_alias = false;  // the INTEGER PRIMARY KEY: always stored as NULL
+  bool schema_type = false;  // sqlite_master's type: table, index, view or trigger
 };
 
 // The rules of one table, in record order.
@@ -41,6 +42,9 @@ bool value_fits(const field_rule& rule, uint64_t serial, byte_view data, bool wh
 // STRICT type) gives its values: integers and reals in numeric columns,
 // texts in TEXT columns. Columns without an affinity of their own take any.
 bool natural_class(const field_rule& rule, uint64_t serial);
+
+// True when the text is one of the types of sqlite_master's rows.
+bool schema_type_text(byte_view text, text_encoding encoding);
 
 // True when the text's bytes are a valid string of the encoding.
 bool text_valid(byte_view text, text_encoding encoding);

@@ -305,13 +305,6 @@ int only_ending_at(const std::vector<carved_record>& readings, std::span<const u
   return known_count == 1 ? known : -2;
 }
 
-// Whether a reading that ends at one of `ends` took a size from its end.
-bool settled_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends) {
-  return std::any_of(readings.begin(), readings.end(), [&](const carved_record& r) {
-    return r.end_settled && std::find(ends.begin(), ends.end(), r.end) != ends.end();
-  });
-}
-
 }  // namespace
 
 bool choose_reading(const rebuild_input& in, std::vector<carved_record>& readings,
@@ -319,10 +312,13 @@ bool choose_reading(const rebuild_input& in, std::vector<carved_record>& reading
   // A reading must end where something else begins (or the region ends):
   // a lone reading that ends elsewhere is as likely chance.
   int chosen = only_ending_at(readings, in.end_hints);
-  // Of readings whose headers give their sizes, the one that ends exactly
-  // where something begins. A size taken from a hint proves nothing there.
-  if (chosen == -2 && !settled_at(readings, in.end_hints)) chosen = only_ending_at(readings, in.exact_ends);
+  // Of several, the one that ends exactly where something begins: that no
+  // fragment bytes lie before the boundary is an assumption, so the
+  // reading is marked inferred.
+  const bool inferred = chosen == -2;
+  if (inferred) chosen = only_ending_at(readings, in.exact_ends);
   if (chosen < 0) return false;
   *out = std::move(readings[static_cast<size_t>(chosen)]);
+  out->inferred = inferred;
   return true;
 }

@@ -35,6 +35,7 @@ struct rebuild_input {
 void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readings);
 
 // Chooses the one reading that ends at a hint; of several, the one that
-// ends at an exact hint. False when there is none or the choice stays open.
+// ends at an exact hint, marked inferred. False when there is none or the
+// choice stays open.
 bool choose_reading(const rebuild_input& in, std::vector<carved_record>& readings,
                     carved_record* out);

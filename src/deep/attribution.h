@@ -1,21 +1,34 @@
 // Which table a record found in free space belongs to: the page's own table
-// when its schema fits, else the one table whose schema fits best by column
-// count and types. A whole, consistent record that fits no table is kept
-// without one; anything else is not a row.
+// (or index) when its schema fits, else the one table whose schema fits best
+// by column count and types (on a page of no known tree, an index cell may
+// also be an entry of an index). A whole, consistent table cell that fits no
+// table is kept without one; anything else is not a row.
 #pragma once
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "carve/carve_region.h"
+#include "deep/index_defs.h"
 #include "schema/schema.h"
 
-// The schema as the search sees it, by table index.
+// Index entries are judged under ids of their own: index i is index_base + i.
+constexpr int32_t index_base = 1 << 20;
+
+// The schema as the search sees it, by table index, and its indexes.
 struct carve_tables {
   std::vector<table_rules> rules;
   std::vector<cell_format> formats;
   std::vector<uint8_t> searchable;    // a parsed table with a b-tree of its own
+  // Tables whose columns have no types (sqlite_sequence, a table declared
+  // without them): any values fit, so they take records only from their
+  // own pages.
+  std::vector<uint8_t> untyped;
   std::vector<int32_t> by_format[2];  // searchable tables, of table and of index cells
+  std::vector<table_rules> index_rules;  // by index id - index_base
+  std::vector<int32_t> known_indexes;    // ids of the indexes whose key is known by column
+  std::vector<std::string> names;        // table names, for sqlite_sequence's rows
+  int32_t sequence = -1;                 // sqlite_sequence, -1 when none
 };
 
 // Builds the search's view of the schema; fewest_fields (by table index)
@@ -25,6 +38,9 @@ void build_carve_tables(const schema& db_schema, const std::vector<uint32_t>& fe
 
 // Adds one table (a dropped table recovered from sqlite_master).
 void add_carve_table(const table_def& table, carve_tables* out);
+
+// Adds the indexes: an entry holds the key values, then the rowid.
+void add_carve_indexes(std::span<const index_def> indexes, carve_tables* out);
 
 // Whether the record's values fit the table's rules; its score (higher is a
 // closer fit) in *score.
@@ -50,15 +66,24 @@ class table_judge : public record_judge {
   table_judge(const carve_tables* tables, const carve_settings* settings)
       : tables_(tables), settings_(settings) {}
   void set_owner(int32_t owner);
+  // While set, untyped tables are candidates too: the first look at a free
+  // page asks which one tree all its whole cells fit.
+  void tallying(bool on) { tallying_ = on; }
   int32_t judge(const carved_record& rec, byte_view page) override;
   std::span<const int32_t> rebuild_tables() override { return rebuild_; }
-  const table_rules& rules(int32_t table) override { return tables_->rules[table]; }
-  cell_format format_of(int32_t table) override { return tables_->formats[table]; }
+  const table_rules& rules(int32_t table) override {
+    return table >= index_base ? tables_->index_rules[table - index_base] : tables_->rules[table];
+  }
+  cell_format format_of(int32_t table) override {
+    return table >= index_base ? cell_format::index : tables_->formats[table];
+  }
 
  protected:
+  bool fits(int32_t t, const carved_record& rec, byte_view page, int* score);
   const carve_tables* tables_;
   const carve_settings* settings_;
   int32_t owner_ = -1;
+  bool tallying_ = false;
   std::vector<int32_t> rebuild_;
   std::vector<value_view> values_;
 };
@@ -72,7 +97,12 @@ class table_judge : public record_judge {
 class owner_tally : public record_judge {
  public:
   explicit owner_tally(table_judge* judge) : judge_(judge) {}
-  int32_t judge(const carved_record& rec, byte_view page) override { return judge_->judge(rec, page); }
+  int32_t judge(const carved_record& rec, byte_view page) override {
+    judge_->tallying(true);
+    const int32_t table = judge_->judge(rec, page);
+    judge_->tallying(false);
+    return table;
+  }
   std::span<const int32_t> rebuild_tables() override { return {}; }
   const table_rules& rules(int32_t table) override { return judge_->rules(table); }
   cell_format format_of(int32_t table) override { return judge_->format_of(table); }

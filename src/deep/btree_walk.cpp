@@ -166,6 +166,7 @@ bool claim_page(walk_context* walk, uint32_t number, page_role role, int32_t own
   entry.role = role;
   entry.owner = owner;
   entry.index_entries = walk->index_entries;
+  entry.index = walk->index_entries ? walk->index : -1;
   return true;
 }
 

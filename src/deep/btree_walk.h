@@ -39,6 +39,7 @@ struct walk_context {
   globals* g;                       // the progress line counts pages walked
   uint64_t pages_walked = 0;
   bool index_entries = false;       // the tree being walked is an index
+  int32_t index = -1;               // which one (index_state::defs)
   std::vector<uint8_t> scratch;     // payload assembly, reused
   std::vector<walk_frame> stack;    // reused
 };

@@ -99,12 +99,12 @@ void walk_objects(deep_state* s) {
       walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
                  &visitor);
     } else if (object.type == object_type::index) {
-      int32_t owner = -1;
-      for (const schema_object& other : s->db_schema.objects)
-        if (other.type == object_type::table && other.name == object.table_name) owner = other.table;
+      s->indexes.defs.push_back(make_index_def(object, s->db_schema, s->store));
       s->walk.index_entries = true;
-      walk_btree(&s->walk, object.root_page, true, owner, object.name.c_str(), nullptr);
+      s->walk.index = static_cast<int32_t>(s->indexes.defs.size() - 1);
+      walk_btree(&s->walk, object.root_page, true, s->indexes.defs.back().table, object.name.c_str(), nullptr);
       s->walk.index_entries = false;
+      s->walk.index = -1;
     }
   }
 }
@@ -217,6 +217,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
   if (!s.logs.wal_foreign) s.emitter.wal = &s.logs.wal;
+  s.emitter.no_inferred = g->no_inferred != 0;
   s.memory.remember = !g->deep_live_only;
   expect_live(&s.memory, table_leaf_cells(s.store));
 

@@ -5,6 +5,7 @@
 
 #include "deep/btree_walk.h"
 #include "deep/free_pages.h"
+#include "deep/index_entries.h"
 #include "deep/log_state.h"
 #include "deep/notes.h"
 #include "deep/page_map.h"
@@ -27,6 +28,7 @@ struct deep_state {
   fanout_sink sinks;
   freelist_pages freelist;
   row_memory memory;
+  index_state indexes;
   log_state logs;
   std::vector<uint32_t> table_roots;  // by table index (row_status.h)
 };

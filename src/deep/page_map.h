@@ -23,6 +23,7 @@ struct page_entry {
   page_role role = page_role::unreached;
   int32_t owner = -1;           // index into schema::tables (0 is sqlite_master), -1 none
   bool index_entries = false;   // a page of an index: its cells are not rows
+  int32_t index = -1;           // the index whose tree holds the page (index_state::defs)
   uint32_t free_bytes = 0;
   uint32_t rows_recovered = 0;
 };

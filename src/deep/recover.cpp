@@ -27,8 +27,12 @@ void recover_deleted(deep_state* s) {
                                                     static_cast<uint32_t>(table.columns.size()));
   settings.encoding = s->header.encoding;
   settings.schema_format = s->header.schema_format;
+  // An index entry holds up to every column and the rowid.
+  settings.limits.max_fields += 1;
   carve_tables tables;
   build_carve_tables(s->db_schema, s->memory.fewest_fields, &tables);
+  add_carve_indexes(s->indexes.defs, &tables);
+  index_tables(&s->indexes, s->db_schema.tables.size());
   recovery pass(s, &tables, &settings);
   recovery helper_pass(s, &tables, &settings);
   list_older_images(s);
@@ -41,16 +45,21 @@ void recover_deleted(deep_state* s) {
   // schema row gives the columns of its rows elsewhere.
   for (const older_image& image : s->logs.older)
     if (schema_page(image.page)) pass.recover_image(image);
-  for (uint32_t n = 1; n <= s->map.size(); ++n)
-    if (schema_page(n)) pass.recover_page(n);
+  // Free pages that were leaves of sqlite_master hold schema rows too.
+  std::vector<uint8_t> early(s->map.size(), 0);
+  for (uint32_t n = 1; n <= s->map.size(); ++n) {
+    early[n - 1] = schema_page(n) || pass.old_schema_leaf(n);
+    if (early[n - 1]) pass.recover_page(n);
+  }
   add_dropped_tables(s, pass.deleted_schema_rows(), &tables);
   for (const table_def& table : s->db_schema.tables)
     settings.limits.max_fields = std::max<uint32_t>(settings.limits.max_fields,
-                                                    static_cast<uint32_t>(table.columns.size()));
+                                                    static_cast<uint32_t>(table.columns.size()) + 1);
   // Older images before free space: a row they hold whole, with its rowid,
   // is printed with its status before a carved copy could stand for it.
   for (const older_image& image : s->logs.older)
     if (!schema_page(image.page)) pass.recover_image(image);
   search_pages(static_cast<uint32_t>(s->map.size()), &pass, &helper_pass,
-               [&](uint32_t n) { return !schema_page(n); }, [&](uint32_t n) { show_progress(s, n); });
+               [&](uint32_t n) { return !early[n - 1]; }, [&](uint32_t n) { show_progress(s, n); });
+  pass.print_index_entries();
 }

@@ -4,7 +4,9 @@
 
 #include "carve/cell_parse.h"
 #include "deep/row_status.h"
+#include "deep/row_values.h"
 #include "deep/schema_load.h"
+#include "format/btree_search.h"
 #include "format/payload.h"
 #include "format/record.h"
 
@@ -28,16 +30,6 @@ class free_page_gate : public overflow_gate {
   std::vector<uint8_t>* used_;
 };
 
-row_source source_of(page_role role, region_kind kind, page_origin origin) {
-  if (origin == page_origin::wal) return row_source::wal;
-  if (origin == page_origin::journal) return row_source::journal;
-  switch (role) {
-    case page_role::freelist_trunk:
-    case page_role::freelist_leaf: return row_source::freelist;
-    case page_role::unreached: return row_source::lost;
-    default: return kind == region_kind::freeblock ? row_source::freeblock : row_source::unallocated;
-  }
-}
 
 // The record hash of a found record: its header as found, or encoded again
 // from the serial types where it was rebuilt (a type left open is encoded
@@ -98,9 +90,14 @@ void recovery::print(const found_record& f) {
   found(f.rec, f.table, f.kind);
 }
 
-byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
-  *cut = false;
-  if (rec.overflow_page == 0) return bytes_.subspan(rec.record_start, rec.local_size);
+// The record's payload: its local part and its overflow chain, taken only
+// when every page of the chain is free and the chain ends with the payload
+// (the last page links nowhere). Otherwise the local part alone, and in
+// *broken_at the page where the chain stopped being the record's.
+byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
+  *broken_at = 0;
+  const byte_view local = bytes_.subspan(rec.record_start, rec.local_size);
+  if (rec.overflow_page == 0) return local;
   cell_info cell{};
   cell.offset = rec.cell_start;
   cell.payload_size = rec.payload_size;
@@ -109,8 +106,9 @@ byte_view recovery::payload_of(const carved_record& rec, bool* cut) {
   cell.overflow_page = rec.overflow_page;
   free_page_gate gate(&s_->map, &used_);
   const payload_view payload = gather_payload(s_->store, bytes_, cell, &chain_, &gate);
-  *cut = !payload.complete;
-  return payload.bytes;
+  if (!payload.complete) *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
+  else if (be32_or_zero(store_page(s_->store, payload.last_page).bytes, 0) != 0) *broken_at = payload.last_page;
+  return *broken_at != 0 ? local : payload.bytes;
 }
 
 void recovery::decode_fields(const carved_record& rec, byte_view payload,
@@ -119,12 +117,22 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   values.clear();
   uint64_t at = rec.header_size;
   for (const carved_field& f : rec.fields) {
-    if (f.type_known && at + f.size <= payload.size())
+    const bool overwritten = rec.cut_at != 0 && rec.record_start + at + f.size > rec.cut_at;
+    if (f.type_known && !overwritten && at + f.size <= payload.size())
       values.push_back(decode_value(f.serial, payload.data() + at, s_->header.encoding));
     else
       values.push_back(unknown_value());
     at += f.size;
   }
+}
+
+// A record cut short by a later cell is printed only as a row that is not
+// live: its rowid survives and the table's tree no longer holds it.
+bool recovery::cut_row_is_old(const carved_record& rec, int32_t table) const {
+  if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
+  const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
+  rowid_hit hit{};
+  return root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rec.rowid, &hit);
 }
 
 // What the record's own values say, before it is compared with the rows
@@ -134,11 +142,13 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
                               std::span<const value_view> values, byte_view payload,
                               uint64_t* hash) const {
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
+  if (rec.cut_at != 0 && !cut_row_is_old(rec, table)) return false;
   *hash = carved_hash(table, rec, payload);
   return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
 }
 
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  if (rec.inferred && s_->emitter.no_inferred) return;
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved.
   const page_entry* chain = map_entry(s_->map, rec.overflow_page);
@@ -146,7 +156,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.
-    if (rec.overflow_page == 0) {
+    if (rec.overflow_page == 0 && table < index_base) {
       uint64_t hash = 0;
       const byte_view payload = bytes_.subspan(rec.record_start, rec.local_size);
       decode_fields(rec, payload, &search_values_);
@@ -164,23 +174,37 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
     f->chain_note = false;
     return;
   }
-  bool cut = false;
-  const byte_view payload = payload_of(rec, &cut);
-  if (cut)
-    note(&s_->notes, "page %u: the deleted record at offset %u continues on a page that is in use or gone; its values from there are left empty",
-         page_, rec.cell_start);
+  if (table >= index_base) {
+    keep_index_entry(rec, table, kind);
+    return;
+  }
+  uint32_t broken_at = 0;
+  const byte_view payload = payload_of(rec, &broken_at);
+  if (broken_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u overflows, and its chain breaks at page %u (in use, gone, not free or running on past the record); only its part on page %u is read, its other values are left empty",
+         page_, rec.cell_start, broken_at, page_);
   std::vector<value_view>& values = s_->emitter.record;
   decode_fields(rec, payload, &values);
+
   uint64_t hash = 0;
   if (!worth_printing(rec, table, values, payload, &hash)) return;
   if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
+  note_overlap(rec);
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
   const row_status status = status_by_key(*s_, table, row_status::deleted, rec.has_rowid, rec.rowid, values);
   emit_row(&s_->emitter, def,
            {status, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
-            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid});
+            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
+            rec.inferred ? no_fragment_note : nullptr});
   if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
+}
+
+void recovery::note_overlap(const carved_record& rec) {
+  if (rec.cut_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u was overwritten from offset %u by a later cell; its values from there are left empty",
+         page_, rec.cell_start, rec.cut_at);
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
@@ -190,9 +214,13 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   if (fault != chain_fault::none && !old) chain_note(page.number);
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
   const carve_settings& settings = *settings_;
+  scratch_.cut_tails = !old;
+  // An old cell pointer into the page's header or its pointer array points
+  // at page structure, not a cell.
+  const uint64_t structure_end = cell_array_end(page);
   if (old)
     for (const cell_extent& c : cells_)
-      carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
+      if (c.start >= structure_end) carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
   for (const page_region& r : regions_)
     carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
 }
@@ -201,6 +229,7 @@ void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) 
   static constexpr cell_format both[] = {cell_format::table, cell_format::index};
   const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), s_->store.usable));
   if (from >= end) return;
+  scratch_.cut_tails = false;
   carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, judge, &scratch_);
 }
 
@@ -220,9 +249,9 @@ void recovery::recover_page(uint32_t number) {
     case page_role::table_leaf:
     case page_role::index_interior:
     case page_role::index_leaf:
-      if (entry.index_entries) return;
       if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
-      set_owner(entry.owner);
+      if (entry.index_entries && entry.index < 0) return;
+      set_owner(entry.index_entries ? index_base + entry.index : entry.owner);
       carve_btree_page(page, false, this);
       return;
     case page_role::freelist_trunk: {
@@ -244,6 +273,24 @@ void recovery::recover_page(uint32_t number) {
       return;
     default: return;
   }
+}
+
+bool recovery::old_schema_leaf(uint32_t number) {
+  const page_role role = s_->map[number - 1].role;
+  if (role != page_role::freelist_leaf && role != page_role::unreached) return false;
+  btree_page page{};
+  if (!read_btree_page(store_page(s_->store, number), number, s_->store.usable, &page) ||
+      page.type != page_table_leaf)
+    return false;
+  set_owner(-1);
+  // A leaf holds the cells of one tree: the first that reads tells.
+  for (uint32_t i = 0; i < page.cell_count; ++i) {
+    uint32_t offset = 0;
+    if (cell_offset(page, i, &offset) &&
+        parse_whole_cell(page.bytes, offset, page.usable, cell_format::table, settings_->limits, &scratch_.record))
+      return scratch_.record.fields.size() == 5 && judge(scratch_.record, page.bytes) == 0;
+  }
+  return false;
 }
 
 // Whether the page is now a page of an index (its cells are not rows).
@@ -277,7 +324,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
     if (!parse_whole_cell(page.bytes, offset, page.usable, format, settings_->limits, &scratch_.record))
       return;
     table = judge(scratch_.record, page.bytes);
-    if (table < 0) return;
+    if (table < 0 || table >= index_base) return;
   }
   const table_def& def = s_->db_schema.tables[table];
   if (def.without_rowid == table_cells) return;
@@ -291,6 +338,7 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
            {status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
   if (page_entry* entry = map_entry(&s_->map, image.page)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, table_cells, cell.rowid);
 }
 
 void recovery::recover_image(const older_image& image) {

@@ -8,6 +8,28 @@
 #include "deep/attribution.h"
 #include "deep/deep_state.h"
 
+// The assumption of an inferred reading.
+inline constexpr char no_fragment_note[] =
+    "no fragment bytes between the record's end and the next cell or freeblock header";
+
+// How sure a found record's reading is.
+inline row_reading reading_of(const carved_record& rec) {
+  if (rec.inferred) return row_reading::inferred;
+  return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
+}
+
+// The source a found record prints with.
+inline row_source source_of(page_role role, region_kind kind, page_origin origin) {
+  if (origin == page_origin::wal) return row_source::wal;
+  if (origin == page_origin::journal) return row_source::journal;
+  switch (role) {
+    case page_role::freelist_trunk:
+    case page_role::freelist_leaf: return row_source::freelist;
+    case page_role::unreached: return row_source::lost;
+    default: return kind == region_kind::freeblock ? row_source::freeblock : row_source::unallocated;
+  }
+}
+
 // A record the search found, kept until its page's turn to be printed (the
 // search runs on two threads, the printing in page order on one).
 struct found_record {
@@ -20,6 +42,8 @@ struct found_record {
   page_role role = page_role::unreached;
   page_origin origin = page_origin::db;
   bool chain_note = false;  // no record: the page's freeblock chain was damaged
+  bool older = false;       // from an older image: its source is older_source
+  row_source older_source = row_source::wal;
 };
 
 // The search of one page or page image for deleted rows, and their
@@ -40,7 +64,13 @@ class recovery : public table_judge {
   }
   // Prints a kept record (or its note) as found() would have.
   void print(const found_record& f);
+  // Prints the index entries kept, after every row: those that no live
+  // entry and no printed row explains.
+  void print_index_entries();
   std::vector<schema_object>& deleted_schema_rows() { return schema_rows_; }
+  // Whether a free page is an old leaf of sqlite_master: an old cell of it
+  // reads as a schema row.
+  bool old_schema_leaf(uint32_t number);
   carve_tables* tables() { return tables_mut_; }
 
  private:
@@ -49,8 +79,9 @@ class recovery : public table_judge {
   int32_t owner_of(uint32_t number, const btree_page& page) const;
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
-  byte_view payload_of(const carved_record& rec, bool* cut);
+  byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
+  bool cut_row_is_old(const carved_record& rec, int32_t table) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
                       byte_view payload, uint64_t* hash) const;
   std::vector<value_view> search_values_;  // the searching thread's own
@@ -79,4 +110,9 @@ class recovery : public table_judge {
   size_t* deferred_ = nullptr;
   void chain_note(uint32_t page);
   found_record* next_deferred();
+  void note_overlap(const carved_record& rec);
+  bool live_row_explains(const index_def& def, int32_t index, bool has_rowid, int64_t rowid, uint64_t keyed);
+  void keep_index_entry(const carved_record& rec, int32_t index, region_kind kind);
+  void print_index_entry(const found_record& f);
+  std::vector<found_record> index_finds_;
 };

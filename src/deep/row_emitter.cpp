@@ -24,6 +24,8 @@ void emit_row(row_emitter* emitter, const table_def* table, const row_place& pla
   row.table = table;
   row.status = place.status;
   row.source = place.source;
+  row.reading = place.reading;
+  row.reading_note = place.reading_note;
   row.page = place.page;
   row.offset = place.offset;
   row.has_rowid = place.has_rowid;

@@ -28,7 +28,7 @@ void table_rows::visit(const record_cell& c) {
           : row_pending::none;
   emit_row(emitter_, table_,
            {row_status::live, live_source(*c.page), c.page->number, c.page->file_offset + c.cell->offset,
-            has_rowid, has_rowid ? c.cell->rowid : 0, pending});
+            has_rowid, has_rowid ? c.cell->rowid : 0, row_reading::cell, nullptr, pending});
 }
 
 // The row's record hash, and the primary key of a WITHOUT ROWID table's row.

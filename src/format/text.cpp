@@ -1,5 +1,7 @@
 #include "format/text.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char replacement[] = "\xEF\xBF\xBD";
@@ -98,12 +100,16 @@ size_t valid_utf8_prefix(byte_view text) {
   while (i < text.size()) {
     // Runs of ASCII, eight bytes at a time.
     while (i + 8 <= text.size()) {
-      uint64_t word = 0;
-      for (int k = 0; k < 8; ++k) word |= uint64_t{text[i + k]} << (8 * k);
+      uint64_t word;
+      memcpy(&word, text.data() + i, 8);
       if (word & 0x8080808080808080ull) break;
       i += 8;
     }
     if (i >= text.size()) break;
+    if (text[i] < 0x80) {
+      ++i;
+      continue;
+    }
     size_t bad = 0;
     const size_t n = utf8_sequence(text, i, &bad);
     if (n == 0) break;

@@ -32,7 +32,8 @@ const char* const help_text =
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
-    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n";
+    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
+    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
@@ -84,6 +85,7 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--freespace", option_kind::flag, &g->freespace, 1, nullptr, nullptr},
       {"--removed-only", option_kind::flag, &g->removed_only, 1, nullptr, nullptr},
       {"--deep", option_kind::flag, &g->deep, 1, nullptr, nullptr},
+      {"--no-inferred", option_kind::flag, &g->no_inferred, 1, nullptr, nullptr},
       {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->export_file},
       {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->wal_file},
       {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->journal_file},
@@ -141,6 +143,10 @@ void check_deep_options(globals* g) {
   else if (g->scan_limit_given) conflict = "--cellcount-min=, --cellcount-max=, --rowsize-min= or --rowsize-max=";
   if (g->deep && conflict) {
     fprintf(stderr, "ERROR: --deep does not combine with %s\n", conflict);
+    exit(1);
+  }
+  if (g->no_inferred && !g->deep) {
+    fputs("ERROR: --no-inferred needs --deep\n", stderr);
     exit(1);
   }
   const struct {

@@ -32,6 +32,7 @@ int globals_init(globals* g) {
   g->scan_ahead = 1;
   g->survivors = nullptr;
   g->deep = 0;
+  g->no_inferred = 0;
   g->export_file = nullptr;
   g->deep_live_only = 0;
   g->wal_file = nullptr;

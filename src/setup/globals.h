@@ -48,6 +48,7 @@ struct globals {
   const survivor_map* survivors;
   // --deep: read the file as the format defines it (deep/deep_run.h).
   int32_t deep;
+  int32_t no_inferred;       // --no-inferred: rows read on an assumption are left out
   const char* export_file;   // --export=FILE, or null
   const char* wal_file;      // --wal=PATH or none; null: FILE-wal if it exists
   const char* journal_file;  // --journal=PATH or none; null: FILE-journal if it exists

@@ -22,3 +22,12 @@ const char* source_name(row_source source) {
   }
   return "?";
 }
+
+const char* reading_name(row_reading reading) {
+  switch (reading) {
+    case row_reading::cell: return "cell";
+    case row_reading::rebuilt: return "rebuilt";
+    case row_reading::inferred: return "inferred";
+  }
+  return "?";
+}

@@ -16,14 +16,22 @@ enum class row_source : uint8_t { btree, freeblock, unallocated, freelist, lost,
 // What the transaction that never committed (a hot journal, frames after
 // the last commit) did to a row of the current state.
 enum class row_pending : uint8_t { none, deleted, updated };
+// How sure a row's reading is: a whole cell as the library wrote it; a cell
+// whose lost header bytes were rebuilt where the bytes admit one reading
+// only; or one rebuilt on an assumption (reading_note says which) that
+// exactly one reading satisfies.
+enum class row_reading : uint8_t { cell, rebuilt, inferred };
 
 const char* status_name(row_status status);
 const char* source_name(row_source source);
+const char* reading_name(row_reading reading);
 
 struct deep_row {
   const table_def* table;  // null: a whole record that fits no table
   row_status status;
   row_source source;
+  row_reading reading;
+  const char* reading_note;  // the assumption of an inferred row, else null
   uint32_t page;           // 1-based page number
   uint64_t offset;         // the cell's first byte in its file
   bool has_rowid;          // false: the rowid was not recovered (or the table has none)

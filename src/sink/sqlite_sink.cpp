@@ -17,12 +17,12 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 8> row_columns{
-    "sarvek_status",      "sarvek_source", "sarvek_page",   "sarvek_offset",
-    "sarvek_rowid",       "sarvek_unrecovered", "sarvek_commit", "sarvek_pending"};
-constexpr std::array<std::string_view, 9> lost_columns{
-    "sarvek_status",      "sarvek_source", "sarvek_page",   "sarvek_offset", "sarvek_rowid",
-    "sarvek_fields",      "sarvek_unrecovered", "sarvek_commit", "sarvek_pending"};
+constexpr std::array<std::string_view, 10> row_columns{
+    "sarvek_status", "sarvek_source",      "sarvek_reading", "sarvek_reading_note", "sarvek_page",
+    "sarvek_offset", "sarvek_rowid",       "sarvek_unrecovered", "sarvek_commit",   "sarvek_pending"};
+constexpr std::array<std::string_view, 11> lost_columns{
+    "sarvek_status", "sarvek_source", "sarvek_reading",     "sarvek_reading_note", "sarvek_page", "sarvek_offset",
+    "sarvek_rowid",  "sarvek_fields", "sarvek_unrecovered", "sarvek_commit",       "sarvek_pending"};
 
 const char* pending_name(row_pending pending) {
   switch (pending) {
@@ -241,13 +241,18 @@ void sqlite_sink::row(const deep_row& row) {
 void sqlite_sink::bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost) {
   sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
   sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(insert, 3, row.page);
-  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(row.offset));
-  if (row.has_rowid)
-    sqlite3_bind_int64(insert, 5, row.rowid);
+  sqlite3_bind_text(insert, 3, reading_name(row.reading), -1, SQLITE_STATIC);
+  if (row.reading_note)
+    sqlite3_bind_text(insert, 4, row.reading_note, -1, SQLITE_STATIC);
   else
-    sqlite3_bind_null(insert, 5);
-  int at = 6;
+    sqlite3_bind_null(insert, 4);
+  sqlite3_bind_int64(insert, 5, row.page);
+  sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(row.offset));
+  if (row.has_rowid)
+    sqlite3_bind_int64(insert, 7, row.rowid);
+  else
+    sqlite3_bind_null(insert, 7);
+  int at = 8;
   if (lost) sqlite3_bind_int64(insert, at++, static_cast<sqlite3_int64>(row.values.size()));
   unrecovered_names(row, &unrecovered_);
   sqlite3_bind_text64(insert, at++, unrecovered_.data(), unrecovered_.size(), SQLITE_STATIC, SQLITE_UTF8);

@@ -88,7 +88,7 @@ std::vector<deep_csv_row> parse_deep_csv(const std::string& out) {
   std::vector<deep_csv_row> rows;
   std::vector<std::string> fields;
   for (size_t at = 0; at < out.size();) {
-    if (!next_record(out, &at, &fields) || fields.size() < 6) {
+    if (!next_record(out, &at, &fields) || fields.size() < 7) {
       ADD_FAILURE() << "malformed line near byte " << at;
       break;
     }
@@ -97,10 +97,13 @@ std::vector<deep_csv_row> parse_deep_csv(const std::string& out) {
     row.table = row.has_table ? unquote(fields[0]) : "";
     row.status = fields[1];
     row.source = fields[2];
-    row.page = std::strtoull(fields[3].c_str(), nullptr, 10);
-    row.offset = std::strtoull(fields[4].c_str(), nullptr, 10);
-    row.rowid = fields[5];
-    row.values.assign(fields.begin() + 6, fields.end());
+    row.reading = fields[3];
+    if (row.reading != "cell" && row.reading != "rebuilt" && row.reading != "inferred")
+      ADD_FAILURE() << "reading '" << row.reading << "' near byte " << at;
+    row.page = std::strtoull(fields[4].c_str(), nullptr, 10);
+    row.offset = std::strtoull(fields[5].c_str(), nullptr, 10);
+    row.rowid = fields[6];
+    row.values.assign(fields.begin() + 7, fields.end());
     rows.push_back(std::move(row));
   }
   return rows;

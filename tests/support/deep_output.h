@@ -14,6 +14,7 @@ struct deep_csv_row {
   std::string table;
   std::string status;
   std::string source;
+  std::string reading;  // cell, rebuilt or inferred
   uint64_t page = 0;
   uint64_t offset = 0;
   std::string rowid;

@@ -198,6 +198,11 @@ void run_recorded(sqlite3* db, const std::vector<std::string>& statements, groun
     const std::string target = target_table(sql);
     if (!target.empty()) {
       tables = {target};
+      // AUTOINCREMENT keeps its counters in sqlite_sequence.
+      sqlite3_stmt* probe = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_sequence", -1, &probe, nullptr) == SQLITE_OK)
+        tables.push_back("sqlite_sequence");
+      sqlite3_finalize(probe);
     } else {
       for (const std::string& line : handle_lines(db, "sqlite_master")) {
         const std::vector<std::string> f = split_line(line);
@@ -208,6 +213,33 @@ void run_recorded(sqlite3* db, const std::vector<std::string>& statements, groun
       for (std::string& line : handle_lines(db, table)) truth->versions[table].insert(std::move(line));
   }
 }
+
+namespace {
+
+// A printed index entry: its values are the indexed columns of a version of
+// its table with its rowid. False when no version held them, or when the
+// row is live with them (the live entry explains it).
+bool entry_true(const deep_csv_row& row, const std::vector<int>& columns,
+                const std::vector<std::vector<std::string>>& versions, const std::vector<std::string>& live) {
+  if (row.values.size() != columns.size()) return false;
+  bool held = false;
+  for (const std::vector<std::string>& version : versions) {
+    if (version[0] != row.rowid) continue;
+    bool same = true;
+    for (size_t i = 0; i < columns.size() && same; ++i) {
+      const std::string v = canonical_field(row.values[i]);
+      same = static_cast<size_t>(columns[i]) + 1 < version.size() && (v == "U:" || v == version[columns[i] + 1]);
+    }
+    if (!same) continue;
+    std::string line = version[0];
+    for (size_t k = 1; k < version.size(); ++k) line += "|" + version[k];
+    if (std::binary_search(live.begin(), live.end(), line)) return false;
+    held = true;
+  }
+  return held;
+}
+
+}  // namespace
 
 recovery_score score_recovery(const ground_truth& truth,
                               const std::map<std::string, std::vector<std::string>>& live,
@@ -220,27 +252,77 @@ recovery_score score_recovery(const ground_truth& truth,
   std::set<std::pair<std::string, size_t>> full_hits, any_hits;
   for (const deep_csv_row& row : rows) {
     if (row.status == "live") continue;
+    const auto index = layout.indexes.find(row.table);
+    if (index != layout.indexes.end()) {
+      ++score.index_entries;
+      const auto now = live.find(index->second.first);
+      if (!entry_true(row, index->second.second, split[index->second.first],
+                      now == live.end() ? std::vector<std::string>{} : now->second)) {
+        ++score.false_entries;
+        std::string text = "entry " + row.table + " " + row.reading + " " + row.rowid;
+        for (const std::string& v : row.values) text += "|" + canonical_field(v);
+        score.false_lines.push_back(text);
+      }
+      continue;
+    }
     if (!row.has_table) {
       ++score.without_table;
+      // A record of no table holds a version's values in record order (the
+      // rowid alias as NULL): anything else is an index entry or a fragment.
+      bool known = false;
+      for (const auto& [table, versions] : split) {
+        const auto alias_of = layout.rowid_alias.find(table);
+        const int alias = alias_of == layout.rowid_alias.end() ? -1 : alias_of->second;
+        for (const std::vector<std::string>& version : versions) {
+          if (version.size() != row.values.size() + 1) continue;
+          bool same = true;
+          for (size_t i = 0; i < row.values.size() && same; ++i) {
+            const std::string v = canonical_field(row.values[i]);
+            same = v == "U:" || v == version[i + 1] || (static_cast<int>(i) == alias && v == "NULL");
+          }
+          known = known || same;
+        }
+      }
+      if (!known) {
+        ++score.false_without_table;
+        score.false_lines.push_back("record of no table at page " + std::to_string(row.page));
+      }
       continue;
     }
     const auto& versions = split[row.table];
     const auto alias_of = layout.rowid_alias.find(row.table);
     const int alias = alias_of == layout.rowid_alias.end() ? -1 : alias_of->second;
-    bool matched = false;
+    bool matched = false, old = false;
+    const auto now = live.find(row.table);
     for (size_t i = 0; i < versions.size(); ++i) {
       if (!matches(row, versions[i])) continue;
       matched = true;
       any_hits.insert({row.table, i});
+      std::string line = versions[i][0];
+      for (size_t k = 1; k < versions[i].size(); ++k) line += "|" + versions[i][k];
+      old = old || now == live.end() || !std::binary_search(now->second.begin(), now->second.end(), line);
       if (!whole(row, alias)) continue;
       if (!full_hits.insert({row.table, i}).second) {
         ++score.duplicates;
         score.false_lines.push_back("duplicate: " + row.table + " " + row.source + " p" + std::to_string(row.page));
       }
     }
+    // A row cut short that only a live row matches is a stale copy of it.
+    if (matched && !old && !whole(row, alias)) {
+      ++score.duplicates;
+      score.false_lines.push_back("part of a live row: " + row.table + " " + row.source + " p" + std::to_string(row.page));
+    }
+    const bool guess = row.reading == "inferred";
+    score.inferred += guess;
     if (!matched) {
+      // A wrong row read on an assumption is what the assumption risks;
+      // a wrong cell or rebuilt row is a fault.
+      if (guess) {
+        ++score.false_inferred;
+        continue;
+      }
       ++score.false_records;
-      std::string text = row.table + " " + row.source + " p" + std::to_string(row.page) + " " + row.rowid;
+      std::string text = row.table + " " + row.source + " " + row.reading + " p" + std::to_string(row.page) + " " + row.rowid;
       for (const std::string& v : row.values) text += "|" + canonical_field(v);
       score.false_lines.push_back(text);
     }

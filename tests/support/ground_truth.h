@@ -27,9 +27,16 @@ struct recovery_score {
   size_t full = 0;           // printed with every value (the rowid may be empty)
   size_t partial = 0;        // printed with some values left empty
   size_t full_of_surviving = 0;
-  size_t false_records = 0;  // printed rows that match no version ever held
+  size_t false_records = 0;  // printed as cell or rebuilt, matching no version ever held
+  size_t false_inferred = 0; // printed as inferred, matching no version ever held
+  size_t inferred = 0;       // rows printed as inferred
   size_t duplicates = 0;     // a version printed twice, or a live row printed as deleted
   size_t without_table = 0;  // printed with an empty table field
+  size_t false_without_table = 0;  // of those, records of no version of any table
+  size_t index_entries = 0;  // printed under an index's name
+  // Index entries that no version of their table held, or that the live
+  // row (or a row printed whole) explains.
+  size_t false_entries = 0;
   std::vector<std::string> false_lines;
   std::vector<std::string> missed_lines;  // surviving, not printed whole
 };
@@ -45,6 +52,8 @@ struct survival_layout {
   // (an untyped first column whose serial type a freeblock header
   // overwrote): they count for precision, not for the yield.
   std::set<std::string> partial_by_design;
+  // Index name -> its table and the indexed columns (0-based).
+  std::map<std::string, std::pair<std::string, std::vector<int>>> indexes;
 };
 
 // Scores the deep mode's rows against the truth. `live` holds the

@@ -52,9 +52,9 @@ std::string value_bytes(const std::string& field, bool utf8, bool* is_value) {
 }
 
 std::string check_row(const deep_csv_row& row, const std::vector<uint8_t>& file, uint32_t page_size,
-                      bool utf8) {
+                      bool utf8, bool index_entry) {
   if (row.offset >= file.size()) return "offset past the end of its file";
-  if (!row.rowid.empty()) {
+  if (!row.rowid.empty() && !index_entry) {
     uint64_t payload = 0, rowid = 0, at = 0;
     if (!varint_at(file, row.offset, &payload, &at) || !varint_at(file, at, &rowid, &at) ||
         static_cast<int64_t>(rowid) != std::stoll(row.rowid))
@@ -77,12 +77,12 @@ std::string check_row(const deep_csv_row& row, const std::vector<uint8_t>& file,
 }  // namespace
 
 std::vector<std::string> misplaced_rows(const std::vector<deep_csv_row>& rows, const std::string& db,
-                                        uint32_t page_size, bool utf8) {
+                                        uint32_t page_size, bool utf8, const std::set<std::string>& indexes) {
   const std::vector<uint8_t> files[3] = {read_file(db), read_file(db + "-wal"), read_file(db + "-journal")};
   std::vector<std::string> bad;
   for (const deep_csv_row& row : rows) {
     const std::vector<uint8_t>& file = files[row.source == "wal" ? 1 : row.source == "journal" ? 2 : 0];
-    const std::string why = check_row(row, file, page_size, utf8);
+    const std::string why = check_row(row, file, page_size, utf8, indexes.count(row.table) != 0);
     if (!why.empty())
       bad.push_back(row.table + " " + row.status + " " + row.source + " page " + std::to_string(row.page) +
                     " offset " + std::to_string(row.offset) + " rowid " + row.rowid + ": " + why);
