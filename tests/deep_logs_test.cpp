@@ -101,6 +101,22 @@ sqlite3* wal_db(const std::string& path, const db_layout& layout, int rounds, gr
   return h;
 }
 
+// A WAL database of 1024-byte pages after `rounds` rounds of the history,
+// copied while its connection held the log open: the copy's path.
+std::string copied_wal_db(scratch_dir& dir, int rounds) {
+  ground_truth truth;
+  sqlite3* h = wal_db(dir.file("w.db"), {1024, "UTF-8", 0, "NONE"}, rounds, &truth);
+  const std::string copy = dir.file("copy.db");
+  copy_files(dir.file("w.db"), copy);
+  sqlite3_close(h);
+  return copy;
+}
+
+// Writes v big-endian at b[at].
+void put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
 }  // namespace
 
 TEST(DeepLogs, WalCurrentStateAndEveryOlderVersion) {
@@ -224,24 +240,16 @@ TEST(DeepLogs, HotAndPersistJournals) {
 
 TEST(DeepLogs, DamagedLogsNeverCrash) {
   scratch_dir dir;
-  const std::string db = dir.file("w.db");
-  ground_truth truth;
-  sqlite3* h = wal_db(db, {1024, "UTF-8", 0, "NONE"}, 2, &truth);
-  const std::string copy = dir.file("copy.db");
-  copy_files(db, copy);
-  sqlite3_close(h);
+  const std::string copy = copied_wal_db(dir, 2);
   const std::vector<uint8_t> wal = read_file(copy + "-wal");
   ASSERT_GT(wal.size(), 32u + 2 * (24 + 1024));
-  const auto put32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-  };
   const std::vector<std::pair<const char*, std::function<void(std::vector<uint8_t>&)>>> cases = {
       {"cut inside a frame", [](std::vector<uint8_t>& b) { b.resize(32 + 24 + 1024 + 500); }},
       {"checksum", [](std::vector<uint8_t>& b) { b[32 + 24 + 1024 + 20] ^= 0xFF; }},
-      {"salt", [&](std::vector<uint8_t>& b) { put32(b, 32 + 8, 12345); }},
-      {"page 0", [&](std::vector<uint8_t>& b) { put32(b, 32, 0); }},
-      {"page past any size", [&](std::vector<uint8_t>& b) { put32(b, 32, 0xFFFFFFF0u); }},
-      {"page size of the header", [&](std::vector<uint8_t>& b) { put32(b, 8, 4096); }},
+      {"salt", [](std::vector<uint8_t>& b) { put32(b, 32 + 8, 12345); }},
+      {"page 0", [](std::vector<uint8_t>& b) { put32(b, 32, 0); }},
+      {"page past any size", [](std::vector<uint8_t>& b) { put32(b, 32, 0xFFFFFFF0u); }},
+      {"page size of the header", [](std::vector<uint8_t>& b) { put32(b, 8, 4096); }},
       {"ten bytes", [](std::vector<uint8_t>& b) { b.resize(10); }},
   };
   for (const auto& [name, damage] : cases) {
@@ -268,9 +276,6 @@ TEST(DeepLogs, DamagedLogsNeverCrash) {
 TEST(DeepLogs, PageZeroInLogs) {
   scratch_dir dir;
   const uint32_t page_size = 512;
-  const auto put32 = [](std::vector<uint8_t>& b, uint64_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-  };
   int views = 0;  // a fresh name each time: the library leaves a -shm behind
   const auto check = [&](const std::string& copy, const char* note) {
     const deep_run r = run_deep(copy);
@@ -444,12 +449,7 @@ TEST(DeepLogs, ForeignLogsAreNotApplied) {
 // database whose log is cut after commit N's frame, for every commit.
 TEST(DeepLogs, AsOfEveryCommit) {
   scratch_dir dir;
-  const std::string db = dir.file("h.db");
-  ground_truth truth;
-  sqlite3* h = wal_db(db, {1024, "UTF-8", 0, "NONE"}, 2, &truth);
-  const std::string copy = dir.file("copy.db");
-  copy_files(db, copy);
-  sqlite3_close(h);
+  const std::string copy = copied_wal_db(dir, 2);
   const std::vector<uint8_t> wal = read_file(copy + "-wal");
   const uint64_t frame = 24 + 1024;
   std::vector<uint64_t> ends{32};  // the log's length after commit 0, 1, 2, ...
