@@ -5,6 +5,7 @@
 #include <string>
 
 #include "setup/globals.h"
+#include "sink/csv_values.h"
 #include "sink/row_sink.h"
 
 class csv_sink : public row_sink {
@@ -17,22 +18,14 @@ class csv_sink : public row_sink {
   // True once a write has failed; later rows are dropped.
   bool failed() const { return error_ != 0; }
   // True when a blob file could not be written whole.
-  bool blob_failed() const { return blob_failed_; }
+  bool blob_failed() const { return values_.blob_failed(); }
 
  private:
-  void value(const value_view& v);
-  void blob(byte_view bytes);
-  void text(const value_view& v);
   void drain();
 
   int fd_;
   globals* g_;
   int error_ = 0;
-  bool blob_failed_ = false;
+  csv_values values_;
   std::string buffer_;
-  std::string scratch_;
 };
-
-// The shortest decimal form that reads back to the same double, always with
-// a '.' or an exponent; "Inf" and "-Inf" for the infinities.
-void append_real(std::string* out, double value);

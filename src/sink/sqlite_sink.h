@@ -21,6 +21,12 @@
 //                         rows_recovered.
 //   sarvek_frames         frame, offset, page, commit_size, salt1, salt2,
 //                         valid, used (0 or 1); only when frames are given.
+//   sarvek_summary        table (NULL for records of no table), status,
+//                         source, rows: the rows printed, by each.
+//   sarvek_notes          note: the notes about damage, as written on
+//                         standard error (also under --quiet).
+//   sarvek_blobs          table, key, column, file, size, sha256,
+//                         media_type: every blob value (see blob_files.h).
 //   sarvek_run            one row: version, database_path, database_size,
 //                         database_sha256, encoding, page_size, options,
 //                         started, finished, wal_path, wal_size, wal_sha256,
@@ -63,6 +69,9 @@ class sqlite_sink final : public row_sink {
   void page(const page_summary& page) override;
   void frame(const frame_summary& frame) override;
   void commit(const commit_summary& commit) override;
+  void blob(const blob_summary& blob) override;
+  void count(const table_count& count) override;
+  void note(std::string_view text) override;
   // Writes sarvek_run, commits, closes and renames the partial file to the
   // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
@@ -95,7 +104,7 @@ class sqlite_sink final : public row_sink {
   const table_def* last_def_ = nullptr;  // rows of one table tend to come together
   export_table* last_table_ = nullptr;
   export_table* lost_ = nullptr;
-  statement_ptr pages_, frames_, commits_, extra_values_;
+  statement_ptr pages_, frames_, commits_, extra_values_, counts_, notes_, blobs_;
   std::vector<std::string> scratch_;  // texts converted to UTF-8, one per column
   std::string unrecovered_;           // the row's sarvek_unrecovered, reused
 };

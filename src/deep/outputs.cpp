@@ -1,0 +1,63 @@
+#include "deep/outputs.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sink/csv_format.h"
+
+bool open_outputs(globals* g, deep_outputs* out) {
+  if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
+  const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
+  if (jsonl || g->xlsx_file) {
+    fprintf(stderr, "ERROR: %s is not available yet\n", jsonl ? "--format=jsonl" : "--xlsx=");
+    return false;
+  }
+  if (g->out_dir) {
+    out->dir = std::make_unique<out_dir>();
+    if (!out->dir->open(g->out_dir)) return false;
+    out->rows = std::make_unique<dir_sink>(out->dir.get(), std::make_unique<csv_format>(g), g);
+  } else {
+    out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
+  }
+  if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);
+  return true;
+}
+
+void attach_outputs(deep_outputs* out, deep_state* s) {
+  s->sinks.add(out->rows.get());
+  if (out->exported) s->sinks.add(out->exported.get());
+  s->sinks.add(&out->counter);
+  if (out->filter) s->sinks.only(out->filter.get());
+  s->notes.quiet = s->g->quiet != 0;
+}
+
+void check_table_names(const deep_state& s, const deep_outputs& out) {
+  if (!out.filter) return;
+  std::vector<std::string_view> known, tables;
+  for (const table_def& table : s.db_schema.tables) {
+    known.push_back(table.name);
+    tables.push_back(table.name);
+  }
+  for (const schema_object& object : s.db_schema.objects)
+    if (object.type == object_type::index) known.push_back(object.name);
+  const std::vector<std::string_view> unknown = out.filter->unknown(known);
+  if (unknown.empty()) return;
+  std::string line = "sarvek: no table named";
+  for (size_t i = 0; i < unknown.size(); ++i) line += (i ? ", '" : " '") + std::string(unknown[i]) + "'";
+  line += "; the tables are:";
+  for (size_t i = 0; i < tables.size(); ++i) line += (i ? ", '" : " '") + std::string(tables[i]) + "'";
+  fprintf(stderr, "%s\n", line.c_str());
+}
+
+int finish_outputs(deep_state* s, deep_outputs* out, const run_facts& facts) {
+  out->counter.report(&s->sinks);
+  for (const std::string& text : s->notes.kept) s->sinks.note(text);
+  const int status = s->sinks.finish(facts);
+  if (!s->g->quiet) out->counter.print(stderr);
+  return status;
+}

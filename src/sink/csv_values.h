@@ -1,0 +1,37 @@
+// The CSV form of a row, shared by standard output and --out-dir's files:
+//   [table,]status,source,page,offset,rowid,value1,value2,...
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "setup/globals.h"
+#include "sink/row_sink.h"
+
+void append_integer(std::string* out, int64_t value);
+
+// s in double quotes, an inner quote doubled.
+void append_quoted(std::string* out, std::string_view s);
+
+// The shortest decimal form that reads back to the same double, always with
+// a '.' or an exponent; "Inf" and "-Inf" for the infinities.
+void append_real(std::string* out, double value);
+
+class csv_values {
+ public:
+  // g supplies the blob settings (--no-blobs, --blob-size-limit=) and the
+  // blob counter.
+  explicit csv_values(globals* g) : g_(g) {}
+  // The row's line, with the table's name first when with_table.
+  void append_row(std::string* out, const deep_row& row, bool with_table);
+  // True when a blob file could not be written whole.
+  bool blob_failed() const { return blob_failed_; }
+
+ private:
+  void value(std::string* out, const value_view& v, std::string_view file);
+  void blob(std::string* out, byte_view bytes, std::string_view file);
+
+  globals* g_;
+  bool blob_failed_ = false;
+  std::string scratch_;
+};

@@ -1,0 +1,12 @@
+#include "sink/provenance.h"
+
+provenance_values provenance_of(const deep_row& row) {
+  provenance_values fields;
+  fields[0].text = status_name(row.status);
+  fields[1].text = source_name(row.source);
+  fields[2].number = row.page;
+  fields[3].number = static_cast<int64_t>(row.offset);
+  fields[4].number = row.rowid;
+  fields[4].present = row.has_rowid;
+  return fields;
+}
