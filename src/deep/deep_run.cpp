@@ -17,6 +17,7 @@
 #include "diagnostics/progress.h"
 #include "image/image.h"
 #include "deep/outputs.h"
+#include "deep/time_probe.h"
 #include "sink/sha256.h"
 
 namespace {
@@ -108,8 +109,9 @@ void walk_objects(deep_state* s) {
 }
 
 // The live state: the schema from sqlite_master, every table's rows, every
-// index and the freelist for the page map.
-void read_live_rows(deep_state* s) {
+// index and the freelist for the page map. The time columns, when an output
+// decodes them, are found before the first row is printed.
+void read_live_rows(deep_state* s, time_columns* times) {
   s->db_schema.tables.push_back(sqlite_master_table());
   s->sinks.table(s->db_schema.tables[0]);
   mark_reserved_pages(&s->walk, s->header);
@@ -117,6 +119,7 @@ void read_live_rows(deep_state* s) {
   find_table_roots(s);
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
+  if (times) find_time_columns(s, times);
   walk_objects(s);
   walk_freelist(&s->walk, s->header, &s->freelist);
 }
@@ -219,7 +222,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
 
   progress_meter meter;
   progress_begin(g, &meter);
-  read_live_rows(&s);
+  read_live_rows(&s, decodes_times(*g) ? &outputs.times : nullptr);
   check_table_names(s, outputs);
   if (!g->deep_live_only) recover_deleted(&s);
   report_pages(&s);

@@ -9,23 +9,37 @@
 #include <vector>
 
 #include "sink/csv_format.h"
+#include "sink/json_format.h"
+#include "sink/stream_sink.h"
 
 bool open_outputs(globals* g, deep_outputs* out) {
   if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
-  const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
-  if (jsonl || g->xlsx_file) {
-    fprintf(stderr, "ERROR: %s is not available yet\n", jsonl ? "--format=jsonl" : "--xlsx=");
+  if (out->exported && !g->no_times) out->exported->decode_times(&out->times);
+  if (g->xlsx_file) {
+    fputs("ERROR: --xlsx= is not available yet\n", stderr);
     return false;
   }
+  const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
+  const time_columns* times = g->no_times ? nullptr : &out->times;
   if (g->out_dir) {
     out->dir = std::make_unique<out_dir>();
     if (!out->dir->open(g->out_dir)) return false;
-    out->rows = std::make_unique<dir_sink>(out->dir.get(), std::make_unique<csv_format>(g), g);
+    std::unique_ptr<table_format> format;
+    if (jsonl) format = std::make_unique<json_format>(g, times);
+    else format = std::make_unique<csv_format>(g);
+    out->rows = std::make_unique<dir_sink>(out->dir.get(), std::move(format), g);
+  } else if (jsonl) {
+    out->rows = std::make_unique<stream_sink>(STDOUT_FILENO, std::make_unique<json_format>(g, times), g);
   } else {
     out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
   }
   if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);
   return true;
+}
+
+bool decodes_times(const globals& g) {
+  const bool jsonl = g.format && strcmp(g.format, "jsonl") == 0;
+  return !g.no_times && (jsonl || g.export_file);
 }
 
 void attach_outputs(deep_outputs* out, deep_state* s) {

@@ -11,6 +11,7 @@
 #include "sink/row_counter.h"
 #include "sink/sqlite_sink.h"
 #include "sink/table_filter.h"
+#include "sink/time_columns.h"
 
 struct deep_outputs {
   std::unique_ptr<sqlite_sink> exported;
@@ -18,11 +19,16 @@ struct deep_outputs {
   std::unique_ptr<row_sink> rows;  // the CSV stream, or --out-dir's files
   std::unique_ptr<table_filter> filter;
   row_counter counter;
+  time_columns times;  // filled before the live rows are read
 };
 
 // Creates the files the options name, refusing existing ones, before
 // anything is read; false after an "ERROR: " line.
 bool open_outputs(globals* g, deep_outputs* out);
+
+// True when an output decodes times: JSON Lines and the export, unless
+// --no-times.
+bool decodes_times(const globals& g);
 
 // Hands the outputs to the run's sinks.
 void attach_outputs(deep_outputs* out, deep_state* s);

@@ -37,7 +37,7 @@ struct deep_row {
   row_pending pending = row_pending::none;
   // Per value: the file a blob was written to (--blob-size-limit=), empty
   // when none; an empty span when no blob of the row went to a file.
-  std::span<const std::string> blob_files;
+  std::span<const std::string> blob_files = {};
 };
 
 // The number of rows one table gave, by status and source.

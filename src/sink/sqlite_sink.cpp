@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "sink/export_bind.h"
+#include "sink/export_times.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ void sqlite_sink::close_db() {
   last_def_ = nullptr;
   last_table_ = lost_ = nullptr;
   by_def_.clear();
+  in_order_.clear();
   tables_.clear();
   pages_.reset();
   counts_.reset();
@@ -194,6 +196,7 @@ export_table* sqlite_sink::table_for(const table_def& def) {
       return nullptr;
     }
     found = by_def_.emplace(&def, table).first;
+    in_order_.emplace_back(&def, table);
   }
   last_def_ = &def;
   last_table_ = found->second;
@@ -433,10 +436,20 @@ bool sqlite_sink::write_run(const run_facts& facts) {
   return step_done(s) || fail();
 }
 
+bool sqlite_sink::write_time_views() {
+  if (!times_) return true;
+  for (const auto& [def, table] : in_order_) {
+    const std::vector<time_epoch>* epochs = times_->of(def);
+    if (epochs && !create_time_view(db_, table->name, table_names_.claim(table->name + "_times"), table->fixed, *epochs))
+      return fail();
+  }
+  return true;
+}
+
 int sqlite_sink::finish(const run_facts& facts) {
   if (finished_) return 1;
   finished_ = true;
-  if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
+  if (!failed() && write_time_views() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
   close_db();
   if (!failed()) publish();
   discard_partial();

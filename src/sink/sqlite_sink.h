@@ -27,6 +27,8 @@
 //                         standard error (also under --quiet).
 //   sarvek_blobs          table, key, column, file, size, sha256,
 //                         media_type: every blob value (see blob_files.h).
+//   <table>_times         a view of each table with time columns (see
+//                         export_times.h).
 //   sarvek_run            one row: version, database_path, database_size,
 //                         database_sha256, encoding, page_size, options,
 //                         started, finished, wal_path, wal_size, wal_sha256,
@@ -49,6 +51,7 @@
 #include "sink/export_names.h"
 #include "sink/export_table.h"
 #include "sink/row_sink.h"
+#include "sink/time_columns.h"
 
 class sqlite_sink final : public row_sink {
  public:
@@ -76,6 +79,10 @@ class sqlite_sink final : public row_sink {
   // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
 
+  // The time columns to show in views <table>_times (export_times.h); null
+  // for none. Must stay until finish().
+  void decode_times(const time_columns* times) { times_ = times; }
+
   // A write failed; later rows are ignored and finish() reports it.
   bool failed() const { return !error_.empty(); }
 
@@ -88,6 +95,7 @@ class sqlite_sink final : public row_sink {
   bool store_extra_values(const export_table& table, const deep_row& row);
   void bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost);
   bool write_run(const run_facts& facts);
+  bool write_time_views();
   void close_db();
   bool publish();
   void discard_partial();
@@ -101,6 +109,8 @@ class sqlite_sink final : public row_sink {
   name_set table_names_;
   std::deque<export_table> tables_;
   std::unordered_map<const table_def*, export_table*> by_def_;
+  std::vector<std::pair<const table_def*, export_table*>> in_order_;  // as created
+  const time_columns* times_ = nullptr;
   const table_def* last_def_ = nullptr;  // rows of one table tend to come together
   export_table* last_table_ = nullptr;
   export_table* lost_ = nullptr;

@@ -92,15 +92,28 @@ const char* epoch_name(time_epoch epoch) {
 }
 
 bool time_name_suggests(std::string_view name) {
-  std::string n(name);
-  for (char& c : n)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  constexpr std::array<std::string_view, 14> parts{"date", "time", "stamp", "created", "modified", "updated",
-                                                   "changed", "deleted", "seen", "visit", "access", "expir",
-                                                   "start", "end"};
-  for (std::string_view part : parts)
-    if (n.find(part) != std::string::npos) return true;
-  return n == "ts" || n.starts_with("ts_") || n.ends_with("_ts") || n.ends_with("_at") || n.ends_with("_on");
+  // Words split at every character that is not a letter or digit and
+  // before an upper-case letter that follows a lower-case one.
+  std::vector<std::string> words(1);
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    const bool upper = c >= 'A' && c <= 'Z';
+    if (!alnum || (upper && i > 0 && name[i - 1] >= 'a' && name[i - 1] <= 'z'))
+      if (!words.back().empty()) words.emplace_back();
+    if (alnum) words.back().push_back(upper ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  if (words.back().empty()) words.pop_back();
+  constexpr std::array<std::string_view, 12> parts{"date", "time", "stamp", "created", "modified", "updated",
+                                                   "changed", "deleted", "seen", "visit", "accessed", "expir"};
+  constexpr std::array<std::string_view, 6> whole{"ts", "sent", "received", "start", "end", "when"};
+  for (const std::string& word : words) {
+    for (std::string_view part : parts)
+      if (word.find(part) != std::string::npos) return true;
+    for (std::string_view w : whole)
+      if (word == w) return true;
+  }
+  return words.size() > 1 && (words.back() == "at" || words.back() == "on");
 }
 
 void time_probe::add(const value_view& v) {

@@ -32,10 +32,13 @@ enum class time_epoch : uint8_t {
 
 const char* epoch_name(time_epoch epoch);
 
-// True for a column name that suggests a time: it holds date, time, stamp,
-// created, modified, updated, changed, deleted, seen, visit, access,
-// expir, start or end (any case), or is ts, or begins with ts_ or ends in
-// _ts, _at or _on.
+// True for a column name that suggests a time. The name is split into
+// words (at every character that is not an ASCII letter or digit, and where
+// an upper-case letter follows a lower-case one: createdAt is created, at),
+// compared without regard to case. A word that holds date, time, stamp,
+// created, modified, updated, changed, deleted, seen, visit, accessed or
+// expir, a word that is ts, sent, received, start, end or when, or a last
+// word at or on after another (posted_at, paid_on) suggests a time.
 bool time_name_suggests(std::string_view name);
 
 // The live values of one column so far.
