@@ -1,5 +1,6 @@
 #include "deep/outputs.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,6 +34,7 @@ bool open_outputs(globals* g, deep_outputs* out) {
   } else {
     out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
   }
+  out->blobs = std::make_unique<blob_files>(g, out->dir ? out->dir->fd() : AT_FDCWD, out->exported != nullptr);
   if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);
   return true;
 }
@@ -47,6 +49,7 @@ void attach_outputs(deep_outputs* out, deep_state* s) {
   if (out->exported) s->sinks.add(out->exported.get());
   s->sinks.add(&out->counter);
   if (out->filter) s->sinks.only(out->filter.get());
+  if (out->blobs->active()) s->sinks.write_blobs(out->blobs.get());
   s->notes.quiet = s->g->quiet != 0;
 }
 

@@ -20,6 +20,7 @@ struct deep_outputs {
   std::unique_ptr<table_filter> filter;
   row_counter counter;
   time_columns times;  // filled before the live rows are read
+  std::unique_ptr<blob_files> blobs;
 };
 
 // Creates the files the options name, refusing existing ones, before

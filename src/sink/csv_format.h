@@ -12,7 +12,6 @@ class csv_format final : public table_format {
   bool has_header() const override { return true; }
   void header(std::string* out, const table_def* table, size_t fields) override;
   void row(std::string* out, const deep_row& row) override { values_.append_row(out, row, false); }
-  bool blob_failed() const { return values_.blob_failed(); }
 
  private:
   csv_values values_;

@@ -10,15 +10,13 @@
 
 class csv_sink : public row_sink {
  public:
-  // g supplies the blob settings (--no-blobs, --blob-size-limit=), the blob
-  // counter and the progress line, and counts the rows written.
+  // g supplies the blob settings (--no-blobs, --blob-size-limit=) and the
+  // progress line, and counts the rows written.
   csv_sink(int fd, globals* g);
   void row(const deep_row& row) override;
   int finish(const run_facts& facts) override;
   // True once a write has failed; later rows are dropped.
   bool failed() const { return error_ != 0; }
-  // True when a blob file could not be written whole.
-  bool blob_failed() const { return values_.blob_failed(); }
 
  private:
   void drain();

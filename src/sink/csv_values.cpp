@@ -37,35 +37,22 @@ void append_real(std::string* out, double value) {
   if (text.find_first_of(".e") == std::string_view::npos) out->append(".0");
 }
 
+// A blob as its file's name (blob_files.h), as x'HEX' below the size
+// limit, else as blob(N): --no-blobs, or a file that could not be written.
 void csv_values::blob(std::string* out, byte_view bytes, std::string_view file) {
-  const int32_t number = g_->blob_count;
-  g_->blob_count += 1;
-  if (!g_->dump_blobs) {
-    out->append("blob(");
-    append_integer(out, static_cast<int64_t>(bytes.size()));
-    out->push_back(')');
-    return;
-  }
   if (!file.empty()) {
     out->append(file);
-    return;
-  }
-  if (bytes.size() < g_->blob_size_limit) {
+  } else if (g_->dump_blobs && bytes.size() < g_->blob_size_limit) {
     out->append("x'");
     const size_t at = out->size();
     out->resize(at + 2 * bytes.size());
     hex_encode(out->data() + at, bytes.data(), static_cast<uint32_t>(bytes.size()));
     out->push_back('\'');
-    return;
+  } else {
+    out->append("blob(");
+    append_integer(out, static_cast<int64_t>(bytes.size()));
+    out->push_back(')');
   }
-  g_->blob_count = number;  // the file is named by the blob's number
-  if (write_blob_file(g_, bytes.data(), static_cast<uint32_t>(bytes.size())) != 0) {
-    blob_failed_ = true;
-    g_->blob_failures += 1;
-  }
-  g_->blob_count = number + 1;
-  append_integer(out, number);
-  out->append(".blob");
 }
 
 void csv_values::value(std::string* out, const value_view& v, std::string_view file) {

@@ -19,19 +19,15 @@ void append_real(std::string* out, double value);
 
 class csv_values {
  public:
-  // g supplies the blob settings (--no-blobs, --blob-size-limit=) and the
-  // blob counter.
+  // g supplies the blob settings (--no-blobs, --blob-size-limit=).
   explicit csv_values(globals* g) : g_(g) {}
   // The row's line, with the table's name first when with_table.
   void append_row(std::string* out, const deep_row& row, bool with_table);
-  // True when a blob file could not be written whole.
-  bool blob_failed() const { return blob_failed_; }
 
  private:
   void value(std::string* out, const value_view& v, std::string_view file);
   void blob(std::string* out, byte_view bytes, std::string_view file);
 
   globals* g_;
-  bool blob_failed_ = false;
   std::string scratch_;
 };

@@ -2,6 +2,7 @@
 #pragma once
 #include <vector>
 
+#include "sink/blob_files.h"
 #include "sink/row_sink.h"
 #include "sink/table_filter.h"
 
@@ -11,13 +12,16 @@ class fanout_sink : public row_sink {
   // --table=: only the tables the filter wants are announced and have
   // their rows handed on.
   void only(table_filter* filter) { filter_ = filter; }
+  // Blob files by row: the rows are handed on naming their files.
+  void write_blobs(blob_files* blobs) { blobs_ = blobs; }
   void table(const table_def& table) override {
     if (filter_ && !filter_->wants(&table)) return;
     for (row_sink* s : sinks_) s->table(table);
   }
   void row(const deep_row& row) override {
     if (filter_ && !filter_->wants(row.table)) return;
-    for (row_sink* s : sinks_) s->row(row);
+    const deep_row& out = blobs_ ? blobs_->prepare(row, this) : row;
+    for (row_sink* s : sinks_) s->row(out);
   }
   void page(const page_summary& page) override {
     for (row_sink* s : sinks_) s->page(page);
@@ -46,4 +50,5 @@ class fanout_sink : public row_sink {
  private:
   std::vector<row_sink*> sinks_;
   table_filter* filter_ = nullptr;
+  blob_files* blobs_ = nullptr;
 };

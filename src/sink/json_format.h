@@ -6,8 +6,9 @@
 // always with '.' or an exponent, in the shortest form that reads back
 // exactly), integers beyond 2^53 (which a double cannot hold exactly) and
 // non-finite reals as strings, texts as strings, NULL as null, blobs as an
-// object {"type":"blob","base64":...} ({"type":"blob","file":...,"size":N}
-// for a blob file, {"type":"blob","size":N} with --no-blobs). A text that is
+// object {"type":"blob","base64":...,"size":N} ({"type":"blob","file":...,
+// "size":N} for a blob file, {"type":"blob","size":N} with --no-blobs or
+// when its file could not be written). A text that is
 // not valid UTF-8 is {"type":"text","base64":...} of its bytes. A value
 // that was not recovered is left out of "values" and named in
 // "unrecovered". Records of no table have "table":null and values c0, c1, ...
