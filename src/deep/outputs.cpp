@@ -12,14 +12,11 @@
 #include "sink/csv_format.h"
 #include "sink/json_format.h"
 #include "sink/stream_sink.h"
+#include "sink/xlsx_sink.h"
 
 bool open_outputs(globals* g, deep_outputs* out) {
   if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
   if (out->exported && !g->no_times) out->exported->decode_times(&out->times);
-  if (g->xlsx_file) {
-    fputs("ERROR: --xlsx= is not available yet\n", stderr);
-    return false;
-  }
   const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
   const time_columns* times = g->no_times ? nullptr : &out->times;
   if (g->out_dir) {
@@ -35,6 +32,7 @@ bool open_outputs(globals* g, deep_outputs* out) {
     out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
   }
   out->blobs = std::make_unique<blob_files>(g, out->dir ? out->dir->fd() : AT_FDCWD, out->exported != nullptr);
+  if (g->xlsx_file && !(out->workbook = xlsx_sink::open(g->xlsx_file, g, out->blobs.get()))) return false;
   if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);
   return true;
 }
@@ -47,6 +45,7 @@ bool decodes_times(const globals& g) {
 void attach_outputs(deep_outputs* out, deep_state* s) {
   s->sinks.add(out->rows.get());
   if (out->exported) s->sinks.add(out->exported.get());
+  if (out->workbook) s->sinks.add(out->workbook.get());
   s->sinks.add(&out->counter);
   if (out->filter) s->sinks.only(out->filter.get());
   if (out->blobs->active()) s->sinks.write_blobs(out->blobs.get());

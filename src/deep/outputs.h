@@ -1,6 +1,6 @@
 // The deep mode's outputs, as the options choose them: the CSV stream on
 // standard output or one file per table (--out-dir=, --format=), the
-// export database (--export=), and what every run adds: the count of rows
+// export database (--export=), the workbook (--xlsx=), and what every run adds: the count of rows
 // by table (the summary on standard error) and the --table= filter.
 #pragma once
 #include <memory>
@@ -12,6 +12,7 @@
 #include "sink/sqlite_sink.h"
 #include "sink/table_filter.h"
 #include "sink/time_columns.h"
+#include "sink/xlsx_sink.h"
 
 struct deep_outputs {
   std::unique_ptr<sqlite_sink> exported;
@@ -21,6 +22,7 @@ struct deep_outputs {
   row_counter counter;
   time_columns times;  // filled before the live rows are read
   std::unique_ptr<blob_files> blobs;
+  std::unique_ptr<xlsx_sink> workbook;  // after blobs: it saves cut cells through them
 };
 
 // Creates the files the options name, refusing existing ones, before

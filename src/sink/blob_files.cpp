@@ -25,23 +25,32 @@ std::string blob_files::column_of(const deep_row& row, size_t i) const {
   return "c" + std::to_string(i);
 }
 
-void blob_files::write(const deep_row& row, size_t i, const std::string& media) {
-  const byte_view bytes = row.values[i].bytes;
+bool blob_files::write_file(const deep_row& row, size_t i, byte_view bytes, std::string_view ext,
+                            std::string* name) {
   const std::string stem = safe_file_stem(row.table ? std::string_view(row.table->name) : "lost_and_found") + "-" +
                            key_of(row) + "-" + safe_file_stem(column_of(row, i));
-  std::string& name = files_[i];
-  const int fd = create_unique_file(dir_fd_, &names_, stem, extension_for(media), &name);
+  const int fd = create_unique_file(dir_fd_, &names_, stem, ext, name);
   const int error = fd < 0 ? errno
                            : write_all(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   if (fd >= 0) close(fd);
-  if (error == 0) return;
-  // An incomplete file must not pass for the blob: it goes, and the row
-  // names no file.
+  if (error == 0) return true;
+  // An incomplete file must not pass for the value: it goes.
   progress_erase(g_);
-  fprintf(stderr, "ERROR: Cannot write blob file '%s' ( %s )\n", name.c_str(), strerror(error));
-  if (fd >= 0) unlinkat(dir_fd_, name.c_str(), 0);
-  name.clear();
+  fprintf(stderr, "ERROR: Cannot write blob file '%s' ( %s )\n", name->c_str(), strerror(error));
+  if (fd >= 0) unlinkat(dir_fd_, name->c_str(), 0);
+  name->clear();
   g_->blob_failures += 1;
+  return false;
+}
+
+void blob_files::write(const deep_row& row, size_t i, const std::string& media) {
+  write_file(row, i, row.values[i].bytes, extension_for(media), &files_[i]);
+}
+
+std::string blob_files::save(const deep_row& row, size_t i, byte_view bytes, std::string_view ext) {
+  std::string name;
+  write_file(row, i, bytes, ext, &name);
+  return name;
 }
 
 const deep_row& blob_files::prepare(const deep_row& row, row_sink* to) {

@@ -26,10 +26,15 @@ class blob_files {
   // The row as handed on, with blob_files set for the blobs written; each
   // blob described to `to`.
   const deep_row& prepare(const deep_row& row, row_sink* to);
+  // Writes value i of the row (whole, as given in `bytes`) to a file named
+  // as a blob file, with the extension `ext`; returns its name, empty after
+  // reporting a failure.
+  std::string save(const deep_row& row, size_t i, byte_view bytes, std::string_view ext);
 
  private:
   bool written_to_file(const value_view& v) const;
   void write(const deep_row& row, size_t i, const std::string& media);
+  bool write_file(const deep_row& row, size_t i, byte_view bytes, std::string_view ext, std::string* name);
   std::string key_of(const deep_row& row) const;
   std::string column_of(const deep_row& row, size_t i) const;
 
