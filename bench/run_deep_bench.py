@@ -7,7 +7,10 @@ Times, round by round so that the machine's load hits all alike:
   - deep_live_only (the live rows alone),
 and, on a copy of the database with a write-ahead log beside it (updates,
 deletes and inserts left in the log), sarvek --deep with and without the log;
-with --compare BUILD, another build's sarvek --deep on both in the same rounds.
+with --compare BUILD, another build's sarvek --deep on both in the same rounds;
+with --outputs, the examiner's outputs beside the CSV stream: --format=jsonl,
+--out-dir= (CSV and JSON Lines files) and --xlsx= (each into a new folder or
+file per round, removed after it).
 Then memory: sarvek --deep under peak_rss (at 256 MiB, and at 1 GiB with --gib).
 
 Build first (see bench/README.md):
@@ -66,6 +69,8 @@ def main():
     parser.add_argument("--gib", action="store_true", help="also check memory at 1 GiB")
     parser.add_argument("--data", help="folder for the databases (default: <build>/bench-data)")
     parser.add_argument("--compare", help="another build folder whose sarvek --deep is timed in the same rounds")
+    parser.add_argument("--outputs", action="store_true",
+                        help="also time --format=jsonl, --out-dir= and --xlsx= against the CSV stream")
     args = parser.parse_args()
     data = args.data or os.path.join(args.build, "bench-data")
     os.makedirs(data, exist_ok=True)
@@ -88,6 +93,13 @@ def main():
         other = run_bench.need(os.path.join(args.compare, "sarvek"))
         runs["other build: --deep"] = [other, "-i", db, "--deep"]
         runs["other build: --deep with the log"] = [other, "-i", wal_db, "--deep"]
+    if args.outputs:
+        target = os.path.join(scratch, "out")  # a new folder or file each round
+        runs["--deep --format=jsonl"] = [tools["sarvek"], "-i", db, "--deep", "--format=jsonl"]
+        runs["--deep --out-dir="] = [tools["sarvek"], "-i", db, "--deep", "--out-dir=" + target]
+        runs["--deep --out-dir= --format=jsonl"] = [tools["sarvek"], "-i", db, "--deep", "--format=jsonl",
+                                                    "--out-dir=" + target]
+        runs["--deep --xlsx="] = [tools["sarvek"], "-i", db, "--deep", "--xlsx=" + target + ".xlsx"]
     runs = {k: v for k, v in runs.items() if v}
     with open(db, "rb") as f:  # into the page cache
         while f.read(1 << 24):
@@ -96,6 +108,10 @@ def main():
     for _ in range(args.runs):
         for name, cmd in runs.items():
             times[name].append(run_bench.timed_run(cmd, scratch))
+            if args.outputs:
+                shutil.rmtree(os.path.join(scratch, "out"), ignore_errors=True)
+                if os.path.exists(os.path.join(scratch, "out.xlsx")):
+                    os.remove(os.path.join(scratch, "out.xlsx"))
     median = {k: statistics.median(v) for k, v in times.items()}
     size_mb = os.path.getsize(db) / 1e6
     wal_mb = os.path.getsize(wal_db + "-wal") / 1e6
@@ -117,6 +133,11 @@ def main():
                              ("--deep with the log", "other build: --deep with the log")):
             ratio = median[mine] / median[theirs]
             print(f"| {mine}: this build / other build | {ratio:.2f} | at most 1 within noise |")
+    if args.outputs:
+        for name in ("--deep --format=jsonl", "--deep --out-dir=", "--deep --out-dir= --format=jsonl"):
+            ratio = median[name] / median["--deep"]
+            print(f"| {name} / --deep | {ratio:.2f} | at most 1.3 ({run_bench.verdict(ratio <= 1.3)}) |")
+        print(f"| --deep --xlsx= / --deep | {median['--deep --xlsx='] / median['--deep']:.2f} | measured |")
     sizes = [(args.size, db)]
     if args.gib:
         sizes.append((1024, run_bench.make_db(tools, data, 1024, args.seed, False)))

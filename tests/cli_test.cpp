@@ -37,8 +37,13 @@ const std::string help =
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
     "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
-
-    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
+    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n"
+    "\t--table=<name>: with --deep, only the rows of this table (repeatable)\n"
+    "\t--out-dir=<dir>: with --deep, one file per table in this new directory instead of standard output\n"
+    "\t--format=csv|jsonl: with --deep, CSV lines (the default) or one JSON object per row\n"
+    "\t--xlsx=<file>: with --deep, also write the rows into this new Excel workbook, a sheet per table\n"
+    "\t--no-times: with --deep, do not decode time columns in the export, the JSON and the workbook\n"
+    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
@@ -128,7 +133,11 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
       {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="},
       {"--as-of=1"},                    {"--deep", "--as-of="},           {"--deep", "--as-of=-1"},
       {"--deep", "--as-of=1x"},         {"--deep", "--as-of=4294967296"}, {"--deep", "--as-of=1"},
-      {"--no-inferred"}};
+      {"--no-inferred"},
+
+      {"--table=t"},                    {"--out-dir=d"},                  {"--deep", "--out-dir="},
+      {"--format=jsonl"},               {"--deep", "--format=xml"},       {"--xlsx=w.xlsx"},
+      {"--deep", "--xlsx="},            {"--no-times"},                   {"--quiet"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
     const run_result r = run(args);

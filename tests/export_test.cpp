@@ -162,7 +162,8 @@ TEST(Export, NamesAreQuotedAndClashesRenamed) {
     sink->row(make_row(&tables[i].first, v));
   }
   ASSERT_EQ(sink->finish(some_facts()), 0);
-  rows names{"t:sarvek_pages", "t:sarvek_run", "t:lost_and_found"};
+  rows names{"t:sarvek_pages", "t:sarvek_summary", "t:sarvek_notes", "t:sarvek_blobs", "t:sarvek_run",
+             "t:lost_and_found"};
   for (const auto& [def, name] : tables) {
     names.push_back("t:" + name);
     EXPECT_EQ(query(out, "SELECT sarvek_rowid FROM " + quote_identifier(name)), rows{"i:1"})

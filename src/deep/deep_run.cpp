@@ -16,10 +16,9 @@
 #include "deep/table_rows.h"
 #include "diagnostics/progress.h"
 #include "image/image.h"
-#include "sink/csv_sink.h"
-#include "sink/fanout_sink.h"
+#include "deep/outputs.h"
+#include "deep/time_probe.h"
 #include "sink/sha256.h"
-#include "sink/sqlite_sink.h"
 
 namespace {
 
@@ -110,8 +109,9 @@ void walk_objects(deep_state* s) {
 }
 
 // The live state: the schema from sqlite_master, every table's rows, every
-// index and the freelist for the page map.
-void read_live_rows(deep_state* s) {
+// index and the freelist for the page map. The time columns, when an output
+// decodes them, are found before the first row is printed.
+void read_live_rows(deep_state* s, time_columns* times) {
   s->db_schema.tables.push_back(sqlite_master_table());
   s->sinks.table(s->db_schema.tables[0]);
   mark_reserved_pages(&s->walk, s->header);
@@ -119,6 +119,7 @@ void read_live_rows(deep_state* s) {
   find_table_roots(s);
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
+  if (times) find_time_columns(s, times);
   walk_objects(s);
   walk_freelist(&s->walk, s->header, &s->freelist);
 }
@@ -195,9 +196,10 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   s.g = g;
   s.notes.g = g;
   if (!read_header(g, &s)) return 1;
-  // The export is refused (an existing file) before anything is read.
-  std::unique_ptr<sqlite_sink> exported;
-  if (g->export_file && !(exported = sqlite_sink::open(g->export_file))) return 1;
+  // The export and the output folder are refused (an existing file, a
+  // folder that is not empty) before anything is read.
+  deep_outputs outputs;
+  if (!open_outputs(g, &outputs)) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
   if (!open_logs(&s, logs.wal, logs.journal)) {
     close_logs(&s.logs);
@@ -210,9 +212,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   s.walk.notes = &s.notes;
   s.walk.g = g;
 
-  csv_sink csv(STDOUT_FILENO, g);
-  s.sinks.add(&csv);
-  if (exported) s.sinks.add(exported.get());
+  attach_outputs(&outputs, &s);
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
@@ -223,7 +223,8 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
 
   progress_meter meter;
   progress_begin(g, &meter);
-  read_live_rows(&s);
+  read_live_rows(&s, decodes_times(*g) ? &outputs.times : nullptr);
+  check_table_names(s, outputs);
   if (!g->deep_live_only) recover_deleted(&s);
   report_pages(&s);
   report_frames(&s);
@@ -231,15 +232,15 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
 
   run_facts facts;
   facts.version = "0.7";
-  input_facts(s, exported != nullptr, &facts);
+  input_facts(s, outputs.exported != nullptr, &facts);
   facts.encoding = encoding_name(s.header.encoding);
   facts.page_size = s.header.page_size;
   facts.options = joined_arguments(argc, argv);
   facts.started = started;
   facts.finished = utc_now();
-  const int sink_status = s.sinks.finish(facts);
+  const int sink_status = finish_outputs(&s, &outputs, facts);
   notes_end(&s.notes);
   close_logs(&s.logs);
   if (sink_status != 0) return 1;
-  return csv.blob_failed() ? 2 : 0;
+  return g->blob_failures != 0 ? 2 : 0;
 }

@@ -3,6 +3,8 @@
 // the rest are only counted, and the count is reported at the end.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "setup/globals.h"
 
@@ -12,6 +14,8 @@ struct note_log {
   const globals* g = nullptr;  // for the progress line, erased before each note
   uint64_t written = 0;
   uint64_t suppressed = 0;
+  bool quiet = false;              // --quiet: notes are kept, not written
+  std::vector<std::string> kept;   // every note written (or kept), for the export
 };
 
 // Writes one note (printf format, no line feed).

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 const char* const help_text =
     "-i <sqlite DB> [-d] [-v] [-V|--version] [--cellcount-min=<count>] "
@@ -33,7 +34,13 @@ const char* const help_text =
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
     "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
-    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
+    "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n"
+    "\t--table=<name>: with --deep, only the rows of this table (repeatable)\n"
+    "\t--out-dir=<dir>: with --deep, one file per table in this new directory instead of standard output\n"
+    "\t--format=csv|jsonl: with --deep, CSV lines (the default) or one JSON object per row\n"
+    "\t--xlsx=<file>: with --deep, also write the rows into this new Excel workbook, a sheet per table\n"
+    "\t--no-times: with --deep, do not decode time columns in the export, the JSON and the workbook\n"
+    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
@@ -48,7 +55,7 @@ int32_t parse_number(const char* text) {
 
 namespace {
 
-enum class option_kind { version, help, flag, number, text };
+enum class option_kind { version, help, flag, number, text, list };
 
 struct long_option {
   const char* literal;
@@ -59,6 +66,7 @@ struct long_option {
   uint32_t* unsigned_number;  // unsigned destination (two's complement)
   const char** text = nullptr;  // option_kind::text: the rest of the argument
   int32_t* given = nullptr;     // set to 1 when the option is used
+  std::vector<const char*>* list = nullptr;  // option_kind::list: each use appends its text
 };
 
 // Tries the long options in their fixed order; a prefix match of the
@@ -90,6 +98,12 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->wal_file},
       {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->journal_file},
       {"--as-of=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->as_of_text},
+      {"--table=", option_kind::list, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &g->only_tables},
+      {"--out-dir=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->out_dir},
+      {"--format=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->format},
+      {"--xlsx=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->xlsx_file},
+      {"--no-times", option_kind::flag, &g->no_times, 1, nullptr, nullptr},
+      {"--quiet", option_kind::flag, &g->quiet, 1, nullptr, nullptr},
   };
   for (const long_option& option : table) {
     size_t length = strlen(option.literal);
@@ -112,6 +126,9 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       }
       case option_kind::text:
         *option.text = arg + length;
+        break;
+      case option_kind::list:
+        option.list->push_back(arg + length);
         break;
     }
     if (option.given) *option.given = 1;
@@ -152,7 +169,8 @@ void check_deep_options(globals* g) {
   const struct {
     const char* value;
     const char* name;
-  } deep_only[] = {{g->export_file, "--export="}, {g->wal_file, "--wal="}, {g->journal_file, "--journal="}};
+  } deep_only[] = {{g->export_file, "--export="}, {g->wal_file, "--wal="}, {g->journal_file, "--journal="},
+                   {g->out_dir, "--out-dir="}, {g->xlsx_file, "--xlsx="}};
   for (const auto& option : deep_only) {
     if (!option.value) continue;
     if (!g->deep) {
@@ -164,8 +182,14 @@ void check_deep_options(globals* g) {
       exit(1);
     }
   }
-  if (g->as_of_text && !g->deep) {
-    fputs("ERROR: --as-of= needs --deep\n", stderr);
+  const char* needs_deep = g->as_of_text ? "--as-of=" : !g->only_tables.empty() ? "--table="
+                           : g->format ? "--format=" : g->no_times ? "--no-times" : g->quiet ? "--quiet" : nullptr;
+  if (needs_deep && !g->deep) {
+    fprintf(stderr, "ERROR: %s needs --deep\n", needs_deep);
+    exit(1);
+  }
+  if (g->format && strcmp(g->format, "csv") != 0 && strcmp(g->format, "jsonl") != 0) {
+    fprintf(stderr, "ERROR: --format= needs csv or jsonl, not '%s'\n", g->format);
     exit(1);
   }
   read_as_of(g);

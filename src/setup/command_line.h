@@ -2,7 +2,7 @@
 #pragma once
 #include "setup/globals.h"
 
-// The help text, 16 lines.
+// The help text, 31 lines.
 extern const char* const help_text;
 
 // Reads the arguments into g. Returns 0 when a run is to follow; ends the

@@ -42,6 +42,12 @@ int globals_init(globals* g) {
   g->scan_limit_given = 0;
   g->reserved_bytes = 0;
   g->blob_failures = 0;
+  g->only_tables.clear();
+  g->out_dir = nullptr;
+  g->format = nullptr;
+  g->xlsx_file = nullptr;
+  g->no_times = 0;
+  g->quiet = 0;
   return 0;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct cell_entry;
 struct progress_meter;
@@ -64,6 +65,14 @@ struct globals {
   uint8_t reserved_bytes;
   // Blob files that could not be written whole: the run ends with status 2.
   uint64_t blob_failures;
+  // The deep mode's outputs (sink/): --table=NAME (repeatable), --out-dir=,
+  // --format=, --xlsx=, --no-times, --quiet.
+  std::vector<const char*> only_tables;
+  const char* out_dir;       // --out-dir=DIR, or null
+  const char* format;        // --format=csv|jsonl, or null (csv)
+  const char* xlsx_file;     // --xlsx=FILE, or null
+  int32_t no_times;          // --no-times: no decoded times
+  int32_t quiet;             // --quiet: no summary lines and no damage notes
 };
 
 // Stores the defaults of every setting; returns 0.

@@ -1,38 +1,29 @@
 // Rows as CSV lines on a file descriptor (standard output), through a
 // buffer that is written when full and at the end, never per row:
-//   table,status,source,page,offset,rowid,value1,value2,...
+//   table,status,source,reading,page,offset,rowid,value1,value2,...
 #pragma once
 #include <string>
 
 #include "setup/globals.h"
+#include "sink/csv_values.h"
 #include "sink/row_sink.h"
 
 class csv_sink : public row_sink {
  public:
-  // g supplies the blob settings (--no-blobs, --blob-size-limit=), the blob
-  // counter and the progress line, and counts the rows written.
+  // g supplies the blob settings (--no-blobs, --blob-size-limit=) and the
+  // progress line, and counts the rows written.
   csv_sink(int fd, globals* g);
   void row(const deep_row& row) override;
   int finish(const run_facts& facts) override;
   // True once a write has failed; later rows are dropped.
   bool failed() const { return error_ != 0; }
-  // True when a blob file could not be written whole.
-  bool blob_failed() const { return blob_failed_; }
 
  private:
-  void value(const value_view& v);
-  void blob(byte_view bytes);
-  void text(const value_view& v);
   void drain();
 
   int fd_;
   globals* g_;
   int error_ = 0;
-  bool blob_failed_ = false;
+  csv_values values_;
   std::string buffer_;
-  std::string scratch_;
 };
-
-// The shortest decimal form that reads back to the same double, always with
-// a '.' or an exponent; "Inf" and "-Inf" for the infinities.
-void append_real(std::string* out, double value);

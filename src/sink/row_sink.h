@@ -43,6 +43,28 @@ struct deep_row {
   // file, -1 for none (a journal, a frame of no commit).
   int64_t commit = -1;
   row_pending pending = row_pending::none;
+  // Per value: the file a blob was written to (--blob-size-limit=), empty
+  // when none; an empty span when no blob of the row went to a file.
+  std::span<const std::string> blob_files = {};
+};
+
+// The number of rows one table gave, by status and source.
+struct table_count {
+  const table_def* table;    // null: records of no table
+  row_status status;
+  row_source source;
+  uint64_t rows;
+};
+
+// One blob value: where it lies, where it went and what it holds.
+struct blob_summary {
+  const table_def* table;    // null: a record of no table
+  std::string_view key;      // the rowid, or page_offset when it has none
+  std::string_view column;
+  std::string_view file;     // the blob file's name, empty when printed inline
+  uint64_t size;
+  std::string_view sha256;   // lower-case hex
+  std::string_view media_type;
 };
 
 // One page of the page map, as the export records it.
@@ -108,6 +130,12 @@ class row_sink {
   // After the rows: the log's frames, in file order, then its commits.
   virtual void frame(const frame_summary& frame) { (void)frame; }
   virtual void commit(const commit_summary& commit) { (void)commit; }
+  // After the rows: every blob value (when blobs are described), the rows
+  // by table, status and source, and the notes written on standard error
+  // (or left out there by --quiet).
+  virtual void blob(const blob_summary& blob) { (void)blob; }
+  virtual void count(const table_count& count) { (void)count; }
+  virtual void note(std::string_view text) { (void)text; }
   // Ends the output; returns 0, or 1 after reporting a failure on standard
   // error (one line beginning "ERROR: ").
   virtual int finish(const run_facts& facts) = 0;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "sink/export_bind.h"
+#include "sink/export_times.h"
 
 namespace {
 
@@ -55,6 +56,9 @@ constexpr char setup_sql[] =
     "PRAGMA journal_mode=MEMORY; PRAGMA synchronous=NORMAL; PRAGMA locking_mode=EXCLUSIVE;"
     "PRAGMA cache_size=-8192; PRAGMA auto_vacuum=NONE; PRAGMA encoding='UTF-8'; BEGIN;"
     "CREATE TABLE sarvek_pages(page, role, owner, free_bytes, rows_recovered);"
+    "CREATE TABLE sarvek_summary(\"table\", status, source, rows);"
+    "CREATE TABLE sarvek_notes(note);"
+    "CREATE TABLE sarvek_blobs(\"table\", key, \"column\", file, size, sha256, media_type);"
     "CREATE TABLE sarvek_run(version, database_path, database_size, database_sha256, encoding,"
     " page_size, options, started, finished, wal_path, wal_size, wal_sha256, journal_path,"
     " journal_size, journal_sha256);";
@@ -109,10 +113,14 @@ bool sqlite_sink::start() {
   sqlite3_extended_result_codes(db_, 1);
   column_limit_ = static_cast<uint32_t>(sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, -1));
   if (!exec_sql(db_, setup_sql)) return fail();
-  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_commits", "sarvek_extra_values"})
+  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_commits", "sarvek_extra_values",
+                           "sarvek_summary", "sarvek_notes", "sarvek_blobs"})
     table_names_.claim(name);
   pages_ = prepare_kept(db_, "INSERT INTO sarvek_pages VALUES(?,?,?,?,?)");
-  if (!pages_) return fail();
+  counts_ = prepare_kept(db_, "INSERT INTO sarvek_summary VALUES(?,?,?,?)");
+  notes_ = prepare_kept(db_, "INSERT INTO sarvek_notes VALUES(?)");
+  blobs_ = prepare_kept(db_, "INSERT INTO sarvek_blobs VALUES(?,?,?,?,?,?,?)");
+  if (!pages_ || !counts_ || !notes_ || !blobs_) return fail();
   lost_ = &tables_.emplace_back();
   lost_->name = table_names_.claim("lost_and_found");
   lost_->first_number = 0;
@@ -158,8 +166,12 @@ void sqlite_sink::close_db() {
   last_def_ = nullptr;
   last_table_ = lost_ = nullptr;
   by_def_.clear();
+  in_order_.clear();
   tables_.clear();
   pages_.reset();
+  counts_.reset();
+  notes_.reset();
+  blobs_.reset();
   frames_.reset();
   commits_.reset();
   extra_values_.reset();
@@ -184,6 +196,7 @@ export_table* sqlite_sink::table_for(const table_def& def) {
       return nullptr;
     }
     found = by_def_.emplace(&def, table).first;
+    in_order_.emplace_back(&def, table);
   }
   last_def_ = &def;
   last_table_ = found->second;
@@ -358,6 +371,47 @@ void sqlite_sink::commit(const commit_summary& commit) {
   if (!step_done(insert)) fail();
 }
 
+void sqlite_sink::count(const table_count& count) {
+  if (failed() || finished_) return;
+  if (scratch_.empty()) scratch_.resize(1);
+  sqlite3_stmt* insert = counts_.get();
+  if (count.table)
+    bind_utf8(insert, 1, count.table->name, &scratch_[0]);
+  else
+    sqlite3_bind_null(insert, 1);
+  sqlite3_bind_text(insert, 2, status_name(count.status), -1, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 3, source_name(count.source), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(insert, 4, static_cast<sqlite3_int64>(count.rows));
+  if (!step_done(insert)) fail();
+}
+
+void sqlite_sink::blob(const blob_summary& blob) {
+  if (failed() || finished_) return;
+  if (scratch_.size() < 3) scratch_.resize(3);
+  sqlite3_stmt* insert = blobs_.get();
+  if (blob.table)
+    bind_utf8(insert, 1, blob.table->name, &scratch_[0]);
+  else
+    sqlite3_bind_null(insert, 1);
+  bind_utf8(insert, 2, blob.key, &scratch_[1]);
+  bind_utf8(insert, 3, blob.column, &scratch_[2]);
+  if (blob.file.empty())
+    sqlite3_bind_null(insert, 4);
+  else
+    sqlite3_bind_text64(insert, 4, blob.file.data(), blob.file.size(), SQLITE_STATIC, SQLITE_UTF8);
+  sqlite3_bind_int64(insert, 5, static_cast<sqlite3_int64>(blob.size));
+  sqlite3_bind_text64(insert, 6, blob.sha256.data(), blob.sha256.size(), SQLITE_STATIC, SQLITE_UTF8);
+  sqlite3_bind_text64(insert, 7, blob.media_type.data(), blob.media_type.size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (!step_done(insert)) fail();
+}
+
+void sqlite_sink::note(std::string_view text) {
+  if (failed() || finished_) return;
+  if (scratch_.empty()) scratch_.resize(1);
+  bind_utf8(notes_.get(), 1, text, &scratch_[0]);
+  if (!step_done(notes_.get())) fail();
+}
+
 bool sqlite_sink::write_run(const run_facts& facts) {
   statement_ptr insert =
       prepare_kept(db_, "INSERT INTO sarvek_run VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
@@ -387,10 +441,20 @@ bool sqlite_sink::write_run(const run_facts& facts) {
   return step_done(s) || fail();
 }
 
+bool sqlite_sink::write_time_views() {
+  if (!times_) return true;
+  for (const auto& [def, table] : in_order_) {
+    const std::vector<time_epoch>* epochs = times_->of(def);
+    if (epochs && !create_time_view(db_, table->name, table_names_.claim(table->name + "_times"), table->fixed, *epochs))
+      return fail();
+  }
+  return true;
+}
+
 int sqlite_sink::finish(const run_facts& facts) {
   if (finished_) return 1;
   finished_ = true;
-  if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
+  if (!failed() && write_time_views() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
   close_db();
   if (!failed()) publish();
   discard_partial();

@@ -21,6 +21,14 @@
 //                         rows_recovered.
 //   sarvek_frames         frame, offset, page, commit_size, salt1, salt2,
 //                         valid, used (0 or 1); only when frames are given.
+//   sarvek_summary        table (NULL for records of no table), status,
+//                         source, rows: the rows printed, by each.
+//   sarvek_notes          note: the notes about damage, as written on
+//                         standard error (also under --quiet).
+//   sarvek_blobs          table, key, column, file, size, sha256,
+//                         media_type: every blob value (see blob_files.h).
+//   <table>_times         a view of each table with time columns (see
+//                         export_times.h).
 //   sarvek_run            one row: version, database_path, database_size,
 //                         database_sha256, encoding, page_size, options,
 //                         started, finished, wal_path, wal_size, wal_sha256,
@@ -43,6 +51,7 @@
 #include "sink/export_names.h"
 #include "sink/export_table.h"
 #include "sink/row_sink.h"
+#include "sink/time_columns.h"
 
 class sqlite_sink final : public row_sink {
  public:
@@ -63,9 +72,16 @@ class sqlite_sink final : public row_sink {
   void page(const page_summary& page) override;
   void frame(const frame_summary& frame) override;
   void commit(const commit_summary& commit) override;
+  void blob(const blob_summary& blob) override;
+  void count(const table_count& count) override;
+  void note(std::string_view text) override;
   // Writes sarvek_run, commits, closes and renames the partial file to the
   // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
+
+  // The time columns to show in views <table>_times (export_times.h); null
+  // for none. Must stay until finish().
+  void decode_times(const time_columns* times) { times_ = times; }
 
   // A write failed; later rows are ignored and finish() reports it.
   bool failed() const { return !error_.empty(); }
@@ -79,6 +95,7 @@ class sqlite_sink final : public row_sink {
   bool store_extra_values(const export_table& table, const deep_row& row);
   void bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost);
   bool write_run(const run_facts& facts);
+  bool write_time_views();
   void close_db();
   bool publish();
   void discard_partial();
@@ -92,10 +109,12 @@ class sqlite_sink final : public row_sink {
   name_set table_names_;
   std::deque<export_table> tables_;
   std::unordered_map<const table_def*, export_table*> by_def_;
+  std::vector<std::pair<const table_def*, export_table*>> in_order_;  // as created
+  const time_columns* times_ = nullptr;
   const table_def* last_def_ = nullptr;  // rows of one table tend to come together
   export_table* last_table_ = nullptr;
   export_table* lost_ = nullptr;
-  statement_ptr pages_, frames_, commits_, extra_values_;
+  statement_ptr pages_, frames_, commits_, extra_values_, counts_, notes_, blobs_;
   std::vector<std::string> scratch_;  // texts converted to UTF-8, one per column
   std::string unrecovered_;           // the row's sarvek_unrecovered, reused
 };

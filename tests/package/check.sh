@@ -157,13 +157,15 @@ completion)
   expect_completion "--freespace --freespace-minimum=" sarvek -i a.db --fr
   expect_completion "--fine-search" sarvek --fi
   expect_completion "--rowsize-max= --rowsize-min=" sarvek --rowsize-m
-  [ "$(complete_words sarvek -i a.db - | wc -l)" = 26 ] || fail "- does not offer the 26 options"
-  [ "$(complete_words sarvek "" | wc -l)" = 26 ] || fail "an empty word does not offer the 26 options"
+  [ "$(complete_words sarvek -i a.db - | wc -l)" = 32 ] || fail "- does not offer the 32 options"
+  [ "$(complete_words sarvek "" | wc -l)" = 32 ] || fail "an empty word does not offer the 32 options"
   expect_completion "" sarvek -i a.db bare
-  [ "$(complete_words sarvek -- | wc -l)" = 21 ] || fail "-- does not offer the 21 long options"
+  [ "$(complete_words sarvek -- | wc -l)" = 27 ] || fail "-- does not offer the 27 long options"
   expect_completion "--deep" sarvek -i a.db --de
   expect_completion "a.db" sarvek --deep --export = a
   expect_completion "none" sarvek --deep --wal = n
+  expect_completion "csv jsonl" sarvek --deep --format =
+  expect_completion "cases" sarvek --deep --out-dir = c
   # --page-size= values, with bash's default word breaks (the word split at
   # "=") and without "=" among them (the word whole).
   expect_completion "512 1024 2048 4096 8192 16384 32768 65536" sarvek -i a.db --page-size =

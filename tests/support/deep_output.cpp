@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 
 namespace {
 
@@ -196,4 +197,19 @@ std::vector<std::string> sqlite_tables(const std::string& db) {
   sqlite3_finalize(stmt);
   sqlite3_close(handle);
   return names;
+}
+
+std::vector<std::string> note_lines(const std::string& err) {
+  static const std::regex summary(
+      "sarvek: .*: (no rows|[0-9]+ (live|deleted|superseded|uncommitted)(, [0-9]+ (live|deleted|superseded|uncommitted))*)");
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < err.size()) {
+    size_t end = err.find('\n', at);
+    if (end == std::string::npos) end = err.size();
+    const std::string line = err.substr(at, end - at);
+    if (!std::regex_match(line, summary)) lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
 }

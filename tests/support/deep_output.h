@@ -46,3 +46,7 @@ std::string canonical_column(sqlite3_stmt* stmt, int i);
 // The names of the tables whose rows SELECT can read: sqlite_master and
 // every table of the schema that is not virtual.
 std::vector<std::string> sqlite_tables(const std::string& db);
+
+// The lines of standard error without the deep mode's summary lines
+// ("sarvek: NAME: 3 live, 1 deleted", "sarvek: NAME: no rows").
+std::vector<std::string> note_lines(const std::string& err);

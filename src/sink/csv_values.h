@@ -1,0 +1,33 @@
+// The CSV form of a row, shared by standard output and --out-dir's files:
+//   [table,]status,source,reading,page,offset,rowid,value1,value2,...
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "setup/globals.h"
+#include "sink/row_sink.h"
+
+void append_integer(std::string* out, int64_t value);
+
+// s in double quotes, an inner quote doubled.
+void append_quoted(std::string* out, std::string_view s);
+
+// The shortest decimal form that reads back to the same double, always with
+// a '.' or an exponent; "Inf" and "-Inf" for the infinities.
+void append_real(std::string* out, double value);
+
+class csv_values {
+ public:
+  // g supplies the blob settings (--no-blobs, --blob-size-limit=).
+  explicit csv_values(globals* g) : g_(g) {}
+  // The row's line, with the table's name first when with_table.
+  void append_row(std::string* out, const deep_row& row, bool with_table);
+
+ private:
+  void value(std::string* out, const value_view& v, std::string_view file);
+  void blob(std::string* out, byte_view bytes, std::string_view file);
+
+  globals* g_;
+  std::string scratch_;
+};

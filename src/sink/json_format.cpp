@@ -1,0 +1,176 @@
+#include "sink/json_format.h"
+
+#include <openssl/evp.h>
+
+#include <cmath>
+
+#include "format/text.h"
+#include "sink/csv_values.h"
+#include "sink/export_names.h"
+#include "sink/provenance.h"
+
+namespace {
+
+constexpr int64_t exact_limit = int64_t{1} << 53;
+
+void append_base64(std::string* out, byte_view bytes) {
+  out->push_back('"');
+  const size_t at = out->size();
+  out->resize(at + 4 * ((bytes.size() + 2) / 3) + 1);
+  // EVP_EncodeBlock takes an int length: long blobs go in pieces of whole
+  // 3-byte groups.
+  constexpr size_t piece = size_t{3} << 28;
+  size_t written = 0;
+  for (size_t done = 0; done < bytes.size(); done += piece) {
+    const size_t n = std::min(piece, bytes.size() - done);
+    written += static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out->data() + at + written),
+                                                   bytes.data() + done, static_cast<int>(n)));
+  }
+  out->resize(at + written);
+  out->push_back('"');
+}
+
+}  // namespace
+
+void append_json_string(std::string* out, std::string_view s) {
+  static const char hex[] = "0123456789abcdef";
+  out->push_back('"');
+  size_t plain = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out->append(s.data() + plain, i - plain);
+    plain = i + 1;
+    switch (c) {
+      case '"': out->append("\\\""); break;
+      case '\\': out->append("\\\\"); break;
+      case '\n': out->append("\\n"); break;
+      case '\r': out->append("\\r"); break;
+      case '\t': out->append("\\t"); break;
+      default:
+        out->append("\\u00");
+        out->push_back(hex[c >> 4]);
+        out->push_back(hex[c & 15]);
+    }
+  }
+  out->append(s.data() + plain, s.size() - plain);
+  out->push_back('"');
+}
+
+void json_format::value(std::string* out, const value_view& v, std::string_view file) {
+  switch (v.kind) {
+    case value_kind::null: out->append("null"); break;
+    case value_kind::integer:
+      if (v.integer > exact_limit || v.integer < -exact_limit) out->push_back('"');
+      append_integer(out, v.integer);
+      if (v.integer > exact_limit || v.integer < -exact_limit) out->push_back('"');
+      break;
+    case value_kind::real:
+      if (std::isnan(v.real)) out->append("\"NaN\"");
+      else if (std::isinf(v.real)) out->append(v.real < 0 ? "\"-Inf\"" : "\"Inf\"");
+      else append_real(out, v.real);
+      break;
+    case value_kind::text:
+      scratch_.clear();
+      append_utf8(&scratch_, v.bytes, v.encoding);
+      if (v.encoding != text_encoding::utf8 || valid_utf8_prefix(v.bytes) == v.bytes.size()) {
+        append_json_string(out, scratch_);
+      } else {
+        out->append("{\"type\":\"text\",\"base64\":");
+        append_base64(out, v.bytes);
+        out->push_back('}');
+      }
+      break;
+    case value_kind::blob:
+      out->append("{\"type\":\"blob\",");
+      if (!file.empty()) {
+        out->append("\"file\":");
+        append_json_string(out, file);
+        out->push_back(',');
+      } else if (g_->dump_blobs && v.bytes.size() < g_->blob_size_limit) {
+        out->append("\"base64\":");
+        append_base64(out, v.bytes);
+        out->append(",");
+      }
+      out->append("\"size\":");
+      append_integer(out, static_cast<int64_t>(v.bytes.size()));
+      out->push_back('}');
+      break;
+    case value_kind::unknown: out->append("null"); break;
+  }
+}
+
+// The name of value i of a record of no table: c<i>.
+static void append_field_name(std::string* out, size_t i) {
+  out->append("\"c");
+  append_integer(out, static_cast<int64_t>(i));
+  out->push_back('"');
+}
+
+// A name from the schema: valid UTF-8 as is, else with U+FFFD for the
+// invalid bytes (a JSON line must be UTF-8).
+static void append_json_name(std::string* out, std::string_view name) {
+  const byte_view bytes(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+  if (valid_utf8_prefix(bytes) == name.size() && name.find('\0') == std::string_view::npos)
+    append_json_string(out, name);
+  else
+    append_json_string(out, clean_name(name));
+}
+
+void json_format::times(std::string* out, const deep_row& row) {
+  const std::vector<time_epoch>* epochs = times_ && row.table ? times_->of(row.table) : nullptr;
+  if (!epochs) return;
+  bool first = true;
+  for (size_t i = 0; i < row.values.size() && i < epochs->size(); ++i) {
+    if ((*epochs)[i] == time_epoch::none) continue;
+    scratch_.clear();
+    if (!format_time(row.values[i], (*epochs)[i], &scratch_)) continue;
+    out->append(first ? ",\"times\":{" : ",");
+    first = false;
+    append_json_name(out, row.table->columns[i].name);
+    out->append(":{\"epoch\":\"");
+    out->append(epoch_name((*epochs)[i]));
+    out->append("\",\"utc\":\"");
+    out->append(scratch_);
+    out->append("\"}");
+  }
+  if (!first) out->push_back('}');
+}
+
+void json_format::row(std::string* out, const deep_row& row) {
+  out->append("{\"table\":");
+  if (row.table) append_json_name(out, row.table->name);
+  else out->append("null");
+  const provenance_values fields = provenance_of(row);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    out->append(",\"");
+    out->append(provenance_names[i]);
+    out->append("\":");
+    if (fields[i].is_text()) append_json_string(out, fields[i].text);
+    else if (fields[i].present) append_integer(out, fields[i].number);
+    else out->append("null");
+  }
+  out->append(",\"values\":{");
+  bool first = true;
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    if (row.values[i].kind == value_kind::unknown) continue;
+    if (!first) out->push_back(',');
+    first = false;
+    if (row.table && i < row.table->columns.size()) append_json_name(out, row.table->columns[i].name);
+    else append_field_name(out, i);
+    out->push_back(':');
+    value(out, row.values[i], i < row.blob_files.size() ? std::string_view(row.blob_files[i]) : std::string_view());
+  }
+  out->append("},\"unrecovered\":[");
+  first = true;
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    if (row.values[i].kind != value_kind::unknown) continue;
+    if (!first) out->push_back(',');
+    first = false;
+    if (row.table && i < row.table->columns.size()) append_json_name(out, row.table->columns[i].name);
+    else append_field_name(out, i);
+  }
+  out->push_back(']');
+  times(out, row);
+  out->append("}\n");
+}

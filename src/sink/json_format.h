@@ -1,0 +1,47 @@
+// JSON Lines: one JSON object per row, on one line:
+//   {"table":"t","status":"live","source":"btree","page":2,"offset":8023,
+//    "rowid":1,"values":{"id":1,"name":"Ann","pic":{"type":"blob","base64":"iVBO"}},
+//    "unrecovered":["col"],"times":{"created":{"epoch":"unix seconds","utc":"2021-03-04T05:06:07Z"}}}
+// Values keep their types: integers and reals as JSON numbers (a real
+// always with '.' or an exponent, in the shortest form that reads back
+// exactly), integers beyond 2^53 (which a double cannot hold exactly) and
+// non-finite reals as strings, texts as strings, NULL as null, blobs as an
+// object {"type":"blob","base64":...,"size":N} ({"type":"blob","file":...,
+// "size":N} for a blob file, {"type":"blob","size":N} with --no-blobs or
+// when its file could not be written). A text that is
+// not valid UTF-8 is {"type":"text","base64":...} of its bytes. A value
+// that was not recovered is left out of "values" and named in
+// "unrecovered". Records of no table have "table":null and values c0, c1, ...
+//
+// The escaping is written here rather than with a JSON library: a library's
+// document per row would allocate for every row and value, and the output
+// must keep pace with the CSV stream.
+#pragma once
+#include <string>
+
+#include "setup/globals.h"
+#include "sink/dir_sink.h"
+#include "sink/time_columns.h"
+
+// Appends s as a JSON string (valid UTF-8 assumed).
+void append_json_string(std::string* out, std::string_view s);
+
+class json_format final : public table_format {
+ public:
+  // times: the decoded time columns, or null.
+  json_format(globals* g, const time_columns* times) : g_(g), times_(times) {}
+  std::string_view extension() const override { return "jsonl"; }
+  bool has_header() const override { return false; }
+  void header(std::string* out, const table_def* table, size_t fields) override {
+    (void)out, (void)table, (void)fields;
+  }
+  void row(std::string* out, const deep_row& row) override;
+
+ private:
+  void value(std::string* out, const value_view& v, std::string_view file);
+  void times(std::string* out, const deep_row& row);
+
+  globals* g_;
+  const time_columns* times_;
+  std::string scratch_;
+};

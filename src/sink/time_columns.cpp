@@ -1,0 +1,180 @@
+#include "sink/time_columns.h"
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr double year_1990 = 631152000, year_2006 = 1136073600, year_2040 = 2208988800;
+constexpr int64_t cocoa_offset = 978307200;     // 2001-01-01 in Unix seconds
+constexpr int64_t windows_offset = -11644473600;  // 1601-01-01 in Unix seconds
+constexpr int64_t julian_ms_at_unix_zero = 210866760000000;  // 1970-01-01 in Julian-day milliseconds
+
+// An epoch as a unit (per second) and the Unix time of its zero.
+struct epoch_unit {
+  time_epoch epoch;
+  int64_t per_second;
+  int64_t zero;       // Unix seconds
+  int digits;         // fraction digits of an integer value
+  double from;        // Unix seconds where values begin to count
+};
+
+constexpr std::array<epoch_unit, 8> units{{
+    {time_epoch::unix_seconds, 1, 0, 0, year_1990},
+    {time_epoch::unix_milliseconds, 1000, 0, 3, year_1990},
+    {time_epoch::unix_microseconds, 1000000, 0, 6, year_1990},
+    {time_epoch::unix_nanoseconds, 1000000000, 0, 9, year_1990},
+    {time_epoch::cocoa_seconds, 1, cocoa_offset, 0, year_2006},
+    {time_epoch::cocoa_nanoseconds, 1000000000, cocoa_offset, 9, year_2006},
+    {time_epoch::webkit, 1000000, windows_offset, 6, year_1990},
+    {time_epoch::filetime, 10000000, windows_offset, 7, year_1990},
+}};
+
+const epoch_unit* unit_of(time_epoch epoch) {
+  for (const epoch_unit& u : units)
+    if (u.epoch == epoch) return &u;
+  return nullptr;
+}
+
+double julian_of(double unix_seconds) { return unix_seconds / 86400.0 + 2440587.5; }
+
+bool fits(time_epoch epoch, double low, double high) {
+  if (epoch == time_epoch::julian_day) return low >= julian_of(year_1990) && high < julian_of(year_2040);
+  const epoch_unit& u = *unit_of(epoch);
+  const double scale = static_cast<double>(u.per_second);
+  return low >= (u.from - static_cast<double>(u.zero)) * scale && high < (year_2040 - static_cast<double>(u.zero)) * scale;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" of Unix seconds.
+bool append_civil(std::string* out, int64_t seconds) {
+  using namespace std::chrono;
+  const int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  const int64_t rest = seconds - days * 86400;
+  const year_month_day date{sys_days{std::chrono::days{days}}};
+  const int year = static_cast<int>(date.year());
+  if (year < 1 || year > 9999) return false;
+  char text[32];
+  snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", year, static_cast<unsigned>(date.month()),
+           static_cast<unsigned>(date.day()), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+           static_cast<int>(rest % 60));
+  *out += text;
+  return true;
+}
+
+// Unix milliseconds to "...SS.mmmZ", rounded as the library's strftime %f.
+bool append_milliseconds(std::string* out, int64_t ms) {
+  const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+  if (!append_civil(out, seconds)) return false;
+  char text[8];
+  snprintf(text, sizeof text, ".%03dZ", static_cast<int>(ms - seconds * 1000));
+  *out += text;
+  return true;
+}
+
+}  // namespace
+
+const char* epoch_name(time_epoch epoch) {
+  switch (epoch) {
+    case time_epoch::unix_seconds: return "unix seconds";
+    case time_epoch::unix_milliseconds: return "unix milliseconds";
+    case time_epoch::unix_microseconds: return "unix microseconds";
+    case time_epoch::unix_nanoseconds: return "unix nanoseconds";
+    case time_epoch::cocoa_seconds: return "seconds since 2001";
+    case time_epoch::cocoa_nanoseconds: return "nanoseconds since 2001";
+    case time_epoch::webkit: return "webkit microseconds";
+    case time_epoch::filetime: return "windows filetime";
+    case time_epoch::julian_day: return "julian day";
+    case time_epoch::none: break;
+  }
+  return "none";
+}
+
+bool time_name_suggests(std::string_view name) {
+  // Words split at every character that is not a letter or digit and
+  // before an upper-case letter that follows a lower-case one.
+  std::vector<std::string> words(1);
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    const bool upper = c >= 'A' && c <= 'Z';
+    if (!alnum || (upper && i > 0 && name[i - 1] >= 'a' && name[i - 1] <= 'z'))
+      if (!words.back().empty()) words.emplace_back();
+    if (alnum) words.back().push_back(upper ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  if (words.back().empty()) words.pop_back();
+  constexpr std::array<std::string_view, 12> parts{"date", "time", "stamp", "created", "modified", "updated",
+                                                   "changed", "deleted", "seen", "visit", "accessed", "expir"};
+  constexpr std::array<std::string_view, 6> whole{"ts", "sent", "received", "start", "end", "when"};
+  for (const std::string& word : words) {
+    for (std::string_view part : parts)
+      if (word.find(part) != std::string::npos) return true;
+    for (std::string_view w : whole)
+      if (word == w) return true;
+  }
+  return words.size() > 1 && (words.back() == "at" || words.back() == "on");
+}
+
+void time_probe::add(const value_view& v) {
+  double x = 0;
+  if (v.kind == value_kind::integer) x = static_cast<double>(v.integer);
+  else if (v.kind == value_kind::real) x = v.real;
+  else if (v.kind == value_kind::null || v.kind == value_kind::unknown) return;
+  else {
+    numeric = false;
+    return;
+  }
+  if (std::isnan(x)) numeric = false;
+  low = any ? std::min(low, x) : x;
+  high = any ? std::max(high, x) : x;
+  any = true;
+}
+
+time_epoch time_probe::epoch() const {
+  if (!numeric || !any) return time_epoch::none;
+  time_epoch found = time_epoch::none;
+  int count = 0;
+  for (const epoch_unit& u : units)
+    if (fits(u.epoch, low, high)) {
+      found = u.epoch;
+      ++count;
+    }
+  if (fits(time_epoch::julian_day, low, high)) {
+    found = time_epoch::julian_day;
+    ++count;
+  }
+  return count == 1 ? found : time_epoch::none;
+}
+
+bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
+  if (v.kind != value_kind::integer && v.kind != value_kind::real) return false;
+  if (epoch == time_epoch::julian_day) {
+    const double jd = v.kind == value_kind::real ? v.real : static_cast<double>(v.integer);
+    if (!(jd >= 1721425.5 && jd < 5373484.5)) return false;
+    return append_milliseconds(out, static_cast<int64_t>(jd * 86400000.0 + 0.5) - julian_ms_at_unix_zero);
+  }
+  const epoch_unit* u = unit_of(epoch);
+  if (!u) return false;
+  if (v.kind == value_kind::real) {
+    const double seconds = v.real / static_cast<double>(u->per_second) + static_cast<double>(u->zero);
+    if (!(std::fabs(seconds) < 3e11)) return false;
+    return append_milliseconds(
+        out, static_cast<int64_t>(seconds * 1000.0 + static_cast<double>(julian_ms_at_unix_zero) + 0.5) -
+                 julian_ms_at_unix_zero);
+  }
+  // Integers: the whole seconds and the fraction the unit holds, exactly.
+  int64_t whole = v.integer / u->per_second, part = v.integer % u->per_second;
+  if (part < 0) {
+    whole -= 1;
+    part += u->per_second;
+  }
+  if (whole > 300000000000 || whole < -300000000000 || !append_civil(out, whole + u->zero)) return false;
+  if (u->digits > 0) {
+    char text[16];
+    snprintf(text, sizeof text, ".%0*lld", u->digits, static_cast<long long>(part));
+    *out += text;
+  }
+  *out += 'Z';
+  return true;
+}
