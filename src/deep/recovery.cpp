@@ -150,7 +150,7 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
 }
 
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
-  if (rec.inferred && s_->emitter.no_inferred) return;
+  if (reading_of(rec) == row_reading::inferred && s_->emitter.no_inferred) return;
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved.
   if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
@@ -197,7 +197,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   emit_row(&s_->emitter, def,
            {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
-            rec.inferred ? no_fragment_note : nullptr});
+            assumption_of(rec)});
   if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
   explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
@@ -222,8 +222,21 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   if (old)
     for (const cell_extent& c : cells_)
       if (c.start >= structure_end) carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
-  for (const page_region& r : regions_)
+  for (page_region r : regions_) {
+    if (r.kind == region_kind::unallocated && r.start == structure_end) r.start = past_old_pointers(page, r);
     carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
+  }
+}
+
+// Where the old entries of the cell pointer array end: a deleted cell's
+// pointer leaves the array, and its last slots keep offsets of cells (a
+// cell still on the page, or one freed since). Those two-byte words are
+// page structure, not a record: each points into the cell content area.
+uint32_t recovery::past_old_pointers(const btree_page& page, const page_region& region) {
+  uint32_t at = region.start;
+  const auto pointer = [&](uint32_t word) { return word >= page.content_start && word < page.usable; };
+  while (at + 2 <= region.end && pointer(be16_or_zero(page.bytes, at))) at += 2;
+  return at;
 }
 
 void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) {

@@ -13,8 +13,17 @@ inline constexpr char no_fragment_note[] =
     "no fragment bytes between the record's end and the next cell or freeblock header";
 
 // How sure a found record's reading is.
+inline constexpr char known_types_note[] =
+    "of the readings that fit, the one whose every serial type is known";
+
+// The assumption a found record was read on, or null.
+inline const char* assumption_of(const carved_record& rec) {
+  if (rec.inferred) return no_fragment_note;
+  return rec.typed_guess ? known_types_note : nullptr;
+}
+
 inline row_reading reading_of(const carved_record& rec) {
-  if (rec.inferred) return row_reading::inferred;
+  if (rec.inferred || rec.typed_guess) return row_reading::inferred;
   return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
 }
 
@@ -75,6 +84,7 @@ class recovery : public table_judge {
 
  private:
   void carve_btree_page(const btree_page& page, bool old, record_judge* judge);
+  static uint32_t past_old_pointers(const btree_page& page, const page_region& region);
   void older_row(const btree_page& page, uint32_t offset, const older_image& image);
   int32_t owner_of(uint32_t number, const btree_page& page) const;
   bool index_entries_page(uint32_t number) const;

@@ -83,6 +83,6 @@ void recovery::print_index_entry(const found_record& f) {
   emit_row(&s_->emitter, &def.def,
            {row_status::deleted, f.older ? f.older_source : source_of(f.role, f.kind, f.origin), f.page,
             f.page_offset + f.rec.cell_start, has_rowid, rowid, reading_of(f.rec),
-            f.rec.inferred ? no_fragment_note : nullptr});
+            assumption_of(f.rec)});
 }
 
