@@ -125,9 +125,10 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   }
 }
 
-// A record cut short by a later cell is printed only as a row that is not
-// live: its rowid survives and the table's tree no longer holds it.
-bool recovery::cut_row_is_old(const carved_record& rec, int32_t table) const {
+// Whether the record is of a row that is not live: its rowid survives and
+// its table's tree no longer holds it. A record cut short by a later cell,
+// or whose chain a live row took, is printed only then.
+bool recovery::no_longer_live(const carved_record& rec, int32_t table) const {
   if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
   btree_page page{};
   cell_info cell{};
@@ -144,7 +145,7 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
                               std::span<const value_view> values, byte_view payload,
                               uint64_t* hash) const {
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
-  if (rec.cut_at != 0 && !cut_row_is_old(rec, table)) return false;
+  if (rec.cut_at != 0 && !no_longer_live(rec, table)) return false;
   *hash = carved_hash(table, rec, payload);
   return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
 }
@@ -152,9 +153,10 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
   if (reading_of(rec) == row_reading::inferred && s_->emitter.no_inferred) return;
   // A record whose overflow chain a live row still uses is a stale copy of
-  // that row, left behind when its cell moved.
+  // that row, left behind when its cell moved, unless its own rowid is no
+  // longer live: then a new row took its chain, and its local part is read.
   if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
-      s_->map[rec.overflow_page - 1].role == page_role::overflow)
+      s_->map[rec.overflow_page - 1].role == page_role::overflow && !no_longer_live(rec, table))
     return;
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
@@ -272,6 +274,10 @@ void recovery::recover_page(uint32_t number) {
       const uint32_t from = 8 + 4 * std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
       set_owner(entry.owner);
       if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_whole(ref.bytes, from, j); }));
+      // A trunk's tail is what the page held before: old cells, or the data
+      // of an overflow page. Without an owner its whole cells are read, and
+      // nothing is rebuilt from bytes that may never have been cells.
+      if (owner_ < 0) rebuild_none();
       carve_whole(ref.bytes, from, this);
       return;
     }
