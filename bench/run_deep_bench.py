@@ -6,7 +6,8 @@ Times, round by round so that the machine's load hits all alike:
   - sarvek --deep (live rows, deleted rows, logs),
   - deep_live_only (the live rows alone),
 and, on a copy of the database with a write-ahead log beside it (updates,
-deletes and inserts left in the log), sarvek --deep with and without the log.
+deletes and inserts left in the log), sarvek --deep with and without the log;
+with --compare BUILD, another build's sarvek --deep on both in the same rounds.
 Then memory: sarvek --deep under peak_rss (at 256 MiB, and at 1 GiB with --gib).
 
 Build first (see bench/README.md):
@@ -64,6 +65,7 @@ def main():
     parser.add_argument("--wal-percent", type=int, default=5)
     parser.add_argument("--gib", action="store_true", help="also check memory at 1 GiB")
     parser.add_argument("--data", help="folder for the databases (default: <build>/bench-data)")
+    parser.add_argument("--compare", help="another build folder whose sarvek --deep is timed in the same rounds")
     args = parser.parse_args()
     data = args.data or os.path.join(args.build, "bench-data")
     os.makedirs(data, exist_ok=True)
@@ -82,6 +84,10 @@ def main():
         "--deep with the log": [tools["sarvek"], "-i", wal_db, "--deep"],
         "--deep --wal=none": [tools["sarvek"], "-i", wal_db, "--deep", "--wal=none"],
     }
+    if args.compare:
+        other = run_bench.need(os.path.join(args.compare, "sarvek"))
+        runs["other build: --deep"] = [other, "-i", db, "--deep"]
+        runs["other build: --deep with the log"] = [other, "-i", wal_db, "--deep"]
     runs = {k: v for k, v in runs.items() if v}
     with open(db, "rb") as f:  # into the page cache
         while f.read(1 << 24):
@@ -106,6 +112,11 @@ def main():
     extra = median["--deep with the log"] - median["--deep --wal=none"]
     print(f"| log of {wal_mb:.1f} MB: time it adds | {extra:.3f} s ({wal_mb / max(extra, 1e-9):.0f} MB/s; "
           f"the database reads at {size_mb / median['--deep']:.0f} MB/s) | in proportion to its size |")
+    if args.compare:
+        for mine, theirs in (("--deep", "other build: --deep"),
+                             ("--deep with the log", "other build: --deep with the log")):
+            ratio = median[mine] / median[theirs]
+            print(f"| {mine}: this build / other build | {ratio:.2f} | at most 1 within noise |")
     sizes = [(args.size, db)]
     if args.gib:
         sizes.append((1024, run_bench.make_db(tools, data, 1024, args.seed, False)))

@@ -6,20 +6,53 @@
 //   byte 0: bit 0 --fine-search, 1 --freespace, 2 --removed-only, 3 -d,
 //           4 --no-blobs, 5 --blob-size-limit= (value from byte 1, bits 3-4),
 //           6 --deep (the byte scan's search options and limits are then
-//           left out, and no log files are read)
+//           left out, and no log files beside the input are read),
+//           7 with --deep: the input holds a database and a log (below)
 //   byte 1: bits 0-2 --page-size=: from the header, 1, 3, 512, 65536, image
-//           size + 1, 2147483647, -1; bits 3-4 blob size limit 0, 16, 100, 4096
+//           size + 1, 2147483647, -1; bits 3-4 blob size limit 0, 16, 100, 4096;
+//           bit 5 the log is a rollback journal (else a write-ahead log)
 //   byte 2: bits 0-1 --cellcount-min= 2, 1, 0, -5; bits 2-3 --cellcount-max=
 //           1000, 3, 2147483647, 1; bits 4-5 --rowsize-min= 10, 0, 1, 100;
 //           bits 6-7 --rowsize-max= -1, 100, 4096, 9
+//
+// With a log, the bytes after the option bytes are a 4-byte little-endian
+// length n, the database (its first n bytes, or all that follows when
+// fewer), then the log. The image size above is the database's.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "setup/globals.h"
 
 constexpr uint64_t fuzz_option_bytes = 3;
+constexpr uint64_t fuzz_length_bytes = 4;
+
+// The files one fuzz input holds: offsets into the input.
+struct fuzz_files {
+  uint64_t db_at = fuzz_option_bytes, db_size = 0;
+  uint64_t log_at = 0, log_size = 0;
+  bool log = false;      // a log follows the database
+  bool journal = false;  // the log is a rollback journal
+};
+
+// Splits an input of `size` bytes (more than the option bytes).
+inline fuzz_files fuzz_split(const uint8_t* data, uint64_t size) {
+  fuzz_files f;
+  f.db_size = size - fuzz_option_bytes;
+  f.log = (data[0] & 0x40) && (data[0] & 0x80) && f.db_size >= fuzz_length_bytes;
+  if (!f.log) return f;
+  f.journal = data[1] & 0x20;
+  uint32_t n = 0;
+  for (int i = 3; i >= 0; --i) n = n << 8 | data[fuzz_option_bytes + i];
+  f.db_at = fuzz_option_bytes + fuzz_length_bytes;
+  f.db_size = std::min<uint64_t>(n, size - f.db_at);
+  f.log_at = f.db_at + f.db_size;
+  f.log_size = size - f.log_at;
+  return f;
+}
 
 struct fuzz_settings {
   bool fine_search, freespace, removed_only, debug, no_blobs, blob_limit_given, deep;
@@ -78,11 +111,14 @@ inline void fuzz_apply(const fuzz_settings& s, globals* g) {
   g->rowsize_max = s.rowsize_max;
 }
 
-// The same settings as sarvek's arguments (after -i <file>).
-inline std::vector<std::string> fuzz_arguments(const fuzz_settings& s) {
+// The same settings as sarvek's arguments (after -i <file>); `log` names
+// the file that holds the input's log, if it has one.
+inline std::vector<std::string> fuzz_arguments(const fuzz_settings& s, const fuzz_files& files = {},
+                                               const std::string& log = "") {
   std::vector<std::string> args;
   if (s.deep) {
-    args = {"--deep", "--wal=none", "--journal=none"};
+    args = {"--deep", files.log && !files.journal ? "--wal=" + log : "--wal=none",
+            files.log && files.journal ? "--journal=" + log : "--journal=none"};
     if (s.removed_only) args.push_back("--removed-only");
     if (s.no_blobs) args.push_back("--no-blobs");
     if (s.blob_limit_given) args.push_back("--blob-size-limit=" + std::to_string(s.blob_size_limit));

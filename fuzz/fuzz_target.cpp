@@ -1,5 +1,6 @@
 // libFuzzer target: the fuzz input is a database image, preceded by three
-// option bytes that choose the run's settings. The image is copied into a
+// option bytes that choose the run's settings, and, when they say so, a
+// write-ahead log or rollback journal after it. Each file is copied into a
 // heap buffer of exactly its size, so that AddressSanitizer reports even a
 // read one byte past its end (a file mapping would hide it behind the rest
 // of its last memory page). The stages run as main runs them, without the
@@ -42,29 +43,39 @@ void set_up_once() {
   atexit(remove_scratch);
 }
 
+// A heap copy of exactly `size` bytes (at least one byte is allocated).
+uint8_t* exact_copy(const uint8_t* data, uint64_t size) {
+  uint8_t* copy = static_cast<uint8_t*>(malloc(size ? size : 1));
+  if (size) memcpy(copy, data, size);
+  return copy;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set_up_once();
   if (size <= fuzz_option_bytes) return 0;
-  const size_t image_size = size - fuzz_option_bytes;
-  uint8_t* image = static_cast<uint8_t*>(malloc(image_size));
-  memcpy(image, data + fuzz_option_bytes, image_size);
+  const fuzz_files files = fuzz_split(data, size);
+  uint8_t* image = exact_copy(data + files.db_at, files.db_size);
+  uint8_t* log = files.log ? exact_copy(data + files.log_at, files.log_size) : nullptr;
 
   globals g;
   globals_init(&g);
   g.input_file = "fuzz-input";
-  fuzz_apply(fuzz_decode_options(data, image_size), &g);
-  image_attach(&g, image, image_size);
+  fuzz_apply(fuzz_decode_options(data, files.db_size), &g);
+  image_attach(&g, image, files.db_size);
   if (g.deep) {
     char program[] = "sarvek";
     char* argv[] = {program, nullptr};
-    deep_run_image(&g, 1, argv);
+    log_images logs;
+    if (log) (files.journal ? logs.journal : logs.wal) = byte_view(log, files.log_size);
+    deep_run_image(&g, 1, argv, logs);
   } else if (image_read_header(&g) == 0) {
     walk_pages(&g);
   }
   globals_release(&g);
   fflush(stdout);
+  free(log);
   free(image);
   return 0;
 }

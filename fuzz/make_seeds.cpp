@@ -1,9 +1,11 @@
 // Writes the fuzzer's seed inputs into the folder named by its argument:
 // small databases made by SQLite (live rows, deleted rows left in
 // freeblocks and on free pages, overflow rows; page sizes 512, 1024, 4096
-// and 65536), each behind several option prefixes (see fuzz_target.cpp).
+// and 65536), each behind several option prefixes (see fuzz_options.h);
+// and databases with their write-ahead logs and rollback journals.
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +44,76 @@ void write_seed(const std::string& dir, const std::string& name, const std::vect
   const char prefix[3] = {static_cast<char>(o0), static_cast<char>(o1), static_cast<char>(o2)};
   out.write(prefix, 3);
   out.write(image.data(), static_cast<std::streamsize>(image.size()));
+}
+
+std::vector<char> file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void remove_files(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-journal", "-shm"}) std::filesystem::remove(path + suffix);
+}
+
+// A seed of a database and its log: --deep with a log (fuzz_options.h).
+void write_log_seed(const std::string& dir, const std::string& name, const std::vector<char>& db,
+                    const std::vector<char>& log, bool journal) {
+  std::ofstream out(dir + "/" + name, std::ios::binary | std::ios::trunc);
+  const uint32_t n = static_cast<uint32_t>(db.size());
+  const char head[7] = {static_cast<char>(0xC0), static_cast<char>(journal ? 0x20 : 0), 0,
+                        static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                        static_cast<char>(n >> 24)};
+  out.write(head, sizeof head);
+  out.write(db.data(), static_cast<std::streamsize>(db.size()));
+  out.write(log.data(), static_cast<std::streamsize>(log.size()));
+}
+
+// Runs `sql` on an open connection, then takes the database and its log
+// as they lie on disk while the connection still holds them.
+struct db_and_log {
+  std::vector<char> db, log;
+};
+db_and_log snapshot(sqlite3* h, const std::string& path, const std::string& sql, const char* suffix) {
+  if (!run(h, sql)) exit(1);
+  return {file_bytes(path), file_bytes(path + suffix)};
+}
+
+// Logs of several shapes: a write-ahead log with several commits, a
+// checkpoint and a second generation written over the first, frames left
+// after the last commit; a hot rollback journal (an interrupted transaction
+// whose pages reached the file); a persist-mode journal. Also returns the
+// write-ahead log with its second frame's page number zeroed.
+void write_log_seeds(const std::string& dir, const std::string& path, const std::string& rows) {
+  sqlite3* h = nullptr;
+  remove_files(path);
+  if (sqlite3_open(path.c_str(), &h) != SQLITE_OK ||
+      !run(h, "PRAGMA secure_delete=OFF; PRAGMA page_size=512; PRAGMA journal_mode=WAL;"
+              "PRAGMA wal_autocheckpoint=0;" + rows))
+    exit(1);
+  db_and_log wal = snapshot(h, path, "DELETE FROM t WHERE a % 5 = 0; UPDATE t SET b = 'changed' WHERE a % 7 = 0;", "-wal");
+  write_log_seed(dir, "wal-commits", wal.db, wal.log, false);
+  wal = snapshot(h, path, "PRAGMA wal_checkpoint(RESTART); INSERT INTO t VALUES(1, 'second generation', x'00', 0.5, 1);"
+                          "PRAGMA cache_size=2; BEGIN; UPDATE t SET c = randomblob(200);", "-wal");
+  run(h, "ROLLBACK;");
+  sqlite3_close(h);
+  write_log_seed(dir, "wal-generations", wal.db, wal.log, false);
+  if (wal.log.size() > 32 + 2 * (24 + 512)) {
+    for (int i = 0; i < 4; ++i) wal.log[32 + 24 + 512 + i] = 0;
+    write_log_seed(dir, "wal-page-0", wal.db, wal.log, false);
+  }
+
+  remove_files(path);
+  if (sqlite3_open(path.c_str(), &h) != SQLITE_OK ||
+      !run(h, "PRAGMA secure_delete=OFF; PRAGMA page_size=512; PRAGMA journal_mode=DELETE;" + rows))
+    exit(1);
+  const db_and_log hot = snapshot(h, path, "PRAGMA cache_size=2; BEGIN; DELETE FROM t WHERE a % 2 = 0;"
+                                           "UPDATE t SET b = hex(randomblob(40));", "-journal");
+  run(h, "ROLLBACK; PRAGMA journal_mode=PERSIST;");
+  const db_and_log persist = snapshot(h, path, "DELETE FROM t WHERE a % 3 = 1; UPDATE t SET d = -d;", "-journal");
+  sqlite3_close(h);
+  write_log_seed(dir, "journal-hot", hot.db, hot.log, true);
+  write_log_seed(dir, "journal-persist", persist.db, persist.log, true);
+  remove_files(path);
 }
 
 }  // namespace
@@ -99,6 +171,7 @@ int main(int argc, char** argv) {
       write_seed(dir, std::string(db.name) + "-" + std::to_string(n++), image, p[0], p[1], p[2]);
     }
   }
+  write_log_seeds(dir, scratch, rows);
   std::filesystem::remove(scratch);
   return 0;
 }

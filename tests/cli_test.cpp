@@ -36,6 +36,8 @@ const std::string help =
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
+    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
+
     "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
@@ -124,6 +126,8 @@ TEST_F(CommandLine, DeepModeUsageErrors) {
       {"--deep", "--cellcount-min=1"}, {"--cellcount-max=9", "--deep"}, {"--deep", "--rowsize-min=0"},
       {"--deep", "--rowsize-max=50"},  {"--export=out.db"},             {"--deep", "--export="},
       {"--wal=x-wal"},                  {"--journal=none"},               {"--deep", "--wal="},
+      {"--as-of=1"},                    {"--deep", "--as-of="},           {"--deep", "--as-of=-1"},
+      {"--deep", "--as-of=1x"},         {"--deep", "--as-of=4294967296"}, {"--deep", "--as-of=1"},
       {"--no-inferred"}};
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-i", tiny});
@@ -246,3 +250,21 @@ TEST(ParseParameters, SettingsAndPrefixMatching) {
 }
 
 }  // namespace
+
+// The byte scan reads neither log: a non-empty one beside its input is
+// named on standard error, before any row; the rows are the same.
+TEST_F(CommandLine, LogsBesideTheInputAreNamed) {
+  const std::string db = dir.file("l.db");
+  make_db(db, "CREATE TABLE t(a, b, c); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n"
+              " WHERE i < 50) INSERT INTO t SELECT i, 'row ' || i, i * 1.5 FROM n;");
+  const run_result alone = run({"-i", db});
+  ASSERT_EQ(alone.status, 0);
+  ASSERT_FALSE(alone.out.empty());
+  const auto line = [&](const char* suffix) { return "sarvek: '" + db + suffix + "' is not read by this mode; --deep reads it\n"; };
+  write_file(db + "-journal", std::string());
+  expect_run(run({"-i", db}), 0, alone.out, "");  // an empty journal is no journal
+  write_file(db + "-wal", std::string(32, 'w'));
+  expect_run(run({"-i", db}), 0, alone.out, line("-wal"));
+  write_file(db + "-journal", std::string(512, 'j'));
+  expect_run(run({"-i", db}), 0, alone.out, line("-wal") + line("-journal"));
+}

@@ -7,11 +7,13 @@
 
 #include <cstdio>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "support/config_db.h"
 #include "support/deep_output.h"
+#include "support/provenance.h"
 #include "support/ground_truth.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
@@ -180,6 +182,12 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
     for (const char* table : {"sqlite_master", "contacts", "plain", "ambiguous", "keyed", "files", "words", "emptied",
                               "tagged", "sqlite_sequence"})
       live[table] = handle_lines(handle, table);
+    std::set<std::string> indexes;
+    for (const std::string& line : handle_lines(handle, "sqlite_master"))
+      if (line.find("|T:index|T:") != std::string::npos) {
+        const size_t at = line.find("|T:index|T:") + 11;
+        indexes.insert(line.substr(at, line.find('|', at) - at));
+      }
     sqlite3_close(handle);
 
     const run_result r = run_sarvek({"-i", db, "--deep"});
@@ -190,6 +198,9 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
     const recovery_score s = score_recovery(truth, live, rows, std::string(bytes.begin(), bytes.end()),
                                             layout_for_survival(layout));
     for (const std::string& line : s.false_lines) ADD_FAILURE() << "false record: " << line;
+    for (const std::string& line : misplaced_rows(rows, db, static_cast<uint32_t>(layout.page_size),
+                                                  layout.encoding == "UTF-8", indexes))
+      ADD_FAILURE() << "misplaced: " << line;
     for (const std::string& line : s.missed_lines) std::printf("  missed %d: %s\n", layout.page_size, line.c_str());
     std::printf("%6d %-8s r%-2d %-11s: old %zu surviving %zu full %zu (of surviving %zu) partial %zu "
                 "false %zu inferred %zu (false %zu) duplicates %zu no-table %zu\n",

@@ -271,7 +271,7 @@ TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   ASSERT_NE(handle, nullptr);
   run_sql(handle, "CREATE TABLE memo(id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
   for (int i = 1; i <= 12; ++i)
-    insert(handle, "memo", {bind_int(i), bind_text("title " + std::to_string(i)), bind_text(std::string(60, 'a' + i))});
+    insert(handle, "memo", {bind_int(i), bind_text("title " + std::to_string(i)), bind_text(std::string(60, static_cast<char>('a' + i)))});
   run_sql(handle, "DELETE FROM memo WHERE id = 7; DELETE FROM memo WHERE id = 6");
   insert(handle, "memo", {bind_int(40), bind_text("new"), bind_text("short body")});
   sqlite3_close(handle);

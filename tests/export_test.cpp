@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -126,11 +127,11 @@ TEST(Export, ValuesKeepTheirStorageClassAndTextsBecomeUtf8) {
   }
   ASSERT_EQ(sink->finish(some_facts()), 0);
   EXPECT_EQ(query(out, "SELECT * FROM t"),
-            (rows{"t:live|t:btree|t:cell|NULL|i:2|i:4096|i:0|i:-5|r:2.5|t:h\xC3\xA9llo",
-                  "t:deleted|t:freeblock|t:inferred|t:no fragment|i:2|i:4097|NULL|t:hi\xEF\xBF\xBD|t:\xC3\xA9|b:000100",
-                  "t:live|t:btree|t:cell|NULL|i:2|i:4098|i:2|NULL|NULL|t:",
-                  "t:live|t:btree|t:cell|NULL|i:2|i:4099|i:3|b:|NULL|NULL",
-                  "t:live|t:btree|t:cell|NULL|i:2|i:4100|i:4|t:a\xEF\xBF\xBD"
+            (rows{"t:live|t:btree|t:cell|NULL|i:2|i:4096|i:0|t:|NULL|NULL|i:-5|r:2.5|t:h\xC3\xA9llo",
+                  "t:deleted|t:freeblock|t:inferred|t:no fragment|i:2|i:4097|NULL|t:|NULL|NULL|t:hi\xEF\xBF\xBD|t:\xC3\xA9|b:000100",
+                  "t:live|t:btree|t:cell|NULL|i:2|i:4098|i:2|t:\"a\"|NULL|NULL|NULL|NULL|t:",
+                  "t:live|t:btree|t:cell|NULL|i:2|i:4099|i:3|t:|NULL|NULL|b:|NULL|NULL",
+                  "t:live|t:btree|t:cell|NULL|i:2|i:4100|i:4|t:|NULL|NULL|t:a\xEF\xBF\xBD"
                   "b|t:" +
                       nul_text + "|i:-9223372036854775808"}));
   const run_result check = run_program({"sqlite3", out, "PRAGMA integrity_check"});
@@ -170,11 +171,11 @@ TEST(Export, NamesAreQuotedAndClashesRenamed) {
   EXPECT_EQ(query(out, "SELECT name FROM sqlite_master WHERE type = 'table'"), names);
   EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('t_2')"),
             (rows{"t:sarvek_status", "t:sarvek_source", "t:sarvek_reading", "t:sarvek_reading_note",
-                  "t:sarvek_page", "t:sarvek_offset",
-                  "t:sarvek_rowid", "t:sarvek_page_2", "t:a", "t:A_2"}));
-  EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('we\"ird [t]') WHERE cid > 6"),
+                  "t:sarvek_page", "t:sarvek_offset", "t:sarvek_rowid", "t:sarvek_unrecovered",
+                  "t:sarvek_commit", "t:sarvek_pending", "t:sarvek_page_2", "t:a", "t:A_2"}));
+  EXPECT_EQ(query(out, "SELECT name FROM pragma_table_info('we\"ird [t]') WHERE cid > 9"),
             (rows{"t:a b", "t:'q'"}));
-  EXPECT_EQ(query(out, "SELECT count(*) FROM pragma_table_info('t_2_2')"), rows{"i:7"});
+  EXPECT_EQ(query(out, "SELECT count(*) FROM pragma_table_info('t_2_2')"), rows{"i:10"});
 }
 
 TEST(Export, LostAndFoundGrowsAndWideRowsSpill) {
@@ -182,7 +183,7 @@ TEST(Export, LostAndFoundGrowsAndWideRowsSpill) {
   const std::string out = dir.file("out.db");
   auto sink = sqlite_sink::open(out);
   ASSERT_TRUE(sink);
-  // The library allows 2000 columns: a source table of 1998 keeps 1993.
+  // The library allows 2000 columns: a source table of 1998 keeps 1990.
   std::vector<std::string> columns(1998);
   for (size_t i = 0; i < columns.size(); ++i) columns[i] = "k" + std::to_string(i);
   const table_def wide = make_table("wide", columns);
@@ -204,13 +205,13 @@ TEST(Export, LostAndFoundGrowsAndWideRowsSpill) {
             "t:unallocated|i:2|i:2|i:0|i:1|NULL|NULL",
             "t:unallocated|i:0|i:0|NULL|NULL|NULL|NULL"}));
   EXPECT_EQ(query(out, "SELECT count(*) FROM pragma_table_info('lost_and_found')"), rows{"i:2000"});
-  EXPECT_EQ(query(out, "SELECT c1991 FROM lost_and_found WHERE sarvek_fields = 2100"),
-            rows{"i:1991"});
-  EXPECT_EQ(query(out, "SELECT k1992 FROM wide"), rows{"i:1992"});
+  EXPECT_EQ(query(out, "SELECT c1988 FROM lost_and_found WHERE sarvek_fields = 2100"),
+            rows{"i:1988"});
+  EXPECT_EQ(query(out, "SELECT k1989 FROM wide"), rows{"i:1989"});
   EXPECT_EQ(query(out,
                   "SELECT table_name, count(*), min(field), max(field), sum(value = field)"
                   " FROM sarvek_extra_values GROUP BY 1 ORDER BY 1"),
-            (rows{"t:lost_and_found|i:108|i:1992|i:2099|i:108", "t:wide|i:5|i:1993|i:1997|i:5"}));
+            (rows{"t:lost_and_found|i:111|i:1989|i:2099|i:111", "t:wide|i:8|i:1990|i:1997|i:8"}));
   EXPECT_EQ(query(out, "SELECT DISTINCT table_rowid FROM sarvek_extra_values ORDER BY 1"),
             (rows{"i:1", "i:5"}));
 }
@@ -222,23 +223,29 @@ TEST(Export, PagesFramesAndTheRunAreRecorded) {
   ASSERT_TRUE(sink);
   sink->page({1, "table_leaf", "sqlite_master", 3000, 0});
   sink->page({2, "unreached", "", 4096, 7});
-  sink->frame({1, 32, 2, 0, 0xFFFFFFFF, 7, true, false});
-  sink->frame({2, 4152, 1, 2, 0xFFFFFFFF, 7, false, true});
+  sink->frame({1, 32, 2, 0, 0xFFFFFFFF, 7, true, false, 1, nullptr});
+  sink->frame({2, 4152, 1, 2, 0xFFFFFFFF, 7, false, true, 0, "older generation"});
+  sink->commit({0, 0, 0, 0, 0, 5});
+  sink->commit({1, 1, 1, 0xFFFFFFFF, 7, 6});
   ASSERT_EQ(sink->finish(some_facts()), 0);
   EXPECT_EQ(
       query(out, "SELECT * FROM sarvek_pages"),
       (rows{"i:1|t:table_leaf|t:sqlite_master|i:3000|i:0", "i:2|t:unreached|NULL|i:4096|i:7"}));
   EXPECT_EQ(query(out, "SELECT * FROM sarvek_frames"),
-            (rows{"i:1|i:32|i:2|i:0|i:4294967295|i:7|i:1|i:0",
-                  "i:2|i:4152|i:1|i:2|i:4294967295|i:7|i:0|i:1"}));
+            (rows{"i:1|i:32|i:2|i:0|i:4294967295|i:7|i:1|i:0|i:1",
+                  "i:2|i:4152|i:1|i:2|i:4294967295|i:7|i:0|i:1|t:older generation"}));
+  EXPECT_EQ(query(out, "SELECT * FROM sarvek_commits"),
+            (rows{"i:0|NULL|NULL|NULL|NULL|i:5", "i:1|i:1|i:1|i:4294967295|i:7|i:6"}));
   EXPECT_EQ(query(out, "SELECT * FROM sarvek_run"),
             rows{"t:0.7|t:/evidence/a.db|i:8192|t:" + std::string(64, 'a') +
                  "|t:UTF-16le|i:4096|t:--deep -i a.db|t:2024-01-02T03:04:05Z|t:2024-01-02T03:04:06Z"
                  "|b:2F65766964656E63652F61FF2E64622D77616C|i:32|NULL|NULL|NULL|NULL"});
-  // Without frames, no sarvek_frames; without finish, nothing is kept.
+  // Without finish, nothing is kept: no export, no partial file beside it.
   const std::string other = dir.file("other.db");
   sqlite_sink::open(other)->row(make_row(nullptr, {}));
-  EXPECT_EQ(query(other, "SELECT count(*) FROM sqlite_master"), rows{"i:0"});
+  EXPECT_FALSE(std::filesystem::exists(other));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+    EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
 }
 
 std::string captured_error(const std::string& path) {

@@ -301,9 +301,13 @@ TEST_F(hostile, FuzzRegressionsEndCleanly) {
     if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
     const std::vector<uint8_t> input = read_file(entry.path().string());
     if (input.size() <= fuzz_option_bytes) continue;
-    const std::vector<uint8_t> image(input.begin() + fuzz_option_bytes, input.end());
+    const fuzz_files files = fuzz_split(input.data(), input.size());
+    const auto at = [&](uint64_t offset) { return input.begin() + static_cast<ptrdiff_t>(offset); };
+    const std::vector<uint8_t> image(at(files.db_at), at(files.db_at + files.db_size));
+    const std::string log = dir.file("input.log");
+    write_file(log, std::vector<uint8_t>(at(files.log_at), at(files.log_at + files.log_size)));
     const fuzz_settings settings = fuzz_decode_options(input.data(), image.size());
-    check(image, fuzz_arguments(settings), entry.path().filename().string());
+    check(image, fuzz_arguments(settings, files, log), entry.path().filename().string());
     ++replayed;
   }
   RecordProperty("replayed", replayed);

@@ -257,7 +257,7 @@ TEST(Journal, RecordsHoldThePagesAsTheyWereBeforeTheTransaction) {
     const bytes db = t.db(), journal = t.journal();
     if (!c.committed) run_sql(t.h, "ROLLBACK;");
 
-    const journal_file jf = read_journal(journal, page_size);
+    const journal_file jf = read_journal(journal, page_size, UINT32_MAX);
     EXPECT_EQ(jf.conditions, c.expect);
     EXPECT_EQ(jf.sector_size, 512u);
     ASSERT_FALSE(jf.records.empty());
@@ -306,7 +306,7 @@ TEST(Journal, DamagedJournalsAreDescribedAndNeverReadOutside) {
   const bytes spilled = t.journal();  // synced segments of one record each
   run_sql(t.h, "ROLLBACK;");
   const uint64_t record = page_size + 8;
-  const uint64_t second_header = read_journal(spilled, page_size).segments.at(1).offset;
+  const uint64_t second_header = read_journal(spilled, page_size, UINT32_MAX).segments.at(1).offset;
   auto zero_header = [](bytes* j) { std::fill_n(j->begin(), 28, 0); };
   const journal_damage cases[] = {
       {"as written", false, [](bytes*) {}, page_size, 0, true},
@@ -340,7 +340,7 @@ TEST(Journal, DamagedJournalsAreDescribedAndNeverReadOutside) {
     bytes damaged = c.persisted ? persisted : spilled;
     c.damage(&damaged);
     const bytes exact(damaged.begin(), damaged.end());  // no slack for a stray read
-    const journal_file jf = read_journal(exact, c.db_page_size);
+    const journal_file jf = read_journal(exact, c.db_page_size, UINT32_MAX);
     EXPECT_EQ(jf.conditions & c.expect, c.expect) << jf.conditions;
     for (const journal_record& r : jf.records) {
       EXPECT_EQ(r.image.data(), exact.data() + r.offset);

@@ -162,6 +162,12 @@ uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t
 // was written with the cell's own size: the record ends there and nowhere
 // else. With with_cut, also where a cell that a later one cut at the
 // region's end begins.
+// A record ends at one of the first boundaries after its start; only that
+// many of each kind are offered, so that a page whose bytes read as
+// boundaries everywhere (made up, or random) costs no more than its size
+// times this.
+constexpr ptrdiff_t max_boundaries = 32;
+
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
                carve_scratch* scratch, bool with_cut) {
@@ -190,9 +196,9 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
     add(own_end, 0);
     return;
   }
-  for (auto it = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
-       it != scratch->anchors.end() && *it <= block.end; ++it)
-    add(*it, 3);
+  const auto first_anchor = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+  const auto anchors_end = first_anchor + std::min(max_boundaries, scratch->anchors.end() - first_anchor);
+  for (auto it = first_anchor; it != anchors_end && *it <= block.end; ++it) add(*it, 3);
   if (cut_start != 0) add(cut_start, 3);
   // The library takes a new cell from a block's end: the headers of the
   // cells merged into the block still end together, past its end now.
@@ -200,14 +206,15 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
   past.clear();
   const auto inside = std::upper_bound(scratch->old_headers.begin(), scratch->old_headers.end(), pos,
                                        [](uint32_t p, const auto& h) { return p < h.second; });
-  for (auto it = inside; it != scratch->old_headers.end() && it->second <= block.end; ++it)
+  const auto headers_end = inside + std::min(max_boundaries, scratch->old_headers.end() - inside);
+  for (auto it = inside; it != headers_end && it->second <= block.end; ++it)
     if (it->first > block.end) past.push_back(it->first);
   std::sort(past.begin(), past.end());
   const auto agreed = [&](uint32_t end) {
     const auto [lo, hi] = std::equal_range(past.begin(), past.end(), end);
     return hi - lo >= 2;
   };
-  for (auto it = inside; it != scratch->old_headers.end() && it->second <= block.end; ++it)
+  for (auto it = inside; it != headers_end && it->second <= block.end; ++it)
     if (it->first == block.end || it->first == own_end || (it->first > block.end && agreed(it->first)) ||
         (it->first < block.end && boundary_at(*scratch, it->first)))
       add(it->second, 3);

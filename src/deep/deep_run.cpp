@@ -11,6 +11,7 @@
 #include "deep/deep_state.h"
 #include "deep/free_pages.h"
 #include "deep/recover.h"
+#include "deep/row_status.h"
 #include "deep/schema_load.h"
 #include "deep/table_rows.h"
 #include "diagnostics/progress.h"
@@ -88,11 +89,13 @@ uint64_t table_leaf_cells(const page_store& store) {
 // Walks every table of the schema (printing its rows) and every index (for
 // the page map), in the schema's order.
 void walk_objects(deep_state* s) {
+  pending_writes pending;
+  find_pending_writes(*s, &pending);
   for (const schema_object& object : s->db_schema.objects) {
     if (object.root_page == 0) continue;
     if (object.type == object_type::table && object.table >= 0) {
       table_def& table = s->db_schema.tables[object.table];
-      table_rows visitor(&table, object.table, &s->emitter, &s->notes, &s->memory);
+      table_rows visitor(&table, object.table, &s->emitter, &s->notes, &s->memory, &pending);
       walk_btree(&s->walk, object.root_page, table.without_rowid, object.table, table.name.c_str(),
                  &visitor);
     } else if (object.type == object_type::index) {
@@ -113,6 +116,7 @@ void read_live_rows(deep_state* s) {
   s->sinks.table(s->db_schema.tables[0]);
   mark_reserved_pages(&s->walk, s->header);
   load_schema(&s->walk, &s->emitter, &s->memory, &s->db_schema);
+  find_table_roots(s);
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
   walk_objects(s);
@@ -129,9 +133,30 @@ void report_pages(deep_state* s) {
   }
 }
 
+// Why a frame belongs to no commit.
+const char* no_commit(const wal_log& wal, const wal_frame& f) {
+  if (f.commit != 0) return nullptr;
+  if (f.salt1 != wal.header.salt1 || f.salt2 != wal.header.salt2) return "older generation";
+  if (f.fault == wal_frame_fault::none || f.fault == wal_frame_fault::checksum ||
+      f.fault == wal_frame_fault::after_break)
+    return "uncommitted";
+  return "invalid";
+}
+
+// The log's frames and commits (commit 0: the database file).
 void report_frames(deep_state* s) {
-  for (const wal_frame& f : s->logs.wal.frames)
-    s->sinks.frame({f.index, f.offset, f.page, f.commit_size, f.salt1, f.salt2, f.valid, f.used});
+  const wal_log& wal = s->logs.wal;
+  for (const wal_frame& f : wal.frames)
+    s->sinks.frame({f.index, f.offset, f.page, f.commit_size, f.salt1, f.salt2, f.valid,
+                    f.used && s->logs.wal_applied, f.commit, no_commit(wal, f)});
+  if (wal.frames.empty()) return;
+  s->sinks.commit({0, 0, 0, 0, 0, s->logs.base.page_count});
+  uint32_t first = 1;
+  for (size_t k = 0; k < wal.commit_frames.size(); ++k) {
+    const wal_frame& last = wal.frames[wal.commit_frames[k] - 1];
+    s->sinks.commit({static_cast<uint32_t>(k + 1), first, last.index, last.salt1, last.salt2, last.commit_size});
+    first = last.index + 1;
+  }
 }
 
 // The database and each log read, with their SHA-256 when the export wants it.
@@ -164,7 +189,7 @@ int deep_main(globals* g, int argc, char** argv) {
   return status;
 }
 
-int deep_run_image(globals* g, int argc, char** argv) {
+int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   const std::string started = utc_now();
   deep_state s;
   s.g = g;
@@ -174,7 +199,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   std::unique_ptr<sqlite_sink> exported;
   if (g->export_file && !(exported = sqlite_sink::open(g->export_file))) return 1;
   s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
-  if (!open_logs(&s)) {
+  if (!open_logs(&s, logs.wal, logs.journal)) {
     close_logs(&s.logs);
     return 1;
   }
@@ -191,6 +216,7 @@ int deep_run_image(globals* g, int argc, char** argv) {
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
   s.emitter.removed_only = g->removed_only != 0;
+  if (!s.logs.wal_foreign) s.emitter.wal = &s.logs.wal;
   s.emitter.no_inferred = g->no_inferred != 0;
   s.memory.remember = !g->deep_live_only;
   expect_live(&s.memory, table_leaf_cells(s.store));

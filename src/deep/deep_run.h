@@ -1,6 +1,7 @@
 // The deep mode's run: reads the database as the file format defines it and
 // prints every live row of every table by name.
 #pragma once
+#include "format/bytes.h"
 #include "setup/globals.h"
 
 // Runs the deep mode on g's input with g's options; argv is recorded in the
@@ -9,7 +10,13 @@
 // written whole.
 int deep_main(globals* g, int argc, char** argv);
 
+// Log files handed in as memory: a view that is non-null is read in place
+// of the file the options name (the fuzzer hands in logs it made).
+struct log_images {
+  byte_view wal, journal;
+};
+
 // The same on an image already attached to g (image_attach): the fuzzer and
-// tests hand in memory of their own. The logs the options name are read
-// from files as usual.
-int deep_run_image(globals* g, int argc, char** argv);
+// tests hand in memory of their own. The logs come from `logs` where given,
+// else from the files the options name.
+int deep_run_image(globals* g, int argc, char** argv, const log_images& logs = {});

@@ -30,4 +30,5 @@ struct deep_state {
   row_memory memory;
   index_state indexes;
   log_state logs;
+  std::vector<uint32_t> table_roots;  // by table index (row_status.h)
 };

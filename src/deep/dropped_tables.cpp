@@ -29,11 +29,12 @@ void mark_old_tree(deep_state* s, uint32_t root, int32_t owner, bool index_tree)
   while (!pending.empty()) {
     const uint32_t number = pending.back();
     pending.pop_back();
-    if (number == 0 || number > s->map.size() || !free_page(s->map[number - 1])) continue;
-    s->map[number - 1].owner = owner;
+    page_entry* entry = map_entry(&s->map, number);
+    if (!entry || !free_page(*entry)) continue;
+    entry->owner = owner;
     const page_ref ref = store_page(s->store, number);
     btree_page page{};
-    if (s->map[number - 1].role == page_role::freelist_trunk ||
+    if (entry->role == page_role::freelist_trunk ||
         !read_btree_page(ref, number, s->store.usable, &page) || is_leaf_type(page.type) ||
         is_table_type(page.type) == index_tree)
       continue;

@@ -1,8 +1,12 @@
 #include "deep/log_state.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 
 #include "deep/deep_state.h"
+#include "diagnostics/progress.h"
+#include "format/log_fit.h"
 
 namespace {
 
@@ -26,16 +30,6 @@ class frame_time : public page_reader {
   uint32_t frame_;
 };
 
-// The pages as a store holds them.
-class store_time : public page_reader {
- public:
-  explicit store_time(const page_store* store) : store_(store) {}
-  page_ref read(uint32_t number) const override { return store_page(*store_, number); }
-
- private:
-  const page_store* store_;
-};
-
 // The pages before the journal's transaction: the first image of each page
 // in the journal, else the database file's own.
 class journal_time : public page_reader {
@@ -51,6 +45,16 @@ class journal_time : public page_reader {
   const log_state* logs_;
 };
 
+// A frame of this generation after the last commit belongs to a
+// transaction left open, even where its checksum fails: the library
+// rewrites a page spilled twice in place and mends the chain only when it
+// commits.
+bool this_generation(const wal_log& wal, const wal_frame& f) {
+  return f.fault == wal_frame_fault::none ||
+         ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
+          f.salt1 == wal.header.salt1 && f.salt2 == wal.header.salt2);
+}
+
 void note_wal(deep_state* s) {
   const wal_log& wal = s->logs.wal;
   if (wal.conditions & (wal_bad_magic | wal_bad_version | wal_bad_header_checksum))
@@ -65,6 +69,11 @@ void note_wal(deep_state* s) {
     note(&s->notes, "write-ahead log: the file ends inside a frame");
   if (wal.conditions & wal_page_out_of_range)
     note(&s->notes, "write-ahead log: a committed frame names a page past any sane size; left out");
+  const auto unknown = std::count_if(wal.frames.begin(), wal.frames.end(),
+                                     [](const wal_frame& f) { return !f.page_known; });
+  if (unknown != 0)
+    note(&s->notes, "write-ahead log: %zu frame(s) name page 0 or a page past any sane size; their images are searched as free space of no page",
+         static_cast<size_t>(unknown));
 }
 
 // Rolls a hot journal back over the store, as the library does on opening:
@@ -86,7 +95,7 @@ bool roll_back(deep_state* s) {
     for (uint32_t i = 0; i < segment.record_count; ++i) {
       const journal_record& r = journal.records[segment.first_record + i];
       if (!r.checksum_ok) break;
-      if (r.page == 0 || r.page > pages || restored[r.page - 1]) continue;
+      if (!r.page_known || r.page == 0 || r.page > pages || restored[r.page - 1]) continue;
       restored[r.page - 1] = 1;
       store.overlay[r.page - 1] = {r.image, page_origin::journal, r.offset};
     }
@@ -96,62 +105,109 @@ bool roll_back(deep_state* s) {
   return true;
 }
 
+// Says why a log is not this database's. Such a log, beside the database
+// or named by option, is never applied: its pages are read as free space.
+bool foreign(deep_state* s, const char* what, const std::string& why) {
+  note(&s->notes, "%s: it does not belong to this database: %s; it is not applied, and its pages are searched as free space of no page",
+       what, why.c_str());
+  return true;
+}
+
+void open_wal(deep_state* s) {
+  log_state& logs = s->logs;
+  logs.wal = read_wal(logs.wal_side.bytes(), s->store, s->g->as_of);
+  note_wal(s);
+  std::string why;
+  logs.wal_foreign = !wal_fits(logs.base.db, logs.wal, &why) && foreign(s, "write-ahead log", why);
+  if (logs.wal_foreign) return;
+  logs.wal_applied = apply_wal(logs.wal, &s->store);
+  for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
+    if (logs.wal.frames[i].page_known)
+      logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
+  std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
+}
+
+void open_journal(deep_state* s) {
+  log_state& logs = s->logs;
+  logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size,
+                              wal_page_limit(s->store.db, logs.journal_side.bytes()));
+  if (logs.journal.conditions & journal_page_out_of_range)
+    note(&s->notes, "rollback journal: a record names a page past any sane size; its image is searched as free space of no page");
+  const bool hot = !logs.journal.segments.empty() &&
+                   logs.journal.segments[0].state == journal_header_state::synced;
+  std::string why;
+  logs.journal_foreign = !journal_fits(logs.base.db, logs.journal, hot, &why) &&
+                         foreign(s, "rollback journal", why);
+  if (logs.journal_foreign) return;
+  logs.journal_rolled_back = roll_back(s);
+  if (logs.journal_rolled_back)
+    note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
+}
+
+// --as-of=N names a commit the log holds (0: the database file alone).
+bool as_of_exists(deep_state* s) {
+  const log_state& logs = s->logs;
+  const uint64_t commits = logs.wal_foreign ? 0 : logs.wal.commit_frames.size();
+  if (s->g->as_of < 0 || static_cast<uint64_t>(s->g->as_of) <= commits) return true;
+  if (s->notes.g) progress_erase(s->notes.g);
+  fprintf(stderr, "ERROR: --as-of=%lld: the write-ahead log holds %llu commits (0 is the database file alone)\n",
+          static_cast<long long>(s->g->as_of), static_cast<unsigned long long>(commits));
+  return false;
+}
+
 }  // namespace
 
-bool open_logs(deep_state* s) {
+bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
   log_state& logs = s->logs;
   globals* g = s->g;
   logs.base = s->store;
-  if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side) ||
-      !open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
-                      &logs.journal_side))
+  if (wal_image.data()) {
+    attach_side_file(wal_image, std::string(g->input_file) + "-wal", &logs.wal_side);
+  } else if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side)) {
     return false;
-  if (logs.wal_side.used() && logs.wal_side.size != 0) {
-    logs.wal = read_wal(logs.wal_side.bytes(), s->store);
-    note_wal(s);
-    logs.wal_applied = apply_wal(logs.wal, &s->store);
-    for (uint32_t i = 0; i < logs.wal.valid_frames; ++i)
-      logs.frames_by_page.push_back({logs.wal.frames[i].page, logs.wal.frames[i].index});
-    std::sort(logs.frames_by_page.begin(), logs.frames_by_page.end());
   }
-  if (logs.journal_side.used() && logs.journal_side.size != 0) {
-    logs.journal = read_journal(logs.journal_side.bytes(), s->store.page_size);
-    logs.journal_rolled_back = roll_back(s);
-    if (logs.journal_rolled_back)
-      note(&s->notes, "rollback journal: a transaction was interrupted; its changes are read as uncommitted");
+  if (journal_image.data()) {
+    attach_side_file(journal_image, std::string(g->input_file) + "-journal", &logs.journal_side);
+  } else if (!open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
+                             &logs.journal_side)) {
+    return false;
   }
-  return true;
+  if (logs.wal_side.used() && logs.wal_side.size != 0) open_wal(s);
+  if (logs.journal_side.used() && logs.journal_side.size != 0) open_journal(s);
+  return as_of_exists(s);
 }
 
 void list_older_images(deep_state* s) {
   log_state& logs = s->logs;
   for (const wal_frame& f : logs.wal.frames) {
-    if (f.used) continue;
+    if ((f.used && logs.wal_applied) || f.future) continue;
     logs.readers.push_back(std::make_unique<frame_time>(&logs, f.index));
-    // A frame of this generation after the last commit belongs to a
-    // transaction left open, even where its checksum fails: the library
-    // rewrites a page spilled twice in place and mends the chain only when
-    // it commits. Frames of an older generation are only searched.
-    const bool this_generation = f.fault == wal_frame_fault::none ||
-                                 ((f.fault == wal_frame_fault::checksum || f.fault == wal_frame_fault::after_break) &&
-                                  f.salt1 == logs.wal.header.salt1 && f.salt2 == logs.wal.header.salt2);
+    // Frames of an older generation are only searched.
+    const bool this_generation = ::this_generation(logs.wal, f);
+    // A frame of no known page, or of a log that is not this database's,
+    // is searched as free space only, as page 0.
+    const bool known = f.page_known && !logs.wal_foreign;
+    const bool rows = this_generation && known;
     const row_status status = f.committed ? row_status::superseded : row_status::uncommitted;
-    logs.older.push_back({f.page, {f.image, page_origin::wal, f.offset + wal_frame_header_size}, this_generation,
-                          this_generation ? status : row_status::deleted, row_source::wal,
+    logs.older.push_back({known ? f.page : 0, {f.image, page_origin::wal, f.offset + wal_frame_header_size},
+                          rows, rows ? status : row_status::deleted, row_source::wal,
                           logs.readers.back().get()});
   }
   const page_store& current = s->store;
   if (!logs.journal_rolled_back && !logs.journal.records.empty()) {
     logs.readers.push_back(std::make_unique<journal_time>(&logs));
-    for (const journal_record& r : logs.journal.records)
-      logs.older.push_back({r.page, {r.image, page_origin::journal, r.offset}, r.checksum_ok,
-                            r.checksum_ok ? row_status::superseded : row_status::deleted,
+    for (const journal_record& r : logs.journal.records) {
+      const bool known = r.page_known && !logs.journal_foreign;
+      const bool rows = r.checksum_ok && known;
+      logs.older.push_back({known ? r.page : 0, {r.image, page_origin::journal, r.offset}, rows,
+                            rows ? row_status::superseded : row_status::deleted,
                             row_source::journal, logs.readers.back().get()});
+    }
   }
   // Pages of the database file the current state reads from a log, or no
   // longer has: the log's images replaced them (superseded), or the rolled
   // back transaction wrote them (uncommitted).
-  logs.readers.push_back(std::make_unique<store_time>(&logs.base));
+  logs.readers.push_back(std::make_unique<store_reader>(logs.base));
   const row_status status = logs.journal_rolled_back ? row_status::uncommitted : row_status::superseded;
   for (uint32_t n = 1; n <= logs.base.page_count; ++n) {
     const bool replaced = n <= current.overlay.size() && !current.overlay[n - 1].bytes.empty();
@@ -159,6 +215,24 @@ void list_older_images(deep_state* s) {
     logs.older.push_back({n, store_page(logs.base, n), true, status, row_source::btree,
                           logs.readers.back().get()});
   }
+}
+
+void find_pending_writes(const deep_state& s, pending_writes* out) {
+  const log_state& logs = s.logs;
+  std::map<uint32_t, byte_view> newest;
+  if (logs.journal_rolled_back) {
+    for (const journal_record& r : logs.journal.records)
+      if (r.checksum_ok && r.page_known) newest[r.page] = store_page(logs.base, r.page).bytes;
+  } else if (logs.wal_applied) {
+    const wal_log& wal = logs.wal;
+    for (uint32_t i = wal.committed_frames; i < wal.frames.size(); ++i) {
+      const wal_frame& f = wal.frames[i];
+      if (!f.future && f.page_known && this_generation(wal, f)) newest[f.page] = f.image;
+    }
+  }
+  out->pages.assign(newest.begin(), newest.end());
+  std::erase_if(out->pages, [](const auto& p) { return p.second.empty(); });
+  index_pending_writes(out, s.store.usable);
 }
 
 void close_logs(log_state* logs) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "deep/pending.h"
 #include "deep/side_files.h"
 #include "format/journal.h"
 #include "format/payload.h"
@@ -32,6 +33,10 @@ struct log_state {
   page_store base;           // the database file alone
   bool wal_applied = false;
   bool journal_rolled_back = false;
+  // The log is another database's: not applied, its images searched as
+  // free space of no page.
+  bool wal_foreign = false;
+  bool journal_foreign = false;
   // (page, frame index) of every valid frame, sorted: the pages of a time.
   std::vector<std::pair<uint32_t, uint32_t>> frames_by_page;
   std::vector<std::unique_ptr<page_reader>> readers;
@@ -41,13 +46,19 @@ struct log_state {
 struct deep_state;
 
 // Reads the logs the options name or that lie beside the database and lays
-// them over the store. False after an "ERROR: " line when a named file
-// cannot be read.
-bool open_logs(deep_state* s);
+// them over the store; a non-null view is read instead of its file. False
+// after an "ERROR: " line when a named file cannot be read.
+bool open_logs(deep_state* s, byte_view wal_image = {}, byte_view journal_image = {});
 
 // Lists the older images, in the order they are searched: log frames in
 // file order, journal records in file order, database pages the current
 // state replaced.
 void list_older_images(deep_state* s);
+
+// The pages a transaction that never committed wrote, each with its newest
+// image: the frames of this generation after the last commit, or the
+// database pages whose old images a hot journal holds, as they lie in the
+// file. None when the state is read as of an earlier commit.
+void find_pending_writes(const deep_state& s, pending_writes* out);
 
 void close_logs(log_state* logs);

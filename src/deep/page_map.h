@@ -30,3 +30,12 @@ struct page_entry {
 
 // Indexed by page number - 1.
 using page_map = std::vector<page_entry>;
+
+// The entry of page `number`, or null for page 0 and numbers past the map:
+// page numbers from logs and damaged pages reach here unchecked.
+inline page_entry* map_entry(page_map* map, uint32_t number) {
+  return number >= 1 && number <= map->size() ? &(*map)[number - 1] : nullptr;
+}
+inline const page_entry* map_entry(const page_map& map, uint32_t number) {
+  return number >= 1 && number <= map.size() ? &map[number - 1] : nullptr;
+}

@@ -37,8 +37,9 @@ void recover_deleted(deep_state* s) {
   recovery helper_pass(s, &tables, &settings);
   list_older_images(s);
   const auto schema_page = [&](uint32_t n) {
-    return n >= 1 && n <= s->map.size() && s->map[n - 1].owner == 0 && !s->map[n - 1].index_entries &&
-           (s->map[n - 1].role == page_role::table_leaf || s->map[n - 1].role == page_role::table_interior);
+    const page_entry* e = map_entry(s->map, n);
+    return e && e->owner == 0 && !e->index_entries &&
+           (e->role == page_role::table_leaf || e->role == page_role::table_interior);
   };
   // The schema's own free space and older images first: a dropped table's
   // schema row gives the columns of its rows elsewhere.

@@ -3,9 +3,10 @@
 #include <algorithm>
 
 #include "carve/cell_parse.h"
+#include "deep/row_status.h"
 #include "deep/row_values.h"
-#include "deep/rowid_lookup.h"
 #include "deep/schema_load.h"
+#include "format/btree_search.h"
 #include "format/payload.h"
 #include "format/record.h"
 
@@ -130,12 +131,9 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
 // or whose chain a live row took, is printed only then.
 bool recovery::no_longer_live(const carved_record& rec, int32_t table) const {
   if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
-  btree_page page{};
-  cell_info cell{};
-  for (const schema_object& object : s_->db_schema.objects)
-    if (object.type == object_type::table && object.table == table && object.root_page != 0)
-      return !find_rowid(s_->store, object.root_page, rec.rowid, &page, &cell);
-  return true;
+  const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
+  rowid_hit hit{};
+  return root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rec.rowid, &hit);
 }
 
 // What the record's own values say, before it is compared with the rows
@@ -155,9 +153,8 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   // A record whose overflow chain a live row still uses is a stale copy of
   // that row, left behind when its cell moved, unless its own rowid is no
   // longer live: then a new row took its chain, and its local part is read.
-  if (rec.overflow_page != 0 && rec.overflow_page <= s_->map.size() &&
-      s_->map[rec.overflow_page - 1].role == page_role::overflow && !no_longer_live(rec, table))
-    return;
+  const page_entry* chain = map_entry(s_->map, rec.overflow_page);
+  if (chain && chain->role == page_role::overflow && !no_longer_live(rec, table)) return;
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.
@@ -196,11 +193,12 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
   note_overlap(rec);
   const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
+  const row_status status = status_by_key(*s_, table, row_status::deleted, rec.has_rowid, rec.rowid, values);
   emit_row(&s_->emitter, def,
-           {row_status::deleted, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
+           {status, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
             assumption_of(rec)});
-  if (page_ <= s_->map.size()) s_->map[page_ - 1].rows_recovered += 1;
+  if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
   explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
 }
@@ -212,7 +210,8 @@ void recovery::note_overlap(const carved_record& rec) {
 }
 
 void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
-  const uint32_t known_free = old || page.number > s_->map.size() ? UINT32_MAX : s_->map[page.number - 1].free_bytes;
+  const page_entry* entry = old ? nullptr : map_entry(s_->map, page.number);
+  const uint32_t known_free = entry ? entry->free_bytes : UINT32_MAX;
   const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
   if (fault != chain_fault::none && !old) chain_note(page.number);
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
@@ -315,14 +314,16 @@ bool recovery::old_schema_leaf(uint32_t number) {
 
 // Whether the page is now a page of an index (its cells are not rows).
 bool recovery::index_entries_page(uint32_t number) const {
-  return number >= 1 && number <= s_->map.size() && s_->map[number - 1].index_entries;
+  const page_entry* entry = map_entry(s_->map, number);
+  return entry && entry->index_entries;
 }
 
 // The table an older image's page belonged to: its owner now, when it is
 // still a page of that kind of tree; else none (the schema decides).
 int32_t recovery::owner_of(uint32_t number, const btree_page& page) const {
-  if (number == 0 || number > s_->map.size()) return -1;
-  const page_entry& entry = s_->map[number - 1];
+  const page_entry* found = map_entry(s_->map, number);
+  if (!found) return -1;
+  const page_entry& entry = *found;
   const bool table_page = entry.role == page_role::table_leaf || entry.role == page_role::table_interior;
   const bool index_page = entry.role == page_role::index_leaf || entry.role == page_role::index_interior;
   if (entry.index_entries || (!table_page && !index_page)) return -1;
@@ -351,9 +352,10 @@ void recovery::older_row(const btree_page& page, uint32_t offset, const older_im
   if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
   if (seen_before(&s_->memory, table_cells, table_cells, cell.rowid, payload_hash(table, payload.bytes)))
     return;
+  const row_status status = status_by_key(*s_, table, image.status, table_cells, cell.rowid, s_->emitter.record);
   emit_row(&s_->emitter, &def,
-           {image.status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
-  if (image.page <= s_->map.size()) s_->map[image.page - 1].rows_recovered += 1;
+           {status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
+  if (page_entry* entry = map_entry(&s_->map, image.page)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
   explain_by_row(&s_->indexes, table, s_->emitter.columns, table_cells, cell.rowid);
 }

@@ -4,7 +4,7 @@
 
 #include "deep/recovery.h"
 #include "deep/row_values.h"
-#include "deep/rowid_lookup.h"
+#include "format/btree_search.h"
 #include "format/payload.h"
 #include "format/record.h"
 
@@ -34,12 +34,11 @@ bool recovery::live_row_explains(const index_def& def, int32_t index, std::span<
   const table_def& table = s_->db_schema.tables[def.table];
   for (const schema_object& object : s_->db_schema.objects) {
     if (object.type != object_type::table || object.table != def.table || object.root_page == 0) continue;
-    btree_page page{};
-    cell_info cell{};
-    if (!find_rowid(s_->store, object.root_page, rowid, &page, &cell)) return false;
-    const payload_view payload = gather_payload(s_->store, page.bytes, cell, &chain_, nullptr);
+    rowid_hit hit{};
+    if (!find_rowid(store_reader(s_->store), object.root_page, s_->store.usable, rowid, &hit)) return false;
+    const payload_view payload = gather_payload(s_->store, hit.page.bytes, hit.cell, &chain_, nullptr);
     std::vector<value_view> record, columns, key;
-    if (!parse_record_prefix(payload.bytes, cell.payload_size, s_->header.encoding, &record)) return false;
+    if (!parse_record_prefix(payload.bytes, hit.cell.payload_size, s_->header.encoding, &record)) return false;
     table_row_values(table, record, true, rowid, &columns);
     // An expression's value is not recomputed: the entry's own stands.
     for (size_t i = 0; i < def.columns.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "format/record.h"
+#include "format/wal.h"
 #include "sink/row_sink.h"
 
 struct row_place {
@@ -17,6 +18,7 @@ struct row_place {
   int64_t rowid;
   row_reading reading = row_reading::cell;
   const char* reading_note = nullptr;  // the assumption of an inferred reading
+  row_pending pending = row_pending::none;
 };
 
 struct row_emitter {
@@ -24,6 +26,7 @@ struct row_emitter {
   text_encoding encoding = text_encoding::utf8;
   bool removed_only = false;         // --removed-only: live rows are not printed
   bool no_inferred = false;          // --no-inferred: inferred rows are not printed
+  const wal_log* wal = nullptr;      // the log whose frames are numbered by commit, if any
   std::vector<value_view> record;    // the record's values, reused
   std::vector<value_view> columns;   // in column order, reused
 };

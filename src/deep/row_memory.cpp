@@ -57,6 +57,28 @@ uint64_t payload_hash(int32_t table, byte_view payload) {
   return record_hash(table, payload.first(header_size), payload.subspan(header_size));
 }
 
+bool key_hash(int32_t table, std::span<const value_view> key, uint64_t* hash) {
+  uint64_t h = mix(0x3C6EF372FE94F82Bull, static_cast<uint64_t>(static_cast<int64_t>(table)));
+  for (const value_view& v : key) {
+    h = mix(h, static_cast<uint64_t>(v.kind));
+    switch (v.kind) {
+      case value_kind::unknown: return false;
+      case value_kind::integer: h = mix(h, static_cast<uint64_t>(v.integer)); break;
+      case value_kind::real: {
+        uint64_t bits = 0;
+        memcpy(&bits, &v.real, sizeof bits);
+        h = mix(h, bits);
+        break;
+      }
+      case value_kind::text:
+      case value_kind::blob: h = hash_bytes(h, v.bytes); break;
+      case value_kind::null: break;
+    }
+  }
+  *hash = h;
+  return true;
+}
+
 void expect_live(row_memory* memory, uint64_t rows) {
   if (memory->remember) memory->live.reserve(rows);
 }

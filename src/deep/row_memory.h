@@ -10,6 +10,7 @@
 
 #include "deep/flat_set.h"
 #include "format/bytes.h"
+#include "format/value.h"
 
 struct row_memory {
   bool remember = true;  // false when no deleted rows are searched for
@@ -22,6 +23,9 @@ struct row_memory {
   flat_set printed_keyed;     // record and rowid hash of printed rows
   flat_set printed_values;    // record hash of every printed row
   flat_set printed_unkeyed;   // record hash of rows printed without rowid
+  // The primary keys of the live rows of WITHOUT ROWID tables (key_hash);
+  // rowid tables are asked through their b-trees instead.
+  flat_set live_keys;
   // The fewest values a live record of each table held (by table index):
   // rows written before ALTER TABLE ADD COLUMN are shorter.
   std::vector<uint32_t> fewest_fields;
@@ -37,6 +41,10 @@ uint64_t payload_hash(int32_t table, byte_view payload);
 
 // Room for this many live rows, so that the array grows only once.
 void expect_live(row_memory* memory, uint64_t rows);
+
+// The hash of a row's primary key: the first values of a WITHOUT ROWID
+// table's record. False when one of them was not recovered.
+bool key_hash(int32_t table, std::span<const value_view> key, uint64_t* hash);
 
 // Remembers a live row of table `table`: its record hash, and the number of
 // values its record held.

@@ -46,13 +46,21 @@ bool open_side_file(const char* option, const std::string& input, const char* su
       return fail(notes, what, path, strerror(error));
     }
     out->data = static_cast<const uint8_t*>(view);
+    out->mapped = true;
   }
   note(notes, "reading the %s '%s'", what, path.c_str());
   return true;
 }
 
+void attach_side_file(byte_view bytes, const std::string& path, side_file* out) {
+  *out = side_file{};
+  out->path = path;
+  out->data = bytes.data();
+  out->size = bytes.size();
+}
+
 void close_side_file(side_file* file) {
-  if (file->data) munmap(const_cast<uint8_t*>(file->data), file->size);
+  if (file->mapped) munmap(const_cast<uint8_t*>(file->data), file->size);
   if (file->fd >= 0) close(file->fd);
   *file = side_file{};
 }

@@ -13,6 +13,7 @@ struct side_file {
   int fd = -1;
   const uint8_t* data = nullptr;
   uint64_t size = 0;
+  bool mapped = false;  // data is a mapping of fd (else memory the caller owns)
   byte_view bytes() const { return byte_view(data, size); }
   bool used() const { return !path.empty(); }
 };
@@ -23,6 +24,9 @@ struct side_file {
 // note that says it is read ("write-ahead log", "rollback journal").
 bool open_side_file(const char* option, const std::string& input, const char* suffix,
                     const char* what, note_log* notes, side_file* out);
+
+// Uses bytes the caller holds as the file named `path`.
+void attach_side_file(byte_view bytes, const std::string& path, side_file* out);
 
 // Unmaps and closes.
 void close_side_file(side_file* file);

@@ -121,6 +121,7 @@ bool search_layout(byte_view j, layout* l, bool sector_known, bool page_known,
 struct walker {
   journal_file* out;
   layout l;
+  uint32_t page_limit;
 };
 
 void add_record(walker* w, journal_segment* seg, uint64_t o) {
@@ -128,6 +129,8 @@ void add_record(walker* w, journal_segment* seg, uint64_t o) {
   journal_record r{};
   r.segment = static_cast<uint32_t>(w->out->segments.size());
   r.page = be32_or_zero(j, o);
+  r.page_known = r.page <= w->page_limit;
+  if (!r.page_known) w->out->conditions |= journal_page_out_of_range;
   r.offset = o + 4;
   r.image = j.subspan(o + 4, w->l.page);
   r.checksum_ok =
@@ -238,7 +241,7 @@ uint32_t journal_checksum(byte_view image, uint32_t nonce) {
   return sum;
 }
 
-journal_file read_journal(byte_view journal, uint32_t db_page_size) {
+journal_file read_journal(byte_view journal, uint32_t db_page_size, uint32_t page_limit) {
   journal_file jf;
   jf.file = journal;
   journal_header_state state{};
@@ -255,7 +258,7 @@ journal_file read_journal(byte_view journal, uint32_t db_page_size) {
   if (state == journal_header_state::zeroed) jf.conditions |= journal_zeroed_header;
   if (state == journal_header_state::unsynced) jf.conditions |= journal_unsynced_header;
   journal_segment seg = segment_at(journal, 0, state, 0);
-  walker w{&jf, {}};
+  walker w{&jf, {}, page_limit};
   if (!settle_layout(&jf, state, db_page_size, &w.l, &seg)) {
     jf.tail_offset = std::min<uint64_t>(512, journal.size());
     jf.tail = journal.subspan(jf.tail_offset);

@@ -54,6 +54,7 @@ enum journal_condition : uint32_t {
   journal_count_exceeds_records = 1u << 9,  // a header counts more records than follow it
   journal_bad_checksum = 1u << 10,     // some record fails its checksum
   journal_stale_segment = 1u << 11,    // a segment of an earlier transaction follows
+  journal_page_out_of_range = 1u << 12,  // a record names a page past the reader's limit
 };
 
 enum class journal_header_state : uint8_t { synced, unsynced, zeroed, stale };
@@ -76,6 +77,10 @@ struct journal_record {
   uint64_t offset;              // of the page image in the journal
   byte_view image;              // page_size bytes
   bool checksum_ok;             // matches the segment's nonce (false when it is unknown)
+  // The page number lies within the reader's limit. A record past it belongs
+  // to no page: it is never rolled back, and its image is only searched as
+  // free space. (Page 0 ends the records, as for the library.)
+  bool page_known;
 };
 
 struct journal_file {
@@ -94,5 +99,7 @@ struct journal_file {
 uint32_t journal_checksum(byte_view image, uint32_t nonce);
 
 // Reads the journal of a database whose page size is db_page_size (0 when
-// unknown: a zeroed header is then tried with every page size).
-journal_file read_journal(byte_view journal, uint32_t db_page_size);
+// unknown: a zeroed header is then tried with every page size). Records of
+// pages past page_limit (wal_page_limit() of the database and the journal)
+// are marked as of no known page.
+journal_file read_journal(byte_view journal, uint32_t db_page_size, uint32_t page_limit);

@@ -27,6 +27,15 @@ struct page_store {
   std::vector<page_ref> overlay;
 };
 
+// Pages by number as a reader of b-trees and chains sees them: the store,
+// or the pages as they were at an earlier time (older page images of the
+// log and the journal).
+class page_reader {
+ public:
+  virtual ~page_reader() = default;
+  virtual page_ref read(uint32_t number) const = 0;
+};
+
 // A store over the database file alone: every page that begins inside it.
 page_store make_page_store(byte_view db, const db_header& header);
 
@@ -40,3 +49,13 @@ inline page_ref store_page(const page_store& store, uint32_t number) {
   const uint64_t length = std::min<uint64_t>(store.page_size, store.db.size() - offset);
   return {store.db.subspan(offset, length), page_origin::db, offset};
 }
+
+// The pages as a store holds them.
+class store_reader : public page_reader {
+ public:
+  explicit store_reader(const page_store& store) : store_(store) {}
+  page_ref read(uint32_t number) const override { return store_page(store_, number); }
+
+ private:
+  const page_store& store_;
+};

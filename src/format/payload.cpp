@@ -2,19 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-class store_reader : public page_reader {
- public:
-  explicit store_reader(const page_store& store) : store_(store) {}
-  page_ref read(uint32_t number) const override { return store_page(store_, number); }
-
- private:
-  const page_store& store_;
-};
-
-}  // namespace
-
 payload_view gather_payload(const page_store& store, byte_view page, const cell_info& cell,
                             std::vector<uint8_t>* scratch, overflow_gate* gate) {
   return gather_payload(store_reader(store), store.usable, store.page_count, page, cell, scratch, gate);

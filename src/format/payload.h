@@ -34,14 +34,6 @@ struct payload_view {
   uint32_t last_page_used;      // payload bytes on that page (its data part)
 };
 
-// Pages by number as a chain reads them: the store, or the pages as they
-// were at an earlier time (older page images of the log and the journal).
-class page_reader {
- public:
-  virtual ~page_reader() = default;
-  virtual page_ref read(uint32_t number) const = 0;
-};
-
 // As below, reading the chain's pages through `pages`; page numbers run
 // from 1 to page_count.
 payload_view gather_payload(const page_reader& pages, uint32_t usable, uint32_t page_count,

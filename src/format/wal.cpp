@@ -85,7 +85,7 @@ wal_frame_fault judge_frame(const wal_log& log, const wal_frame& f, uint32_t* s0
   return wal_frame_fault::none;
 }
 
-void read_frames(wal_log* log, bool header_ok) {
+void read_frames(wal_log* log, bool header_ok, uint32_t limit) {
   const byte_view wal = log->file;
   const uint64_t frame_size = uint64_t{wal_frame_header_size} + log->frame_page_size;
   const uint64_t count = (wal.size() - wal_header_size) / frame_size;
@@ -95,6 +95,7 @@ void read_frames(wal_log* log, bool header_ok) {
   for (uint64_t i = 0; i < count; ++i) {
     wal_frame f = frame_at(wal, wal_header_size + i * frame_size, log->frame_page_size,
                            static_cast<uint32_t>(i + 1));
+    f.page_known = f.page >= 1 && f.page <= limit;
     if (!header_ok) {
       f.fault = wal_frame_fault::bad_header;
     } else if (broken) {
@@ -122,6 +123,26 @@ void read_frames(wal_log* log, bool header_ok) {
   if (log->valid_frames > log->committed_frames) log->conditions |= wal_uncommitted;
 }
 
+// Numbers the commits of the valid frames.
+void number_commits(wal_log* log) {
+  uint32_t first = 0;
+  for (uint32_t i = 0; i < log->valid_frames; ++i) {
+    if (log->frames[i].commit_size == 0) continue;
+    log->commit_frames.push_back(i + 1);
+    for (uint32_t j = first; j <= i; ++j) log->frames[j].commit = static_cast<uint32_t>(log->commit_frames.size());
+    first = i + 1;
+  }
+}
+
+// Cuts the committed state back to commit `as_of`: the frames after it are
+// the future of that state.
+void cut_at_commit(wal_log* log, uint32_t as_of) {
+  const uint32_t last = as_of == 0 ? 0 : log->commit_frames[as_of - 1];
+  log->committed_frames = last;
+  log->committed_pages = last == 0 ? 0 : log->frames[last - 1].commit_size;
+  for (uint32_t i = last; i < log->frames.size(); ++i) log->frames[i].future = true;
+}
+
 // Marks the committed frames, and among them the one the committed state
 // reads for each page: the newest, within the committed size and the limit.
 void mark_used(wal_log* log, uint32_t limit, bool applicable) {
@@ -135,7 +156,7 @@ void mark_used(wal_log* log, uint32_t limit, bool applicable) {
     wal_frame& f = log->frames[i];
     f.committed = true;
     if (f.page > limit) log->conditions |= wal_page_out_of_range;
-    if (f.page <= log->committed_pages) order.push_back(i);
+    if (f.page_known && f.page <= log->committed_pages) order.push_back(i);
   }
   if (!applicable) return;
   std::stable_sort(order.begin(), order.end(), [log](uint32_t a, uint32_t b) {
@@ -165,7 +186,7 @@ uint32_t wal_page_limit(byte_view db, byte_view wal) {
   return static_cast<uint32_t>(std::clamp<uint64_t>(pages, uint64_t{1} << 20, UINT32_MAX));
 }
 
-wal_log read_wal(byte_view wal, const page_store& store) {
+wal_log read_wal(byte_view wal, const page_store& store, int64_t as_of) {
   wal_log log;
   log.file = wal;
   if (wal.size() < wal_header_size) {
@@ -180,9 +201,13 @@ wal_log read_wal(byte_view wal, const page_store& store) {
     log.tail = wal.subspan(wal_header_size);
     return log;
   }
-  read_frames(&log, header_ok);
+  log.page_limit = wal_page_limit(store.db, wal);
+  read_frames(&log, header_ok, log.page_limit);
+  number_commits(&log);
+  if (as_of >= 0 && static_cast<uint64_t>(as_of) < log.commit_frames.size())
+    cut_at_commit(&log, static_cast<uint32_t>(as_of));
   const bool applicable = store.page_size != 0 && log.frame_page_size == store.page_size;
-  mark_used(&log, wal_page_limit(store.db, wal), applicable);
+  mark_used(&log, log.page_limit, applicable);
   return log;
 }
 
@@ -196,7 +221,7 @@ bool apply_wal(const wal_log& log, page_store* store) {
   store->overlay.assign(last_page, page_ref{{}, page_origin::db, 0});
   for (uint32_t i = 0; i < log.committed_frames; ++i) {
     const wal_frame& f = log.frames[i];
-    if (f.used)
+    if (f.used && f.page_known)
       store->overlay[f.page - 1] = {f.image, page_origin::wal, f.offset + wal_frame_header_size};
   }
   store->page_count = log.committed_pages;

@@ -72,6 +72,16 @@ struct wal_frame {
   // page, the page inside the committed size and wal_page_limit(), and the
   // log applicable to the database (same page size).
   bool used;
+  // The page number lies in 1..wal_log::page_limit. A frame that names page
+  // 0 or a page past the limit belongs to no page: it is never applied, and
+  // its image is only searched as free space.
+  bool page_known;
+  // The commit the frame belongs to: 1 for the frames up to the first
+  // commit frame of this generation, 2 up to the second, ...; 0 for a frame
+  // after the last commit, of an older generation, or otherwise invalid.
+  uint32_t commit;
+  // After the commit the state is read as of (--as-of): not read at all.
+  bool future;
   byte_view image;             // the page image, frame_page_size bytes
 };
 
@@ -83,6 +93,10 @@ struct wal_log {
   std::vector<wal_frame> frames;     // every whole frame, in file order
   uint32_t valid_frames = 0;         // frames[0, valid_frames) are valid
   uint32_t committed_frames = 0;     // frames[0, committed_frames) form the committed state
+  uint32_t page_limit = 0;           // wal_page_limit() of the database and this log
+  // The frame number of each commit frame: commit k ends at frame
+  // commit_frames[k - 1]. Commit 0 is the database file itself.
+  std::vector<uint32_t> commit_frames;
   // Database size the last valid commit frame gives (cut down to
   // wal_page_limit()); 0: no commit.
   uint32_t committed_pages = 0;
@@ -105,8 +119,11 @@ void wal_checksum(byte_view data, bool big_endian, uint32_t* s0, uint32_t* s1);
 uint32_t wal_page_limit(byte_view db, byte_view wal);
 
 // Reads the log beside the database that `store` reads (before any log is
-// applied: its page size and file bound the committed state).
-wal_log read_wal(byte_view wal, const page_store& store);
+// applied: its page size and file bound the committed state). With as_of
+// (0 .. the number of commits), the committed state is the database as it
+// stood after that commit, and the frames after it are marked future; a
+// larger as_of is taken as the last commit (the caller checks it).
+wal_log read_wal(byte_view wal, const page_store& store, int64_t as_of = -1);
 
 // Lays the committed state over the store: for every page a used frame
 // holds, overlay[page - 1] is that frame's image (origin wal, file_offset the

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "diagnostics/debug.h"
 #include "output/flush.h"
@@ -62,6 +63,15 @@ uint32_t image_be32(const globals* g, uint64_t offset) {
   for (uint64_t i = offset; i < offset + 4; ++i)
     value = value << 8 | (i < g->db_size ? g->db_origin[i] : 0u);
   return value;
+}
+
+void image_warn_unread_logs(const globals* g) {
+  for (const char* suffix : {"-wal", "-journal"}) {
+    const std::string path = std::string(g->input_file) + suffix;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
+      fprintf(stderr, "sarvek: '%s' is not read by this mode; --deep reads it\n", path.c_str());
+  }
 }
 
 int image_read_header(globals* g) {

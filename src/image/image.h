@@ -16,6 +16,11 @@ void image_attach(globals* g, const uint8_t* data, uint64_t size);
 // output. Returns 1 after an "ERROR: " line when the page size is 0.
 int image_read_header(globals* g);
 
+// Says on standard error, one line each, that a non-empty FILE-wal or
+// FILE-journal beside the input is not read by the byte scan: the rows it
+// prints may then not be the database's current state.
+void image_warn_unread_logs(const globals* g);
+
 // Big-endian reads at a byte offset of the image; bytes past the image read as 0.
 uint32_t image_be16(const globals* g, uint64_t offset);
 uint32_t image_be32(const globals* g, uint64_t offset);

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   int fd = -1;
   if (image_map_file(&g, &fd) != 0) return 1;
   if (image_read_header(&g) != 0) return 1;
+  image_warn_unread_logs(&g);
   progress_meter meter;
   progress_begin(&g, &meter);
   walk_pages(&g);

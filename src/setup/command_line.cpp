@@ -1,5 +1,6 @@
 #include "setup/command_line.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -31,6 +32,7 @@ const char* const help_text =
     "\t--export=<file>: with --deep, also write the rows into this new SQLite database\n"
     "\t--wal=<file>|none: with --deep, the write-ahead log to read (default: the one beside the database)\n"
     "\t--journal=<file>|none: with --deep, the rollback journal to read (default: the one beside the database)\n"
+    "\t--as-of=<n>: with --deep, the database as it stood after commit n of the write-ahead log (0: the file alone)\n"
     "\t--no-inferred: with --deep, leave out deleted rows read on an assumption (reading 'inferred')\n";
 
 static const char* const version_banner =
@@ -87,6 +89,7 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->export_file},
       {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->wal_file},
       {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->journal_file},
+      {"--as-of=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->as_of_text},
   };
   for (const long_option& option : table) {
     size_t length = strlen(option.literal);
@@ -117,8 +120,22 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
   return false;
 }
 
+// --as-of=N: N decimal digits, a commit number up to 2^32 - 1.
+void read_as_of(globals* g) {
+  const char* text = g->as_of_text;
+  if (!text) return;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long value = strtoull(text, &end, 10);
+  if (!isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' || errno != 0 || value > UINT32_MAX) {
+    fprintf(stderr, "ERROR: --as-of= needs a commit number (0 for the database file alone), not '%s'\n", text);
+    exit(1);
+  }
+  g->as_of = static_cast<int64_t>(value);
+}
+
 // The usage errors of the deep mode's options: "ERROR: " and exit 1.
-void check_deep_options(const globals* g) {
+void check_deep_options(globals* g) {
   const char* conflict = nullptr;
   if (g->freespace) conflict = "--freespace";
   else if (g->fine_search) conflict = "--fine-search";
@@ -147,6 +164,11 @@ void check_deep_options(const globals* g) {
       exit(1);
     }
   }
+  if (g->as_of_text && !g->deep) {
+    fputs("ERROR: --as-of= needs --deep\n", stderr);
+    exit(1);
+  }
+  read_as_of(g);
 }
 
 }  // namespace

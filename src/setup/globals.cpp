@@ -36,6 +36,8 @@ int globals_init(globals* g) {
   g->export_file = nullptr;
   g->deep_live_only = 0;
   g->wal_file = nullptr;
+  g->as_of_text = nullptr;
+  g->as_of = -1;
   g->journal_file = nullptr;
   g->scan_limit_given = 0;
   g->reserved_bytes = 0;

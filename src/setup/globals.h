@@ -52,6 +52,8 @@ struct globals {
   const char* export_file;   // --export=FILE, or null
   const char* wal_file;      // --wal=PATH or none; null: FILE-wal if it exists
   const char* journal_file;  // --journal=PATH or none; null: FILE-journal if it exists
+  const char* as_of_text;    // --as-of=N as given, or null
+  int64_t as_of;             // N of --as-of=N (a commit of the log); -1: the last
   // 1: the deep mode stops after the live rows. No option sets it: the
   // benchmark's live-only instrument does, to time the recovery apart.
   uint8_t deep_live_only;

@@ -19,6 +19,9 @@ class fanout_sink : public row_sink {
   void frame(const frame_summary& frame) override {
     for (row_sink* s : sinks_) s->frame(frame);
   }
+  void commit(const commit_summary& commit) override {
+    for (row_sink* s : sinks_) s->commit(commit);
+  }
   int finish(const run_facts& facts) override {
     int status = 0;
     for (row_sink* s : sinks_) status |= s->finish(facts);

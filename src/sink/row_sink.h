@@ -13,6 +13,9 @@
 
 enum class row_status : uint8_t { live, deleted, superseded, uncommitted };
 enum class row_source : uint8_t { btree, freeblock, unallocated, freelist, lost, wal, journal };
+// What the transaction that never committed (a hot journal, frames after
+// the last commit) did to a row of the current state.
+enum class row_pending : uint8_t { none, deleted, updated };
 // How sure a row's reading is: a whole cell as the library wrote it; a cell
 // whose lost header bytes were rebuilt where the bytes admit one reading
 // only; or one rebuilt on an assumption (reading_note says which) that
@@ -36,6 +39,10 @@ struct deep_row {
   // One value per column in declared order; for a row without a table, the
   // record's values in order. value_kind::unknown prints as an empty field.
   std::span<const value_view> values;
+  // The write-ahead log's commit the row was read from: 0 for the database
+  // file, -1 for none (a journal, a frame of no commit).
+  int64_t commit = -1;
+  row_pending pending = row_pending::none;
 };
 
 // One page of the page map, as the export records it.
@@ -56,6 +63,17 @@ struct frame_summary {
   uint32_t salt1, salt2;
   bool valid;                // salts match and the checksum chain holds
   bool used;                 // the current state reads this frame's page
+  uint32_t commit;           // the commit it belongs to; 0: none, see below
+  const char* no_commit;     // without a commit: "uncommitted", "older
+                             // generation" or "invalid"; else null
+};
+
+// One commit of the write-ahead log (commit 0: the database file).
+struct commit_summary {
+  uint32_t commit;
+  uint32_t first_frame, last_frame;  // 0 for commit 0
+  uint32_t salt1, salt2;
+  uint32_t pages;            // the database's size in pages after it
 };
 
 // A file the run read, with its SHA-256 (lower-case hex).
@@ -87,8 +105,9 @@ class row_sink {
   virtual void row(const deep_row& row) = 0;
   // After the rows: the page map, one call per page in page order.
   virtual void page(const page_summary& page) { (void)page; }
-  // After the rows: the log's frames, in file order.
+  // After the rows: the log's frames, in file order, then its commits.
   virtual void frame(const frame_summary& frame) { (void)frame; }
+  virtual void commit(const commit_summary& commit) { (void)commit; }
   // Ends the output; returns 0, or 1 after reporting a failure on standard
   // error (one line beginning "ERROR: ").
   virtual int finish(const run_facts& facts) = 0;

@@ -1,6 +1,7 @@
 #include "sink/sqlite_sink.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -15,12 +17,35 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 7> row_columns{
-    "sarvek_status", "sarvek_source", "sarvek_reading", "sarvek_reading_note",
-    "sarvek_page",   "sarvek_offset", "sarvek_rowid"};
-constexpr std::array<std::string_view, 8> lost_columns{
-    "sarvek_status", "sarvek_source", "sarvek_reading", "sarvek_reading_note",
-    "sarvek_page",   "sarvek_offset", "sarvek_rowid",   "sarvek_fields"};
+constexpr std::array<std::string_view, 10> row_columns{
+    "sarvek_status", "sarvek_source",      "sarvek_reading", "sarvek_reading_note", "sarvek_page",
+    "sarvek_offset", "sarvek_rowid",       "sarvek_unrecovered", "sarvek_commit",   "sarvek_pending"};
+constexpr std::array<std::string_view, 11> lost_columns{
+    "sarvek_status", "sarvek_source", "sarvek_reading",     "sarvek_reading_note", "sarvek_page", "sarvek_offset",
+    "sarvek_rowid",  "sarvek_fields", "sarvek_unrecovered", "sarvek_commit",       "sarvek_pending"};
+
+const char* pending_name(row_pending pending) {
+  switch (pending) {
+    case row_pending::deleted: return "delete";
+    case row_pending::updated: return "update";
+    default: return nullptr;
+  }
+}
+
+// The names of the values that could not be recovered, each in double
+// quotes (an inner quote doubled), separated by commas; empty when none.
+void unrecovered_names(const deep_row& row, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    if (row.values[i].kind != value_kind::unknown) continue;
+    const std::string name = row.table && i < row.table->columns.size() ? row.table->columns[i].name
+                                                                          : "c" + std::to_string(i);
+    if (!out->empty()) *out += ',';
+    *out += '"';
+    for (char c : name) *out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    *out += '"';
+  }
+}
 
 // A fresh file that nothing reads before the end: a rollback journal in
 // memory (the one transaction can still roll back), one sync at the
@@ -43,16 +68,26 @@ bool step_done(sqlite3_stmt* statement) {
 }  // namespace
 
 std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
-  // O_EXCL refuses an existing file and a symbolic link, dangling or not,
-  // in one step: nothing can slip in between the test and the creation.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // An existing name, a symbolic link included, is refused at once; the
+  // final no-replace rename refuses one that appears during the run.
+  struct stat existing;
+  const int error = lstat(path.c_str(), &existing) == 0 ? EEXIST : errno;
+  if (error != ENOENT) {
+    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(), strerror(error));
+    return nullptr;
+  }
+  // The rows are written to a new file beside it, created exclusively with
+  // mode 0600 under a name no other run uses, and renamed to the export's
+  // name only once complete: a run that fails or is killed leaves no export.
+  std::string partial = path + ".partial-XXXXXX";
+  const int fd = mkostemp(partial.data(), O_CLOEXEC);
   if (fd < 0) {
     fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(),
             strerror(errno));
     return nullptr;
   }
   ::close(fd);
-  std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path));
+  std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path, partial));
   if (!sink->start()) {
     fprintf(stderr, "ERROR: Cannot open export file '%s' ( %s )\n", path.c_str(),
             sink->error_.c_str());
@@ -64,7 +99,7 @@ std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
 bool sqlite_sink::start() {
   // The library may read a name beginning with "file:" as a URI naming
   // another file; a relative path read from "./" names the file created.
-  const std::string open_name = path_.starts_with('/') ? path_ : "./" + path_;
+  const std::string open_name = partial_.starts_with('/') ? partial_ : "./" + partial_;
   const int rc = sqlite3_open_v2(open_name.c_str(), &db_,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr);
   if (rc != SQLITE_OK) {
@@ -74,7 +109,7 @@ bool sqlite_sink::start() {
   sqlite3_extended_result_codes(db_, 1);
   column_limit_ = static_cast<uint32_t>(sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, -1));
   if (!exec_sql(db_, setup_sql)) return fail();
-  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_extra_values"})
+  for (const char* name : {"sarvek_pages", "sarvek_run", "sarvek_frames", "sarvek_commits", "sarvek_extra_values"})
     table_names_.claim(name);
   pages_ = prepare_kept(db_, "INSERT INTO sarvek_pages VALUES(?,?,?,?,?)");
   if (!pages_) return fail();
@@ -90,7 +125,32 @@ bool sqlite_sink::fail() {
   return false;
 }
 
-sqlite_sink::~sqlite_sink() { close_db(); }
+sqlite_sink::~sqlite_sink() {
+  close_db();
+  discard_partial();
+}
+
+void sqlite_sink::discard_partial() {
+  if (!partial_.empty()) unlink(partial_.c_str());
+  partial_.clear();
+}
+
+// Gives the complete file the export's name, never replacing a file that
+// took that name meanwhile.
+bool sqlite_sink::publish() {
+  if (renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) {
+    partial_.clear();
+    return true;
+  }
+  // A file system without the no-replace rename: a hard link refuses an
+  // existing name too.
+  if ((errno == EINVAL || errno == ENOSYS) && link(partial_.c_str(), path_.c_str()) == 0) {
+    discard_partial();
+    return true;
+  }
+  error_ = strerror(errno);
+  return false;
+}
 
 void sqlite_sink::close_db() {
   // Statements first: the connection closes only when none is left. An
@@ -101,6 +161,7 @@ void sqlite_sink::close_db() {
   tables_.clear();
   pages_.reset();
   frames_.reset();
+  commits_.reset();
   extra_values_.reset();
   if (db_ && sqlite3_close(db_) != SQLITE_OK) {
     fail();
@@ -146,20 +207,7 @@ void sqlite_sink::row(const deep_row& row) {
     }
   }
   sqlite3_stmt* insert = table->insert.get();
-  sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
-  sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
-  sqlite3_bind_text(insert, 3, reading_name(row.reading), -1, SQLITE_STATIC);
-  if (row.reading_note)
-    sqlite3_bind_text(insert, 4, row.reading_note, -1, SQLITE_STATIC);
-  else
-    sqlite3_bind_null(insert, 4);
-  sqlite3_bind_int64(insert, 5, row.page);
-  sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(row.offset));
-  if (row.has_rowid)
-    sqlite3_bind_int64(insert, 7, row.rowid);
-  else
-    sqlite3_bind_null(insert, 7);
-  if (table == lost_) sqlite3_bind_int64(insert, 8, static_cast<sqlite3_int64>(count));
+  bind_fixed(insert, row, table == lost_);
   if (scratch_.size() < table->values) scratch_.resize(table->values);
   for (uint32_t i = 0; i < table->values; ++i) {
     const int index = static_cast<int>(table->fixed + i + 1);
@@ -187,6 +235,35 @@ void sqlite_sink::row(const deep_row& row) {
     return;
   }
   if (rc != SQLITE_DONE || (count > table->values && !store_extra_values(*table, row))) fail();
+}
+
+// The sarvek_ columns before the values.
+void sqlite_sink::bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost) {
+  sqlite3_bind_text(insert, 1, status_name(row.status), -1, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 2, source_name(row.source), -1, SQLITE_STATIC);
+  sqlite3_bind_text(insert, 3, reading_name(row.reading), -1, SQLITE_STATIC);
+  if (row.reading_note)
+    sqlite3_bind_text(insert, 4, row.reading_note, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_null(insert, 4);
+  sqlite3_bind_int64(insert, 5, row.page);
+  sqlite3_bind_int64(insert, 6, static_cast<sqlite3_int64>(row.offset));
+  if (row.has_rowid)
+    sqlite3_bind_int64(insert, 7, row.rowid);
+  else
+    sqlite3_bind_null(insert, 7);
+  int at = 8;
+  if (lost) sqlite3_bind_int64(insert, at++, static_cast<sqlite3_int64>(row.values.size()));
+  unrecovered_names(row, &unrecovered_);
+  sqlite3_bind_text64(insert, at++, unrecovered_.data(), unrecovered_.size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (row.commit >= 0)
+    sqlite3_bind_int64(insert, at++, row.commit);
+  else
+    sqlite3_bind_null(insert, at++);
+  if (const char* pending = pending_name(row.pending))
+    sqlite3_bind_text(insert, at, pending, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_null(insert, at);
 }
 
 bool sqlite_sink::store_extra_values(const export_table& table, const deep_row& row) {
@@ -233,11 +310,11 @@ void sqlite_sink::frame(const frame_summary& frame) {
   if (!frames_) {
     if (!exec_sql(db_,
                   "CREATE TABLE sarvek_frames(frame, offset, page, commit_size, salt1,"
-                  " salt2, valid, used)")) {
+                  " salt2, valid, used, commit_number)")) {
       fail();
       return;
     }
-    frames_ = prepare_kept(db_, "INSERT INTO sarvek_frames VALUES(?,?,?,?,?,?,?,?)");
+    frames_ = prepare_kept(db_, "INSERT INTO sarvek_frames VALUES(?,?,?,?,?,?,?,?,?)");
     if (!frames_) {
       fail();
       return;
@@ -252,6 +329,32 @@ void sqlite_sink::frame(const frame_summary& frame) {
   sqlite3_bind_int64(insert, 6, frame.salt2);
   sqlite3_bind_int(insert, 7, frame.valid);
   sqlite3_bind_int(insert, 8, frame.used);
+  if (frame.no_commit)
+    sqlite3_bind_text(insert, 9, frame.no_commit, -1, SQLITE_STATIC);
+  else
+    sqlite3_bind_int64(insert, 9, frame.commit);
+  if (!step_done(insert)) fail();
+}
+
+void sqlite_sink::commit(const commit_summary& commit) {
+  if (failed() || finished_) return;
+  if (!commits_) {
+    if (!exec_sql(db_, "CREATE TABLE sarvek_commits(commit_number, first_frame, last_frame, salt1, salt2, pages)") ||
+        !(commits_ = prepare_kept(db_, "INSERT INTO sarvek_commits VALUES(?,?,?,?,?,?)"))) {
+      fail();
+      return;
+    }
+  }
+  sqlite3_stmt* insert = commits_.get();
+  sqlite3_bind_int64(insert, 1, commit.commit);
+  for (int i = 2; i <= 5; ++i) sqlite3_bind_null(insert, i);
+  if (commit.commit != 0) {
+    sqlite3_bind_int64(insert, 2, commit.first_frame);
+    sqlite3_bind_int64(insert, 3, commit.last_frame);
+    sqlite3_bind_int64(insert, 4, commit.salt1);
+    sqlite3_bind_int64(insert, 5, commit.salt2);
+  }
+  sqlite3_bind_int64(insert, 6, commit.pages);
   if (!step_done(insert)) fail();
 }
 
@@ -289,6 +392,8 @@ int sqlite_sink::finish(const run_facts& facts) {
   finished_ = true;
   if (!failed() && write_run(facts) && !exec_sql(db_, "COMMIT")) fail();
   close_db();
+  if (!failed()) publish();
+  discard_partial();
   if (failed()) {
     fprintf(stderr, "ERROR: Cannot write export file '%s' ( %s )\n", path_.c_str(), error_.c_str());
     return 1;

@@ -4,13 +4,19 @@
 // Its tables (named as export_names.h describes; no column has a type, so
 // every value keeps its storage class):
 //   one per source table  sarvek_status, sarvek_source, sarvek_page,
-//                         sarvek_offset, sarvek_rowid, then the source's
-//                         columns. A value that was not recovered, and a
-//                         missing rowid, are NULL; so are the columns after
-//                         the last value of a short row.
-//   lost_and_found        rows of no table: the five sarvek_ columns,
-//                         sarvek_fields (the number of values), then c0,
-//                         c1, ..., added as longer records come.
+//                         sarvek_offset, sarvek_rowid, sarvek_unrecovered,
+//                         then the source's columns. A value that was not
+//                         recovered, and a missing rowid, are NULL; so are
+//                         the columns after the last value of a short row.
+//                         sarvek_unrecovered names the columns whose values
+//                         were not recovered, each in double quotes (an
+//                         inner quote doubled), separated by commas; empty
+//                         when every value was, so that a lost value is not
+//                         taken for a stored NULL.
+//   lost_and_found        rows of no table: sarvek_status to sarvek_rowid,
+//                         sarvek_fields (the number of values),
+//                         sarvek_unrecovered (c0, c1, ...), then c0, c1,
+//                         ..., added as longer records come.
 //   sarvek_pages          page, role, owner (NULL when none), free_bytes,
 //                         rows_recovered.
 //   sarvek_frames         frame, offset, page, commit_size, salt1, salt2,
@@ -40,12 +46,13 @@
 
 class sqlite_sink final : public row_sink {
  public:
-  // Creates the file (refusing one that exists, a symbolic link included)
-  // and opens it as a new database in one transaction. On failure writes
-  // one "ERROR: " line to standard error and returns null.
+  // Refuses an existing file (a symbolic link included), creates a new
+  // file beside it (PATH.partial-XXXXXX, mode 0600) and opens that as a new
+  // database in one transaction. On failure writes one "ERROR: " line to
+  // standard error and returns null.
   static std::unique_ptr<sqlite_sink> open(const std::string& path);
 
-  // Without finish(), the rows are rolled back and the file stays empty.
+  // Without finish(), the rows are rolled back and the partial file removed.
   ~sqlite_sink() override;
   sqlite_sink(const sqlite_sink&) = delete;
   sqlite_sink& operator=(const sqlite_sink&) = delete;
@@ -55,22 +62,29 @@ class sqlite_sink final : public row_sink {
   void row(const deep_row& row) override;
   void page(const page_summary& page) override;
   void frame(const frame_summary& frame) override;
-  // Writes sarvek_run, commits and closes.
+  void commit(const commit_summary& commit) override;
+  // Writes sarvek_run, commits, closes and renames the partial file to the
+  // export's name (never over a file that took the name meanwhile).
   int finish(const run_facts& facts) override;
 
   // A write failed; later rows are ignored and finish() reports it.
   bool failed() const { return !error_.empty(); }
 
  private:
-  explicit sqlite_sink(std::string path) : path_(std::move(path)) {}
+  sqlite_sink(std::string path, std::string partial)
+      : path_(std::move(path)), partial_(std::move(partial)) {}
   bool start();
   bool fail();
   export_table* table_for(const table_def& def);
   bool store_extra_values(const export_table& table, const deep_row& row);
+  void bind_fixed(sqlite3_stmt* insert, const deep_row& row, bool lost);
   bool write_run(const run_facts& facts);
   void close_db();
+  bool publish();
+  void discard_partial();
 
   std::string path_;
+  std::string partial_;  // the file being written; empty once renamed or removed
   sqlite3* db_ = nullptr;
   std::string error_;  // the first failure
   bool finished_ = false;
@@ -81,6 +95,7 @@ class sqlite_sink final : public row_sink {
   const table_def* last_def_ = nullptr;  // rows of one table tend to come together
   export_table* last_table_ = nullptr;
   export_table* lost_ = nullptr;
-  statement_ptr pages_, frames_, extra_values_;
+  statement_ptr pages_, frames_, commits_, extra_values_;
   std::vector<std::string> scratch_;  // texts converted to UTF-8, one per column
+  std::string unrecovered_;           // the row's sarvek_unrecovered, reused
 };

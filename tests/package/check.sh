@@ -157,10 +157,10 @@ completion)
   expect_completion "--freespace --freespace-minimum=" sarvek -i a.db --fr
   expect_completion "--fine-search" sarvek --fi
   expect_completion "--rowsize-max= --rowsize-min=" sarvek --rowsize-m
-  [ "$(complete_words sarvek -i a.db - | wc -l)" = 25 ] || fail "- does not offer the 25 options"
-  [ "$(complete_words sarvek "" | wc -l)" = 25 ] || fail "an empty word does not offer the 25 options"
+  [ "$(complete_words sarvek -i a.db - | wc -l)" = 26 ] || fail "- does not offer the 26 options"
+  [ "$(complete_words sarvek "" | wc -l)" = 26 ] || fail "an empty word does not offer the 26 options"
   expect_completion "" sarvek -i a.db bare
-  [ "$(complete_words sarvek -- | wc -l)" = 20 ] || fail "-- does not offer the 20 long options"
+  [ "$(complete_words sarvek -- | wc -l)" = 21 ] || fail "-- does not offer the 21 long options"
   expect_completion "--deep" sarvek -i a.db --de
   expect_completion "a.db" sarvek --deep --export = a
   expect_completion "none" sarvek --deep --wal = n
