@@ -294,6 +294,24 @@ TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   ASSERT_NE(seven, rows.end()) << r.out;
   EXPECT_EQ(seven->reading, "rebuilt");
   EXPECT_EQ(seven->values[2], "\"" + std::string(60, 'a' + 7) + "\"");
+
+  // The same in a table without rowid: its key tells that the row is gone.
+  const std::string keyed = dir.file("keyed.db");
+  handle = open_layout_db(keyed, {4096, "UTF-8", 0, "NONE", false});
+  ASSERT_NE(handle, nullptr);
+  run_sql(handle, "CREATE TABLE memo(k TEXT PRIMARY KEY, title TEXT, body TEXT) WITHOUT ROWID");
+  for (int i = 1; i <= 12; ++i)
+    insert(handle, "memo", {bind_text("k" + std::to_string(10 + i)), bind_text("title " + std::to_string(i)),
+                            bind_text(std::string(60, 'a' + i))});
+  run_sql(handle, "DELETE FROM memo WHERE k = 'k17'; DELETE FROM memo WHERE k = 'k16'");
+  insert(handle, "memo", {bind_text("k50"), bind_text("new"), bind_text("short body")});
+  sqlite3_close(handle);
+  const run_result w = run_sarvek({"-i", keyed, "--deep", "--removed-only"});
+  ASSERT_EQ(w.status, 0);
+  const std::vector<deep_csv_row> kept = parse_deep_csv(w.out);
+  ASSERT_EQ(kept.size(), 1u) << w.out;
+  EXPECT_EQ(kept[0].values, (std::vector<std::string>{"\"k16\"", "\"title 6\"", ""}));
+  EXPECT_NE(w.err.find("was overwritten from offset"), std::string::npos) << w.err;
 }
 
 // Deleted rows whose values overflowed, their cells on a page still in use:

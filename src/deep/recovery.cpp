@@ -127,10 +127,20 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
 }
 
 // Whether the record is of a row that is not live: its rowid survives and
-// its table's tree no longer holds it. A record cut short by a later cell,
-// or whose chain a live row took, is printed only then.
-bool recovery::no_longer_live(const carved_record& rec, int32_t table) const {
-  if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
+// its table's tree no longer holds it, or, in a table without rowid, its
+// primary key (values, when decoded) survives and no live row has it. A
+// record cut short by a later cell, or whose chain a live row took, is
+// printed only then.
+bool recovery::no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const {
+  if (table < 0 || table >= index_base) return false;
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid) {
+    const size_t key_values = def.primary_key.size();
+    uint64_t hash = 0;
+    return key_values != 0 && values.size() >= key_values &&
+           key_hash(table, values.first(key_values), &hash) && !s_->memory.live_keys.contains(hash);
+  }
+  if (!rec.has_rowid) return false;
   const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
   rowid_hit hit{};
   return root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rec.rowid, &hit);
@@ -143,7 +153,7 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
                               std::span<const value_view> values, byte_view payload,
                               uint64_t* hash) const {
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
-  if (rec.cut_at != 0 && !no_longer_live(rec, table)) return false;
+  if (rec.cut_at != 0 && !no_longer_live(rec, table, values)) return false;
   *hash = carved_hash(table, rec, payload);
   return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
 }
@@ -154,7 +164,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   // that row, left behind when its cell moved, unless its own rowid is no
   // longer live: then a new row took its chain, and its local part is read.
   const page_entry* chain = map_entry(s_->map, rec.overflow_page);
-  if (chain && chain->role == page_role::overflow && !no_longer_live(rec, table)) return;
+  if (chain && chain->role == page_role::overflow && !no_longer_live(rec, table, {})) return;
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.

@@ -91,7 +91,7 @@ class recovery : public table_judge {
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
-  bool no_longer_live(const carved_record& rec, int32_t table) const;
+  bool no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
                       byte_view payload, uint64_t* hash) const;
   std::vector<value_view> search_values_;  // the searching thread's own
