@@ -5,6 +5,12 @@
 
 namespace {
 
+// A record ends at one of the first boundaries after its start; only that
+// many of each kind are offered, so that a page whose bytes read as
+// boundaries everywhere (made up, or random) costs no more than its size
+// times this.
+constexpr ptrdiff_t max_boundaries = 32;
+
 // A whole cell of one of the formats at pos, judged a row; its table, or -2.
 int32_t whole_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
                       std::span<const cell_format> formats, record_judge* judge,
@@ -78,10 +84,13 @@ uint32_t overwritten_from(const carve_settings& settings, byte_view page, uint32
   uint32_t cut = inner != scratch->anchors.end() && *inner < end ? *inner : 0;
   if (format != cell_format::index) return cut;
   const uint32_t outer_end = scratch->outer.end;
-  // By index: collecting further anchors adds old headers.
-  for (size_t i = 0; i < scratch->old_headers.size(); ++i) {
+  // By index: collecting further anchors adds old headers. The headers
+  // are in page order; the first after pos is found by halving.
+  const auto first = std::upper_bound(scratch->old_headers.begin(), scratch->old_headers.end(), pos,
+                                      [](uint32_t p, const auto& h) { return p < h.second; });
+  const size_t from = static_cast<size_t>(first - scratch->old_headers.begin());
+  for (size_t i = from; i < scratch->old_headers.size() && i < from + static_cast<size_t>(max_boundaries); ++i) {
     const auto [block_end, at] = scratch->old_headers[i];
-    if (at <= pos) continue;
     if (at >= (cut != 0 ? cut : end)) break;
     if (block_end < end || block_end > outer_end) continue;
     if (block_end < outer_end) collect_anchors(settings, page, formats, judge, scratch, block_end + 1);
@@ -162,11 +171,6 @@ uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t
 // was written with the cell's own size: the record ends there and nowhere
 // else. With with_cut, also where a cell that a later one cut at the
 // region's end begins.
-// A record ends at one of the first boundaries after its start; only that
-// many of each kind are offered, so that a page whose bytes read as
-// boundaries everywhere (made up, or random) costs no more than its size
-// times this.
-constexpr ptrdiff_t max_boundaries = 32;
 
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
