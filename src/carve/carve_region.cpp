@@ -171,7 +171,6 @@ uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t
 // was written with the cell's own size: the record ends there and nowhere
 // else. With with_cut, also where a cell that a later one cut at the
 // region's end begins.
-
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
                carve_scratch* scratch, bool with_cut) {
