@@ -309,3 +309,53 @@ TEST(DeepDeleted, TwoThreadsPrintWhatOnePrints) {
   EXPECT_EQ(both.out, one.out);
   EXPECT_EQ(both.err, one.err);
 }
+
+// Whole index pages freed (most rows of an indexed AUTOINCREMENT table
+// deleted, indexed columns updated): their cells are entries of their
+// indexes, printed under the index's name only when no live or printed row
+// explains them, and never rows of a table (sqlite_sequence, whose columns
+// have no types, least of all) nor records without a table.
+TEST(DeepDeleted, IndexEntriesAreNeverRows) {
+  scratch_dir dir;
+  for (const db_layout& layout : {db_layout{1024, "UTF-8", 0, "NONE", false}, db_layout{512, "UTF-16le", 0, "NONE", false}}) {
+    SCOPED_TRACE(std::to_string(layout.page_size) + " " + layout.encoding);
+    const std::string db = dir.file("indexed.db");
+    sqlite3* handle = open_layout_db(db, layout);
+    ASSERT_NE(handle, nullptr);
+    std::vector<std::string> sql = {
+        "CREATE TABLE people(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, city TEXT, age INTEGER)",
+        "CREATE INDEX people_city ON people(city, age)", "CREATE UNIQUE INDEX people_name ON people(name)",
+        "CREATE INDEX people_old ON people(age) WHERE age > 50", "CREATE TABLE notes(a, b)",
+        "CREATE INDEX notes_a ON notes(a)"};
+    for (int i = 0; i < 300; ++i) {
+      sql.push_back("INSERT INTO people(name, city, age) VALUES('person " + std::to_string(i) + std::string(i % 7, 'x') +
+                    "', 'city" + std::to_string(i % 13) + "', " + std::to_string(20 + i % 60) + ")");
+      sql.push_back("INSERT INTO notes VALUES(" + std::to_string(i * 3) + ", 'note " + std::to_string(i) + "')");
+    }
+    sql.push_back("DELETE FROM people WHERE id % 3 = 0");
+    sql.push_back("UPDATE people SET city = city || '!' WHERE id % 5 = 0");
+    sql.push_back("DELETE FROM notes WHERE rowid % 4 = 0");
+    sql.push_back("DELETE FROM people WHERE id > 250");
+    ground_truth truth;
+    run_recorded(handle, sql, &truth);
+    std::map<std::string, std::vector<std::string>> live;
+    for (const char* table : {"sqlite_master", "people", "notes", "sqlite_sequence"}) live[table] = handle_lines(handle, table);
+    sqlite3_close(handle);
+    const run_result r = run_sarvek({"-i", db, "--deep"});
+    ASSERT_EQ(r.status, 0);
+    const std::vector<deep_csv_row> rows = parse_deep_csv(r.out);
+    survival_layout s;
+    s.usable = layout.page_size;
+    s.encoding = layout.encoding;
+    s.rowid_alias = {{"people", 0}};
+    s.partial_by_design = {"sqlite_sequence"};
+    s.indexes = {{"people_city", {"people", {2, 3}}}, {"people_name", {"people", {1}}},
+                 {"people_old", {"people", {3}}}, {"notes_a", {"notes", {0}}}};
+    const std::vector<uint8_t> bytes = read_file(db);
+    const recovery_score score = score_recovery(truth, live, rows, std::string(bytes.begin(), bytes.end()), s);
+    for (const std::string& line : score.false_lines) ADD_FAILURE() << line;
+    EXPECT_EQ(score.without_table, 0u);
+    EXPECT_GT(score.index_entries, 0u);
+    EXPECT_GT(score.full, 100u);
+  }
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -293,4 +294,66 @@ TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   ASSERT_NE(seven, rows.end()) << r.out;
   EXPECT_EQ(seven->reading, "rebuilt");
   EXPECT_EQ(seven->values[2], "\"" + std::string(60, 'a' + 7) + "\"");
+
+  // The same in a table without rowid: its key tells that the row is gone.
+  const std::string keyed = dir.file("keyed.db");
+  handle = open_layout_db(keyed, {4096, "UTF-8", 0, "NONE", false});
+  ASSERT_NE(handle, nullptr);
+  run_sql(handle, "CREATE TABLE memo(k TEXT PRIMARY KEY, title TEXT, body TEXT) WITHOUT ROWID");
+  for (int i = 1; i <= 12; ++i)
+    insert(handle, "memo", {bind_text("k" + std::to_string(10 + i)), bind_text("title " + std::to_string(i)),
+                            bind_text(std::string(60, 'a' + i))});
+  run_sql(handle, "DELETE FROM memo WHERE k = 'k17'; DELETE FROM memo WHERE k = 'k16'");
+  insert(handle, "memo", {bind_text("k50"), bind_text("new"), bind_text("short body")});
+  sqlite3_close(handle);
+  const run_result w = run_sarvek({"-i", keyed, "--deep", "--removed-only"});
+  ASSERT_EQ(w.status, 0);
+  const std::vector<deep_csv_row> kept = parse_deep_csv(w.out);
+  ASSERT_EQ(kept.size(), 1u) << w.out;
+  EXPECT_EQ(kept[0].values, (std::vector<std::string>{"\"k16\"", "\"title 6\"", ""}));
+  EXPECT_NE(w.err.find("was overwritten from offset"), std::string::npos) << w.err;
+}
+
+// Deleted rows whose values overflowed, their cells on a page still in use:
+// one whose chain lies whole on the freelist is read whole; one whose chain
+// a new row partly took prints its part on the page, the rest empty, with a
+// note naming where it broke.
+TEST(DeepPatterns, OverflowChainsAreTakenWholeOrNotAtAll) {
+  scratch_dir dir;
+  const std::string db = dir.file("chains.db");
+  sqlite3* handle = open_layout_db(db, {1024, "UTF-8", 0, "NONE", false});
+  ASSERT_NE(handle, nullptr);
+  run_sql(handle, "CREATE TABLE docs(id INTEGER PRIMARY KEY, name TEXT, body BLOB); CREATE TABLE other(b BLOB)");
+  std::vector<std::string> bodies;
+  for (int i = 1; i <= 4; ++i) {
+    std::string body;
+    // A payload of 4203 bytes keeps 123 on the page, so the four cells share it.
+    for (int k = 0; k < 4193; ++k) body += static_cast<char>((k * 7 + i * 13) & 0xFF);
+    bodies.push_back(body);
+    insert(handle, "docs", {bind_int(i), bind_text("doc " + std::to_string(i)), bind_blob(body)});
+  }
+  run_sql(handle, "DELETE FROM docs WHERE id = 2");
+  run_sql(handle, "DELETE FROM docs WHERE id = 3");
+  insert(handle, "other", {bind_blob(std::string(1500, 'z'))});
+  sqlite3_close(handle);
+  const run_result r = run_sarvek({"-i", db, "--deep", "--removed-only"});
+  ASSERT_EQ(r.status, 0);
+  std::map<std::string, deep_csv_row> by_name;
+  for (const deep_csv_row& row : parse_deep_csv(r.out))
+    if (row.values.size() == 3) by_name[row.values[1]] = row;
+  const auto hex = [](const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s = "x'";
+    for (const unsigned char c : bytes) s += std::string{digits[c >> 4], digits[c & 15]};
+    return s + "'";
+  };
+  // The row freed last lost the pages the new row took first: its chain
+  // breaks; the one freed before it kept its chain whole.
+  ASSERT_EQ(by_name.count("\"doc 2\"") + by_name.count("\"doc 3\""), 2u) << r.out.substr(0, 300);
+  const bool two_whole = by_name["\"doc 2\""].values[2] == hex(bodies[1]);
+  const bool three_whole = by_name["\"doc 3\""].values[2] == hex(bodies[2]);
+  EXPECT_NE(two_whole, three_whole);
+  const deep_csv_row& broken = by_name[two_whole ? "\"doc 3\"" : "\"doc 2\""];
+  EXPECT_EQ(broken.values[2], "");
+  EXPECT_NE(r.err.find("overflows, and its chain breaks at page"), std::string::npos) << r.err;
 }

@@ -5,6 +5,12 @@
 
 namespace {
 
+// A record ends at one of the first boundaries after its start; only that
+// many of each kind are offered, so that a page whose bytes read as
+// boundaries everywhere (made up, or random) costs no more than its size
+// times this.
+constexpr ptrdiff_t max_boundaries = 32;
+
 // A whole cell of one of the formats at pos, judged a row; its table, or -2.
 int32_t whole_cell_at(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t hi,
                       std::span<const cell_format> formats, record_judge* judge,
@@ -46,6 +52,56 @@ void collect_anchors(const carve_settings& settings, byte_view page,
   scratch->anchored_until = std::max(scratch->anchored_until, up_to);
 }
 
+// Whether an old freeblock header or a whole cell begins after pos and
+// before `end`.
+bool boundary_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
+  const auto cell = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
+  if (cell != scratch.anchors.end() && *cell < end) return true;
+  const auto header = std::upper_bound(scratch.old_headers.begin(), scratch.old_headers.end(), pos,
+                                       [](uint32_t p, const auto& h) { return p < h.second; });
+  return header != scratch.old_headers.end() && header->second < end;
+}
+
+// Whether a whole cell or an old freeblock header begins at `at`.
+bool boundary_at(const carve_scratch& scratch, uint32_t at) {
+  if (std::binary_search(scratch.anchors.begin(), scratch.anchors.end(), at)) return true;
+  const auto header = std::lower_bound(scratch.old_headers.begin(), scratch.old_headers.end(), at,
+                                       [](const auto& h, uint32_t p) { return h.second < p; });
+  return header != scratch.old_headers.end() && header->second == at;
+}
+
+// Where a later write overwrote the whole cell at pos..end, 0 when nowhere:
+// a whole cell that begins inside it (the library takes a new cell from the
+// end of a freeblock), or, in an index cell (a short key, no long values
+// whose bytes read as headers by chance), an old freeblock header inside it
+// whose block ends at a boundary (a cell freed later, its first bytes a
+// header).
+uint32_t overwritten_from(const carve_settings& settings, byte_view page, uint32_t pos, uint32_t end,
+                          cell_format format, std::span<const cell_format> formats, record_judge* judge,
+                          carve_scratch* scratch) {
+  collect_anchors(settings, page, formats, judge, scratch, end);
+  const auto inner = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+  uint32_t cut = inner != scratch->anchors.end() && *inner < end ? *inner : 0;
+  if (format != cell_format::index) return cut;
+  const uint32_t outer_end = scratch->outer.end;
+  // By index: collecting further anchors adds old headers. The headers
+  // are in page order; the first after pos is found by halving.
+  const auto first = std::upper_bound(scratch->old_headers.begin(), scratch->old_headers.end(), pos,
+                                      [](uint32_t p, const auto& h) { return p < h.second; });
+  const size_t from = static_cast<size_t>(first - scratch->old_headers.begin());
+  for (size_t i = from; i < scratch->old_headers.size() && i < from + static_cast<size_t>(max_boundaries); ++i) {
+    const auto [block_end, at] = scratch->old_headers[i];
+    if (at >= (cut != 0 ? cut : end)) break;
+    if (block_end < end || block_end > outer_end) continue;
+    if (block_end < outer_end) collect_anchors(settings, page, formats, judge, scratch, block_end + 1);
+    if (block_end == outer_end || boundary_at(*scratch, block_end)) {
+      cut = at;
+      break;
+    }
+  }
+  return cut;
+}
+
 // A whole cell at pos that ends before hi, judged a row: only where the
 // search of the region found one (a cell that ends before hi ends before
 // the region's end too).
@@ -56,15 +112,11 @@ int32_t anchored_cell_at(const carve_settings& settings, byte_view page, uint32_
   if (!std::binary_search(scratch->anchors.begin(), scratch->anchors.end(), pos)) return -2;
   const int32_t table = whole_cell_at(settings, page, pos, hi, formats, judge, &scratch->record);
   if (table < -1) return table;
-  // A whole cell that begins inside this one was written over its tail
-  // (the library takes a new cell from the end of a freeblock): this one
-  // ends where that one begins.
   carved_record& rec = scratch->record;
-  collect_anchors(settings, page, formats, judge, scratch, rec.end);
-  const auto inner = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
-  if (inner != scratch->anchors.end() && *inner < rec.end) {
-    rec.cut_at = *inner;
-    rec.end = *inner;
+  const uint32_t cut = overwritten_from(settings, page, pos, rec.end, rec.format, formats, judge, scratch);
+  if (cut != 0) {
+    rec.cut_at = cut;
+    rec.end = cut;
   }
   return table;
 }
@@ -106,24 +158,6 @@ uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t
   return found;
 }
 
-// Whether an old freeblock header or a whole cell begins after pos and
-// before `end`.
-bool boundary_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
-  const auto cell = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
-  if (cell != scratch.anchors.end() && *cell < end) return true;
-  const auto header = std::upper_bound(scratch.old_headers.begin(), scratch.old_headers.end(), pos,
-                                       [](uint32_t p, const auto& h) { return p < h.second; });
-  return header != scratch.old_headers.end() && header->second < end;
-}
-
-// Whether a whole cell or an old freeblock header begins at `at`.
-bool boundary_at(const carve_scratch& scratch, uint32_t at) {
-  if (std::binary_search(scratch.anchors.begin(), scratch.anchors.end(), at)) return true;
-  const auto header = std::lower_bound(scratch.old_headers.begin(), scratch.old_headers.end(), at,
-                                       [](const auto& h, uint32_t p) { return h.second < p; });
-  return header != scratch.old_headers.end() && header->second == at;
-}
-
 // Where the record rebuilt at pos may end: before a later whole cell, less
 // up to three fragment bytes between them; at the block's end exactly (the
 // library merges a freed cell with a freeblock that follows within three
@@ -137,12 +171,6 @@ bool boundary_at(const carve_scratch& scratch, uint32_t at) {
 // was written with the cell's own size: the record ends there and nowhere
 // else. With with_cut, also where a cell that a later one cut at the
 // region's end begins.
-// A record ends at one of the first boundaries after its start; only that
-// many of each kind are offered, so that a page whose bytes read as
-// boundaries everywhere (made up, or random) costs no more than its size
-// times this.
-constexpr ptrdiff_t max_boundaries = 32;
-
 void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
                uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
                carve_scratch* scratch, bool with_cut) {

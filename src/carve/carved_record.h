@@ -36,6 +36,9 @@ struct carved_cell {
   // record's end and the boundary after it: more than one reading fits
   // the bytes, one of them ends exactly there.
   bool inferred = false;
+  // Chosen over a reading with a lost type of unknown class because its own
+  // types are all known: an assumption too.
+  bool typed_guess = false;
   // Where a later cell that begins inside this one overwrote it (a page
   // offset; 0: nowhere). Values from there on are not this record's.
   uint32_t cut_at = 0;

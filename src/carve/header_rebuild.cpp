@@ -288,10 +288,12 @@ bool all_types_known(const carved_record& r) {
 
 // The index of the one reading that ends at one of `ends`, -1 for none, -2
 // for more than one. Of several, the only one whose types are all known is
-// taken: another reading then needs a lost type whose value has no bytes
-// to tell it (a NULL, 0 or 1 read into the overwritten bytes).
-int only_ending_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends) {
+// taken: another one then needs a lost type whose value has no bytes to tell
+// it (a NULL, 0 or 1 read into the overwritten bytes), or, where one has an
+// open type over bytes of its own (*guessed), the choice is an assumption.
+int only_ending_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends, bool* guessed) {
   int found = -1, known = -1, known_count = 0, count = 0;
+  bool rival = false;
   for (size_t i = 0; i < readings.size(); ++i) {
     if (std::find(ends.begin(), ends.end(), readings[i].end) == ends.end()) continue;
     ++count;
@@ -299,9 +301,13 @@ int only_ending_at(const std::vector<carved_record>& readings, std::span<const u
     if (all_types_known(readings[i])) {
       ++known_count;
       known = static_cast<int>(i);
+    } else {
+      rival = rival || std::any_of(readings[i].fields.begin(), readings[i].fields.end(),
+                                   [](const carved_field& f) { return !f.type_known && f.size != 0; });
     }
   }
   if (count <= 1) return found;
+  *guessed = known_count == 1 && rival;
   return known_count == 1 ? known : -2;
 }
 
@@ -311,14 +317,16 @@ bool choose_reading(const rebuild_input& in, std::vector<carved_record>& reading
                     carved_record* out) {
   // A reading must end where something else begins (or the region ends):
   // a lone reading that ends elsewhere is as likely chance.
-  int chosen = only_ending_at(readings, in.end_hints);
+  bool typed = false;
+  int chosen = only_ending_at(readings, in.end_hints, &typed);
   // Of several, the one that ends exactly where something begins: that no
   // fragment bytes lie before the boundary is an assumption, so the
   // reading is marked inferred.
   const bool inferred = chosen == -2;
-  if (inferred) chosen = only_ending_at(readings, in.exact_ends);
+  if (inferred) chosen = only_ending_at(readings, in.exact_ends, &typed);
   if (chosen < 0) return false;
   *out = std::move(readings[static_cast<size_t>(chosen)]);
   out->inferred = inferred;
+  out->typed_guess = typed;
   return true;
 }

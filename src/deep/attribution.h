@@ -69,6 +69,8 @@ class table_judge : public record_judge {
   // While set, untyped tables are candidates too: the first look at a free
   // page asks which one tree all its whole cells fit.
   void tallying(bool on) { tallying_ = on; }
+  // No cell of the page is rebuilt: only whole cells are read.
+  void rebuild_none() { rebuild_.clear(); }
   int32_t judge(const carved_record& rec, byte_view page) override;
   std::span<const int32_t> rebuild_tables() override { return rebuild_; }
   const table_rules& rules(int32_t table) override {

@@ -126,10 +126,21 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   }
 }
 
-// A record cut short by a later cell is printed only as a row that is not
-// live: its rowid survives and the table's tree no longer holds it.
-bool recovery::cut_row_is_old(const carved_record& rec, int32_t table) const {
-  if (table < 0 || s_->db_schema.tables[table].without_rowid || !rec.has_rowid) return false;
+// Whether the record is of a row that is not live: its rowid survives and
+// its table's tree no longer holds it, or, in a table without rowid, its
+// primary key (values, when decoded) survives and no live row has it. A
+// record cut short by a later cell, or whose chain a live row took, is
+// printed only then.
+bool recovery::no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const {
+  if (table < 0 || table >= index_base) return false;
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid) {
+    const size_t key_values = def.primary_key.size();
+    uint64_t hash = 0;
+    return key_values != 0 && values.size() >= key_values &&
+           key_hash(table, values.first(key_values), &hash) && !s_->memory.live_keys.contains(hash);
+  }
+  if (!rec.has_rowid) return false;
   const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
   rowid_hit hit{};
   return root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rec.rowid, &hit);
@@ -142,17 +153,18 @@ bool recovery::worth_printing(const carved_record& rec, int32_t table,
                               std::span<const value_view> values, byte_view payload,
                               uint64_t* hash) const {
   if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
-  if (rec.cut_at != 0 && !cut_row_is_old(rec, table)) return false;
+  if (rec.cut_at != 0 && !no_longer_live(rec, table, values)) return false;
   *hash = carved_hash(table, rec, payload);
   return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
 }
 
 void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
-  if (rec.inferred && s_->emitter.no_inferred) return;
+  if (reading_of(rec) == row_reading::inferred && s_->emitter.no_inferred) return;
   // A record whose overflow chain a live row still uses is a stale copy of
-  // that row, left behind when its cell moved.
+  // that row, left behind when its cell moved, unless its own rowid is no
+  // longer live: then a new row took its chain, and its local part is read.
   const page_entry* chain = map_entry(s_->map, rec.overflow_page);
-  if (chain && chain->role == page_role::overflow) return;
+  if (chain && chain->role == page_role::overflow && !no_longer_live(rec, table, {})) return;
   if (defer_) {
     // What can be judged without the chain's pages is judged here, on the
     // searching thread.
@@ -195,7 +207,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   emit_row(&s_->emitter, def,
            {status, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
-            rec.inferred ? no_fragment_note : nullptr});
+            assumption_of(rec)});
   if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
   if (table == 0) schema_rows_.push_back(schema_object_from(values));
   explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
@@ -221,8 +233,21 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   if (old)
     for (const cell_extent& c : cells_)
       if (c.start >= structure_end) carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
-  for (const page_region& r : regions_)
+  for (page_region r : regions_) {
+    if (r.kind == region_kind::unallocated && r.start == structure_end) r.start = past_old_pointers(page, r);
     carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
+  }
+}
+
+// Where the old entries of the cell pointer array end: a deleted cell's
+// pointer leaves the array, and its last slots keep offsets of cells (a
+// cell still on the page, or one freed since). Those two-byte words are
+// page structure, not a record: each points into the cell content area.
+uint32_t recovery::past_old_pointers(const btree_page& page, const page_region& region) {
+  uint32_t at = region.start;
+  const auto pointer = [&](uint32_t word) { return word >= page.content_start && word < page.usable; };
+  while (at + 2 <= region.end && pointer(be16_or_zero(page.bytes, at))) at += 2;
+  return at;
 }
 
 void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) {
@@ -258,6 +283,10 @@ void recovery::recover_page(uint32_t number) {
       const uint32_t from = 8 + 4 * std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
       set_owner(entry.owner);
       if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_whole(ref.bytes, from, j); }));
+      // A trunk's tail is what the page held before: old cells, or the data
+      // of an overflow page. Without an owner its whole cells are read, and
+      // nothing is rebuilt from bytes that may never have been cells.
+      if (owner_ < 0) rebuild_none();
       carve_whole(ref.bytes, from, this);
       return;
     }

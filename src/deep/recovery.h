@@ -13,8 +13,17 @@ inline constexpr char no_fragment_note[] =
     "no fragment bytes between the record's end and the next cell or freeblock header";
 
 // How sure a found record's reading is.
+inline constexpr char known_types_note[] =
+    "of the readings that fit, the one whose every serial type is known";
+
+// The assumption a found record was read on, or null.
+inline const char* assumption_of(const carved_record& rec) {
+  if (rec.inferred) return no_fragment_note;
+  return rec.typed_guess ? known_types_note : nullptr;
+}
+
 inline row_reading reading_of(const carved_record& rec) {
-  if (rec.inferred) return row_reading::inferred;
+  if (rec.inferred || rec.typed_guess) return row_reading::inferred;
   return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
 }
 
@@ -75,13 +84,14 @@ class recovery : public table_judge {
 
  private:
   void carve_btree_page(const btree_page& page, bool old, record_judge* judge);
+  static uint32_t past_old_pointers(const btree_page& page, const page_region& region);
   void older_row(const btree_page& page, uint32_t offset, const older_image& image);
   int32_t owner_of(uint32_t number, const btree_page& page) const;
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
-  bool cut_row_is_old(const carved_record& rec, int32_t table) const;
+  bool no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
                       byte_view payload, uint64_t* hash) const;
   std::vector<value_view> search_values_;  // the searching thread's own
@@ -111,7 +121,8 @@ class recovery : public table_judge {
   void chain_note(uint32_t page);
   found_record* next_deferred();
   void note_overlap(const carved_record& rec);
-  bool live_row_explains(const index_def& def, int32_t index, bool has_rowid, int64_t rowid, uint64_t keyed);
+  bool live_row_explains(const index_def& def, int32_t index, std::span<const value_view> entry_key,
+                         bool has_rowid, int64_t rowid, uint64_t keyed);
   void keep_index_entry(const carved_record& rec, int32_t index, region_kind kind);
   void print_index_entry(const found_record& f);
   std::vector<found_record> index_finds_;

@@ -24,8 +24,8 @@ void recovery::keep_index_entry(const carved_record& rec, int32_t index, region_
 
 // Whether the live row of the entry's rowid holds its key. An index of a
 // table without rowid has its live entries read instead.
-bool recovery::live_row_explains(const index_def& def, int32_t index, bool has_rowid, int64_t rowid,
-                                 uint64_t keyed) {
+bool recovery::live_row_explains(const index_def& def, int32_t index, std::span<const value_view> entry_key,
+                                 bool has_rowid, int64_t rowid, uint64_t keyed) {
   if (!def.rowid_suffix) {
     read_live_entries(&s_->indexes, index, s_->store, s_->map, s_->header.encoding);
     return s_->indexes.keyed.contains(keyed);
@@ -40,8 +40,12 @@ bool recovery::live_row_explains(const index_def& def, int32_t index, bool has_r
     std::vector<value_view> record, columns, key;
     if (!parse_record_prefix(payload.bytes, hit.cell.payload_size, s_->header.encoding, &record)) return false;
     table_row_values(table, record, true, rowid, &columns);
-    for (const int32_t column : def.columns)
-      key.push_back(static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
+    // An expression's value is not recomputed: the entry's own stands.
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const int32_t column = def.columns[i];
+      key.push_back(column < 0 ? entry_key[i]
+                               : static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
+    }
     std::vector<value_view> shown;
     table_row_values(def.def, key, false, 0, &shown);
     return entry_hash(index, shown, true, rowid) == keyed;
@@ -74,7 +78,7 @@ void recovery::print_index_entry(const found_record& f) {
       std::any_of(key.begin(), key.end(), [](const value_view& v) { return v.kind == value_kind::unknown; }))
     return;
   const uint64_t keyed = entry_hash(index, key, has_rowid, rowid);
-  if (live_row_explains(def, index, has_rowid, rowid, keyed)) return;
+  if (live_row_explains(def, index, key, has_rowid, rowid, keyed)) return;
   if (s_->indexes.keyed.contains(keyed) || s_->indexes.unkeyed.contains(entry_hash(index, key, false, 0))) return;
   s_->indexes.keyed.insert(keyed);
   note_overlap(f.rec);
@@ -82,6 +86,6 @@ void recovery::print_index_entry(const found_record& f) {
   emit_row(&s_->emitter, &def.def,
            {row_status::deleted, f.older ? f.older_source : source_of(f.role, f.kind, f.origin), f.page,
             f.page_offset + f.rec.cell_start, has_rowid, rowid, reading_of(f.rec),
-            f.rec.inferred ? no_fragment_note : nullptr});
+            assumption_of(f.rec)});
 }
 
