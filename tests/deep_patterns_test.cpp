@@ -302,7 +302,7 @@ TEST(DeepPatterns, ACellOverwrittenAtItsTailKeepsItsFirstValues) {
   run_sql(handle, "CREATE TABLE memo(k TEXT PRIMARY KEY, title TEXT, body TEXT) WITHOUT ROWID");
   for (int i = 1; i <= 12; ++i)
     insert(handle, "memo", {bind_text("k" + std::to_string(10 + i)), bind_text("title " + std::to_string(i)),
-                            bind_text(std::string(60, 'a' + i))});
+                            bind_text(std::string(60, static_cast<char>('a' + i)))});
   run_sql(handle, "DELETE FROM memo WHERE k = 'k17'; DELETE FROM memo WHERE k = 'k16'");
   insert(handle, "memo", {bind_text("k50"), bind_text("new"), bind_text("short body")});
   sqlite3_close(handle);
