@@ -52,25 +52,44 @@ void plan_unread(planned_file* f) {
   else add_note(&r, "not an SQLite database, write-ahead log or rollback journal");
 }
 
-// Pairs the log at index i with its database by name, when the name and
-// both contents agree.
-void pair_log(std::vector<planned_file>* files, const std::unordered_map<std::string, size_t>& by_path, size_t i) {
-  planned_file& f = (*files)[i];
-  const char* suffix = nullptr;
-  const std::string base = log_base(f.entry.rel, &suffix);
-  const auto at = base.empty() ? by_path.end() : by_path.find(base);
-  const bool wal = f.scan.content == content_kind::wal;
-  const bool named_right = at != by_path.end() && std::string(suffix) == (wal ? "-wal" : "-journal");
-  if (!named_right || (*files)[at->second].scan.content != content_kind::database) {
-    f.record.kind = "orphan log";
-    add_note(&f.record, std::string(wal ? "write-ahead log" : "rollback journal") + " without its database");
-    return;
+// A file that can be read as a log: a regular file read whole, not empty.
+bool readable_file(const planned_file& f) {
+  return f.entry.type == entry_type::regular && f.scan.read_ok && f.entry.size > 0;
+}
+
+// Pairs the database at index i with X-wal and X-journal beside it. A file
+// so named is read as its log even without the log's magic (a persist-mode
+// journal's header is zeroed): the deep run judges whether it belongs.
+void pair_database(std::vector<planned_file>* files, const std::unordered_map<std::string, size_t>& by_path,
+                   size_t i) {
+  planned_file& db = (*files)[i];
+  for (const bool wal : {true, false}) {
+    const auto at = by_path.find(db.entry.rel + (wal ? "-wal" : "-journal"));
+    if (at == by_path.end() || !readable_file((*files)[at->second])) continue;
+    planned_file& log = (*files)[at->second];
+    const content_kind expected = wal ? content_kind::wal : content_kind::journal;
+    if (log.scan.content == content_kind::database) continue;
+    log.record.kind = wal ? "wal" : "journal";
+    log.record.paired = db.entry.rel;
+    log.database = static_cast<int32_t>(i);
+    if (log.scan.content != expected)
+      add_note(&log.record, wal ? "no write-ahead log header; read as the database's log by its name"
+                                : "no journal header (zeroed by persist mode, or damaged); read as the "
+                                  "database's journal by its name");
+    (wal ? db.wal : db.journal) = static_cast<int32_t>(at->second);
+    db.record.paired += (db.record.paired.empty() ? "" : ";") + log.entry.rel;
   }
-  planned_file& db = (*files)[at->second];
-  f.record.kind = wal ? "wal" : "journal";
-  f.record.paired = db.entry.rel;
-  f.database = static_cast<int32_t>(at->second);
-  (wal ? db.wal : db.journal) = static_cast<int32_t>(i);
+}
+
+// The shared-memory index beside a database: listed with it, never read
+// as rows.
+void note_shm(std::vector<planned_file>* files, const std::unordered_map<std::string, size_t>& by_path, size_t i) {
+  const auto at = by_path.find((*files)[i].entry.rel + "-shm");
+  if (at == by_path.end()) return;
+  planned_file& shm = (*files)[at->second];
+  if (shm.record.kind != "skipped" || shm.entry.type != entry_type::regular) return;
+  shm.record.paired = (*files)[i].entry.rel;
+  shm.record.notes = "shared-memory index of the database's log; holds no rows";
 }
 
 }  // namespace
@@ -100,33 +119,27 @@ std::vector<tree_entry> shard_entries(std::vector<tree_entry> entries, uint32_t 
 void plan_files(std::vector<planned_file>* files) {
   std::unordered_map<std::string, size_t> by_path;
   for (size_t i = 0; i < files->size(); ++i) by_path[(*files)[i].entry.rel] = i;
-  for (size_t i = 0; i < files->size(); ++i) {
-    planned_file& f = (*files)[i];
+  for (planned_file& f : *files) {
     f.record.path = f.entry.rel;
     const bool sqlite = f.entry.type == entry_type::regular && f.scan.read_ok && f.scan.content != content_kind::other;
-    if (!sqlite) plan_unread(&f);
-    else if (f.scan.content == content_kind::database) {
+    if (!sqlite) {
+      plan_unread(&f);
+    } else if (f.scan.content == content_kind::database) {
       f.record.kind = "database";
       f.run = true;
       if (f.scan.damaged_header) add_note(&f.record, "no SQLite header; page 1 reads as a schema page");
-    } else {
-      pair_log(files, by_path, i);
     }
   }
-  for (planned_file& f : *files) {
-    if (f.run) {
-      for (int32_t log : {f.wal, f.journal})
-        if (log >= 0) f.record.paired += (f.record.paired.empty() ? "" : ";") + (*files)[log].entry.rel;
-      continue;
+  for (size_t i = 0; i < files->size(); ++i)
+    if ((*files)[i].run) {
+      pair_database(files, by_path, i);
+      note_shm(files, by_path, i);
     }
-    const char* suffix = nullptr;
-    const std::string base = log_base(f.entry.rel, &suffix);
-    const auto at = base.empty() ? by_path.end() : by_path.find(base);
-    if (at == by_path.end() || !(*files)[at->second].run || f.record.kind != "skipped" ||
-        f.entry.type != entry_type::regular)
-      continue;
-    f.record.paired = base;
-    add_note(&f.record, std::string(suffix) == "-shm" ? "shared-memory index of the log; holds no rows"
-                                                      : "named as a log of the database but is not one");
+  for (planned_file& f : *files) {
+    const bool log = f.scan.content == content_kind::wal || f.scan.content == content_kind::journal;
+    if (!log || f.database >= 0 || f.entry.type != entry_type::regular || !f.scan.read_ok) continue;
+    f.record.kind = "orphan log";
+    add_note(&f.record, std::string(f.scan.content == content_kind::wal ? "write-ahead log" : "rollback journal") +
+                            " without its database; not read");
   }
 }
