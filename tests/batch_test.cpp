@@ -32,7 +32,25 @@ namespace {
 struct expected_file {
   std::string kind;
   std::string paired;
+  std::string live;  // the live rows the library counts, where known
 };
+
+expected_file expect(std::string kind, std::string paired, std::string live = "") {
+  return {std::move(kind), std::move(paired), std::move(live)};
+}
+
+// The live rows the library reads in the database: table m's and the
+// schema's (sqlite_master's rows count as live rows too).
+std::string library_count(const std::string& path) {
+  sqlite3* h = nullptr;
+  sqlite3_open_v2(path.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(h, "SELECT (SELECT count(*) FROM m) + (SELECT count(*) FROM sqlite_master)", -1, &stmt, nullptr);
+  std::string count = sqlite3_step(stmt) == SQLITE_ROW ? std::to_string(sqlite3_column_int(stmt, 0)) : "?";
+  sqlite3_finalize(stmt);
+  sqlite3_close(h);
+  return count;
+}
 
 // A table of rows, some deleted, through an open handle.
 void fill(sqlite3* h, int seed) {
@@ -63,7 +81,7 @@ void make_group(const std::string& ev, const std::string& scratch, int k, std::m
       sqlite3* h = open_layout_db(at + "msgstore.db", fast_layout);
       fill(h, k);
       sqlite3_close(h);
-      (*want)[dir + "/msgstore.db"] = {"database", ""};
+      (*want)[dir + "/msgstore.db"] = expect("database", "");
       break;
     }
     case 1: {  // WAL mode, copied with its log open; no extension
@@ -72,8 +90,8 @@ void make_group(const std::string& ev, const std::string& scratch, int k, std::m
       fill(h, k);
       copy_with_logs(work, at + "History");
       sqlite3_close(h);
-      (*want)[dir + "/History"] = {"database", dir + "/History-wal"};
-      (*want)[dir + "/History-wal"] = {"wal", dir + "/History"};
+      (*want)[dir + "/History"] = expect("database", dir + "/History-wal");
+      (*want)[dir + "/History-wal"] = expect("wal", dir + "/History");
       break;
     }
     case 2: {  // an interrupted transaction: a hot journal
@@ -82,10 +100,12 @@ void make_group(const std::string& ev, const std::string& scratch, int k, std::m
       run_sql(h, "PRAGMA cache_size=2; BEGIN");
       for (int i = 0; i < 100; ++i) run_sql(h, "INSERT INTO m(body, n) VALUES('interrupted', -1)");
       copy_with_logs(work, at + "store.db");
+      if (k == 2) fs::copy_file(work + "-journal", at + "lonely.db-journal");
       run_sql(h, "ROLLBACK");
       sqlite3_close(h);
-      (*want)[dir + "/store.db"] = {"database", dir + "/store.db-journal"};
-      (*want)[dir + "/store.db-journal"] = {"journal", dir + "/store.db"};
+      (*want)[dir + "/store.db"] = expect("database", dir + "/store.db-journal");
+      (*want)[dir + "/store.db-journal"] = expect("journal", dir + "/store.db");
+      if (k == 2) (*want)[dir + "/lonely.db-journal"] = expect("orphan log", "");
       break;
     }
     case 3: {  // persist mode: the journal's header zeroed, paired by name
@@ -94,8 +114,8 @@ void make_group(const std::string& ev, const std::string& scratch, int k, std::m
       run_sql(h, "PRAGMA journal_mode=PERSIST");
       fill(h, k);
       sqlite3_close(h);
-      (*want)[dir + "/" + name] = {"database", dir + "/" + name + "-journal"};
-      (*want)[dir + "/" + name + "-journal"] = {"journal", dir + "/" + name};
+      (*want)[dir + "/" + name] = expect("database", dir + "/" + name + "-journal");
+      (*want)[dir + "/" + name + "-journal"] = expect("journal", dir + "/" + name);
       break;
     }
     default: {  // a write-ahead log without its database, and a text file
@@ -105,8 +125,9 @@ void make_group(const std::string& ev, const std::string& scratch, int k, std::m
       fs::copy_file(work + "-wal", at + "cache-wal");
       sqlite3_close(h);
       write_file(at + "readme", "not a database " + std::to_string(k) + "\n");
-      (*want)[dir + "/cache-wal"] = {"orphan log", ""};
-      (*want)[dir + "/readme"] = {"skipped", ""};
+      // The log holds every page: read alone, it gives the whole database.
+      (*want)[dir + "/cache-wal"] = expect("orphan log", "", library_count(work));
+      (*want)[dir + "/readme"] = expect("skipped", "");
     }
   }
 }
@@ -129,21 +150,21 @@ void build_tree() {
   for (int k = 0; k < 150; ++k) make_group(tree->root, scratch, k, &tree->want);
   const std::string r = tree->root + "/";
   write_file(r + "empty", "");
-  tree->want["empty"] = {"skipped", ""};
+  tree->want["empty"] = expect("skipped", "");
   std::string noise(5000, '\0');
   for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 131 + 7);
   write_file(r + "g0/photo.jpg", noise);
-  tree->want["g0/photo.jpg"] = {"skipped", ""};
+  tree->want["g0/photo.jpg"] = expect("skipped", "");
   fs::create_symlink("n0/msgstore.db", r + "g0/link.db");
-  tree->want["g0/link.db"] = {"skipped", ""};
+  tree->want["g0/link.db"] = expect("skipped", "");
   mkfifo((r + "g0/pipe").c_str(), 0600);
-  tree->want["g0/pipe"] = {"skipped", ""};
+  tree->want["g0/pipe"] = expect("skipped", "");
   // A header whose page size is no power of two: no page can be read.
   std::string broken = "SQLite format 3";
   broken.push_back('\0');
   broken += std::string("\x00\x03", 2) + std::string(4096, '\x01');
   write_file(r + "g1/broken.db", broken);
-  tree->want["g1/broken.db"] = {"failed", ""};
+  tree->want["g1/broken.db"] = expect("failed", "");
 }
 
 class Batch : public ::testing::Test {
@@ -204,7 +225,7 @@ TEST_F(Batch, InventoryListsEveryFileWithItsKindAndPairing) {
   for (const inventory_record& rec : records) {
     EXPECT_LT(previous, rec.path);  // sorted, each once
     previous = rec.path;
-    got[rec.path] = {rec.kind, rec.paired};
+    got[rec.path] = {rec.kind, rec.paired, rec.live};
     SCOPED_TRACE(rec.path);
     if (rec.kind == "database") {
       EXPECT_EQ(rec.output, rec.path);
@@ -212,6 +233,11 @@ TEST_F(Batch, InventoryListsEveryFileWithItsKindAndPairing) {
       EXPECT_EQ(rec.encoding, "UTF-8");
       EXPECT_EQ(rec.tables, "1");
       EXPECT_NE(rec.live, "0");
+      EXPECT_TRUE(rec.error.empty()) << rec.error;
+    }
+    if (rec.kind == "orphan log") {
+      EXPECT_EQ(rec.output, rec.path);
+      EXPECT_FALSE(rec.live.empty());
       EXPECT_TRUE(rec.error.empty()) << rec.error;
     }
     if (rec.kind == "failed") {
@@ -226,6 +252,9 @@ TEST_F(Batch, InventoryListsEveryFileWithItsKindAndPairing) {
     ASSERT_TRUE(got.count(path));
     EXPECT_EQ(got[path].kind, want.kind);
     EXPECT_EQ(got[path].paired, want.paired);
+    if (!want.live.empty()) {
+      EXPECT_EQ(got[path].live, want.live);
+    }
   }
   EXPECT_EQ(got.size(), tree->want.size());
 }

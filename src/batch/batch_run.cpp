@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "batch/child_run.h"
+#include "batch/orphan_log.h"
 #include "batch/out_folder.h"
 #include "batch/plan.h"
 #include "batch/workers.h"
@@ -63,6 +64,22 @@ void record_child(const child_result& result, std::vector<planned_file>* files, 
   }
 }
 
+// An orphan log is read as the log of a stand-in database made in the
+// work folder; false (the file failed) when none can be made.
+bool stand_in(const std::string& work, size_t i, planned_file* f, child_job* job) {
+  const bool wal = f->scan.content == content_kind::wal;
+  const std::string log = job->input;
+  job->input = work + "/" + std::to_string(i) + ".base";
+  std::string how, why;
+  if (!make_stand_in(log, wal, job->input, &how, &why)) {
+    f->record.error = why;
+    return false;
+  }
+  (wal ? job->wal : job->journal) = log;
+  f->record.notes += "; " + how;
+  return true;
+}
+
 // The deep run of one database with its logs, then the check that none of
 // them changed meanwhile.
 void run_database(const globals& g, const std::string& work, size_t i, std::vector<planned_file>* files) {
@@ -78,6 +95,7 @@ void run_database(const globals& g, const std::string& work, size_t i, std::vect
   job.input = root + "/" + f.entry.rel;
   job.wal = f.wal >= 0 ? root + "/" + (*files)[f.wal].entry.rel : "none";
   job.journal = f.journal >= 0 ? root + "/" + (*files)[f.journal].entry.rel : "none";
+  if (f.orphan && !stand_in(work, i, &f, &job)) return;
   job.out_dir = out + "/" + f.entry.rel;
   job.facts = work + "/" + std::to_string(i) + ".facts";
   job.errors = work + "/" + std::to_string(i) + ".err";

@@ -139,7 +139,8 @@ void plan_files(std::vector<planned_file>* files) {
     const bool log = f.scan.content == content_kind::wal || f.scan.content == content_kind::journal;
     if (!log || f.database >= 0 || f.entry.type != entry_type::regular || !f.scan.read_ok) continue;
     f.record.kind = "orphan log";
+    f.run = f.orphan = true;
     add_note(&f.record, std::string(f.scan.content == content_kind::wal ? "write-ahead log" : "rollback journal") +
-                            " without its database; not read");
+                            " without its database");
   }
 }

@@ -17,7 +17,8 @@ struct planned_file {
   int32_t wal = -1;          // index of the paired write-ahead log, for a database
   int32_t journal = -1;      // index of the paired rollback journal
   int32_t database = -1;     // index of the database, for a paired log
-  bool run = false;          // a deep run reads it (a database)
+  bool run = false;          // a deep run reads it (a database, an orphan log)
+  bool orphan = false;       // a log read without its database
 };
 
 // The name a log's database would have ("X" for "X-wal"), or empty.
