@@ -6,10 +6,12 @@
 // it; the evidence is unchanged; -j 1 and -j 4 agree byte for byte; three
 // shards merged equal the whole.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -165,6 +167,12 @@ void build_tree() {
   broken += std::string("\x00\x03", 2) + std::string(4096, '\x01');
   write_file(r + "g1/broken.db", broken);
   tree->want["g1/broken.db"] = expect("failed", "");
+  // A header whose first 16 bytes are wiped: page 1 still reads as the
+  // schema's page, and the rest of the header holds.
+  std::vector<uint8_t> wiped = read_file(r + "g1/n10/msgstore.db");
+  std::fill(wiped.begin(), wiped.begin() + 16, 0);
+  write_file(r + "g1/wiped", wiped);
+  tree->want["g1/wiped"] = expect("database", "", library_count(r + "g1/n10/msgstore.db"));
 }
 
 class Batch : public ::testing::Test {
@@ -381,6 +389,41 @@ TEST(BatchUnits, ContentDecidesTheKindNotTheName) {
     EXPECT_EQ(classify_bytes(c.bytes.data(), c.bytes.size(), &damaged_header), c.kind) << c.name;
     EXPECT_EQ(damaged_header, c.damaged) << c.name;
   }
+}
+
+TEST(BatchUnits, AFileThatChangesWhileItIsReadIsNoticed) {
+  scratch_dir dir;
+  const std::string path = dir.file("f");
+  write_file(path, "first");
+  struct stat st{};
+  ASSERT_EQ(lstat(path.c_str(), &st), 0);
+  tree_entry seen;
+  seen.rel = "f";
+  seen.size = static_cast<uint64_t>(st.st_size);
+  seen.mtime_sec = st.st_mtim.tv_sec;
+  seen.mtime_nsec = st.st_mtim.tv_nsec;
+  EXPECT_FALSE(file_changed(path, seen));
+  const file_scan scan = scan_file(dir.path, seen);
+  EXPECT_TRUE(scan.read_ok);
+  EXPECT_FALSE(scan.changed);
+  EXPECT_EQ(scan.sha256, "a7937b64b8caa58f03721bb6bacf5c78cb235febe0e70b1b84cd99541461a08e");  // sha256("first")
+  const struct {
+    const char* what;
+    std::string bytes;
+    int64_t mtime_shift;
+  } changes[] = {{"longer", "first and more", 0}, {"same size, older time", "frist", -100}};
+  for (const auto& c : changes) {
+    write_file(path, c.bytes);
+    if (c.mtime_shift != 0) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {seen.mtime_sec + c.mtime_shift, 0}};
+      utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    EXPECT_TRUE(file_changed(path, seen)) << c.what;
+    EXPECT_TRUE(scan_file(dir.path, seen).changed) << c.what;
+  }
+  fs::remove(path);
+  EXPECT_TRUE(file_changed(path, seen));
+  EXPECT_FALSE(scan_file(dir.path, seen).read_ok);
 }
 
 TEST(BatchUnits, SharesAreStableDisjointAndKeepLogsWithTheirDatabase) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -159,6 +160,11 @@ int batch_main(globals* g) {
     fputs("ERROR: A folder as input does not combine with --xlsx=, --as-of=, --wal= or --journal=\n", stderr);
     return 1;
   }
+  std::vector<tree_entry> entries;
+  if (!walk_tree(g->input_file, &entries)) {
+    fprintf(stderr, "ERROR: Cannot read the folder '%s' ( %s )\n", g->input_file, strerror(errno));
+    return 1;
+  }
   if (!prepare_out_folder(g->input_file, g->out_dir)) return 1;
   const std::string work = std::string(g->out_dir) + "/.sarvek-work";
   if (mkdir(work.c_str(), 0700) != 0) {
@@ -166,7 +172,7 @@ int batch_main(globals* g) {
     return 1;
   }
   std::vector<planned_file> files;
-  for (tree_entry& e : shard_entries(walk_tree(g->input_file), g->shard_index, g->shard_count))
+  for (tree_entry& e : shard_entries(std::move(entries), g->shard_index, g->shard_count))
     files.push_back({std::move(e), {}, {}});
   const unsigned jobs = worker_count(*g);
   scan_all(*g, jobs, &files);

@@ -82,12 +82,12 @@ void walk_dir(int dir_fd, const std::string& prefix, std::vector<tree_entry>* ou
 
 }  // namespace
 
-std::vector<tree_entry> walk_tree(const std::string& root) {
-  std::vector<tree_entry> out;
+bool walk_tree(const std::string& root, std::vector<tree_entry>* out) {
   const int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) walk_dir(fd, "", &out);
-  std::sort(out.begin(), out.end(), [](const tree_entry& a, const tree_entry& b) { return a.rel < b.rel; });
-  return out;
+  if (fd < 0) return false;
+  walk_dir(fd, "", out);
+  std::sort(out->begin(), out->end(), [](const tree_entry& a, const tree_entry& b) { return a.rel < b.rel; });
+  return true;
 }
 
 std::string utc_time_text(int64_t sec, int64_t nsec) {

@@ -20,8 +20,8 @@ struct tree_entry {
 };
 
 // Every entry below `root` except folders (a folder that cannot be read is
-// one entry), sorted by rel (bytewise).
-std::vector<tree_entry> walk_tree(const std::string& root);
+// one entry), sorted by rel (bytewise). False when root cannot be opened.
+bool walk_tree(const std::string& root, std::vector<tree_entry>* out);
 
 // "2026-12-09T20:44:49.123456789Z" for a modification time.
 std::string utc_time_text(int64_t sec, int64_t nsec);
