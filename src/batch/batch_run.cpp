@@ -151,6 +151,12 @@ bool input_is_folder(const globals& g) {
   return g.input_file && stat(g.input_file, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool check_single_file_options(const globals& g) {
+  if (g.jobs == 0 && !g.shard_text) return true;
+  fprintf(stderr, "ERROR: %s needs a folder as input\n", g.jobs != 0 ? "-j" : "--shard=");
+  return false;
+}
+
 int batch_main(globals* g) {
   if (!g->out_dir) {
     fputs("ERROR: A folder as input needs --out-dir=\n", stderr);

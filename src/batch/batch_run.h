@@ -7,6 +7,9 @@
 // True when g's input is a folder.
 bool input_is_folder(const globals& g);
 
+// -j and --shard= on a single file: false after an "ERROR: " line.
+bool check_single_file_options(const globals& g);
+
 // Runs the batch; the exit status: 0 when every file was read, 2 when some
 // failed, 1 for a usage or output error (reported).
 int batch_main(globals* g);

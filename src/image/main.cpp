@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   parse_parameters(argc, argv, &g);
   if (g.merge) return merge_main(&g);
   if (g.deep && input_is_folder(g)) return batch_main(&g);
+  if (!check_single_file_options(g)) return 1;
   if (g.deep) {
     const int status = deep_main(&g, argc, argv);
     globals_release(&g);
