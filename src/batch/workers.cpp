@@ -1,5 +1,6 @@
 #include "batch/workers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -18,7 +19,7 @@ void parallel_for(size_t count, unsigned jobs, const std::function<void(size_t)>
 
 batch_progress::batch_progress(const char* what, uint64_t files, uint64_t bytes, bool shown)
     : what_(what), files_(files), bytes_(bytes), shown_(shown),
-      start_(std::chrono::steady_clock::now()), last_(start_) {}
+      start_(std::chrono::steady_clock::now()), last_(start_ - std::chrono::seconds(1)) {}
 
 void batch_progress::done(uint64_t bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -32,12 +33,12 @@ void batch_progress::done(uint64_t bytes) {
 }
 
 void batch_progress::draw() {
-  const double seconds = std::chrono::duration<double>(last_ - start_).count();
+  const double seconds = std::max(0.0, std::chrono::duration<double>(last_ - start_).count());
   const double mib = 1024.0 * 1024.0;
   const double rate = seconds > 0 ? static_cast<double>(bytes_done_) / seconds : 0;
   const double left = rate > 0 ? static_cast<double>(bytes_ - bytes_done_) / rate : 0;
   const long s = static_cast<long>(left);
-  fprintf(stderr, "\r%s: files %llu/%llu, %.1f/%.1f MiB, %.1f MiB/s, %ld:%02ld:%02ld left\033[K", what_,
+  fprintf(stderr, "\rsarvek: %s, files %llu/%llu, %.1f/%.1f MiB, %.1f MiB/s, %ld:%02ld:%02ld left\033[K", what_,
           static_cast<unsigned long long>(files_done_), static_cast<unsigned long long>(files_),
           static_cast<double>(bytes_done_) / mib, static_cast<double>(bytes_) / mib, rate / mib, s / 3600,
           s / 60 % 60, s % 60);

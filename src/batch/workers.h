@@ -9,8 +9,9 @@
 // next index when it is free.
 void parallel_for(size_t count, unsigned jobs, const std::function<void(size_t)>& work);
 
-// "files 12/300, 45.1/1200.0 MiB, 12.3 MiB/s, 0:01:23 left" on standard
-// error, redrawn at most twice a second; nothing when it is not a terminal.
+// "sarvek: reading, files 12/300, 45.1/1200.0 MiB, 12.3 MiB/s, 0:01:23
+// left" on standard error, drawn when the first file is done, then at most
+// twice a second; nothing when it is not a terminal.
 class batch_progress {
  public:
   batch_progress(const char* what, uint64_t files, uint64_t bytes, bool shown);
