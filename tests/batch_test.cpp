@@ -487,6 +487,24 @@ TEST(BatchUnits, TheInventoryReadsBackAsWritten) {
   sqlite3_close(db);
 }
 
+TEST(BatchUnits, ADatabaseWhoseOutputFolderTheInventoryTakesFailsAlone) {
+  scratch_dir dir;
+  const std::string ev = dir.file("ev");
+  fs::create_directories(ev);
+  make_db(ev + "/inventory.csv", "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  make_db(ev + "/ok.db", "CREATE TABLE t(a); INSERT INTO t VALUES(2);");
+  const run_result r = run_sarvek({sarvek_path(), "--deep", "-i", ev, "--out-dir=" + dir.file("o"), "--quiet"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  const std::vector<inventory_record> records = inventory_of(dir.file("o"));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].path, "inventory.csv");
+  EXPECT_EQ(records[0].kind, "failed");
+  EXPECT_NE(records[0].error.find("output folder"), std::string::npos);
+  EXPECT_TRUE(records[1].error.empty());
+  EXPECT_EQ(records[1].live, "2");  // its row and the schema's
+  EXPECT_TRUE(fs::exists(dir.file("o/ok.db/t.csv")));
+}
+
 TEST(BatchUnits, AnUnreadableFileFailsAloneWithItsError) {
   if (geteuid() == 0)
     GTEST_SKIP() << "run as root: permissions do not stop root from reading, and no other honest way to make "
