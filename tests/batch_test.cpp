@@ -338,6 +338,8 @@ TEST_F(Batch, TheEvidenceIsNeverAnOutputAndUsageErrorsAreRefused) {
       {{"--deep", "-i", tree->root, "--out-dir=" + out.file("x"), "--shard=4/3"}, "--shard= needs K/N"},
       {{"--deep", "-i", tree->root, "--out-dir=" + out.file("x"), "--shard=0/3"}, "--shard= needs K/N"},
       {{"--deep", "-i", tree->root, "--out-dir=" + out.file("x"), "-j", "0"}, "-j needs"},
+      {{"--deep", "-i", tree->root, "--out-dir=" + out.file("x"), "-j0"}, "-j needs"},
+      {{"--deep", "-i", tree->root + "/g0/n0/msgstore.db", "-j3"}, "-j needs a folder as input"},
       {{"-i", tree->root, "--shard=1/2"}, "--shard= needs --deep"},
       {{"--deep", "-i", tree->root + "/g0/n0/msgstore.db", "-j", "2"}, "-j needs a folder as input"},
       {{"--deep", "-i", tree->root + "/g0/n0/msgstore.db", "--shard=1/2"}, "--shard= needs a folder as input"},

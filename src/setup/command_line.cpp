@@ -251,6 +251,12 @@ int parse_parameters(int argc, char** argv, globals* g) {
         exit(1);
       }
       g->jobs = parse_number(argv[++i]);
+    } else if (strncmp(arg, "-j", 2) == 0 && isdigit(static_cast<unsigned char>(arg[2]))) {
+      g->jobs = parse_number(arg + 2);  // -jN, as make takes it
+      if (g->jobs < 1) {
+        fputs("ERROR: -j needs a number of workers of at least 1\n", stderr);
+        exit(1);
+      }
     } else if (strcmp(arg, "-i") == 0) {
       if (i + 1 >= argc) {
         fputs("Not enough paramters\n", stderr);
