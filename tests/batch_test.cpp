@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
@@ -505,6 +506,27 @@ TEST(BatchUnits, ADatabaseWhoseOutputFolderTheInventoryTakesFailsAlone) {
   EXPECT_TRUE(records[1].error.empty());
   EXPECT_EQ(records[1].live, "2");  // its row and the schema's
   EXPECT_TRUE(fs::exists(dir.file("o/ok.db/t.csv")));
+}
+
+TEST(BatchUnits, AReaderKilledBySignalFailsAlone) {
+  // Under a file size limit of 64 KiB, the run of the database whose CSV
+  // outgrows it is killed by SIGXFSZ; the other database is read.
+  scratch_dir dir;
+  const std::string ev = dir.file("ev");
+  fs::create_directories(ev);
+  make_db(ev + "/big.db",
+          "CREATE TABLE t(a); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+          "INSERT INTO t SELECT printf('%0100d', i) FROM n;");
+  make_db(ev + "/small.db", "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  const run_result r = run_program({"sh", "-c", "ulimit -f 128 && exec \"$0\" \"$@\"", sarvek_path(), "--deep",
+                                    "-i", ev, "--out-dir=" + dir.file("o"), "--quiet"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  const std::vector<inventory_record> records = inventory_of(dir.file("o"));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].kind, "failed");
+  EXPECT_NE(records[0].error.find("signal " + std::to_string(SIGXFSZ)), std::string::npos) << records[0].error;
+  EXPECT_EQ(records[1].kind, "database");
+  EXPECT_TRUE(records[1].error.empty()) << records[1].error;
 }
 
 TEST(BatchUnits, AnUnreadableFileFailsAloneWithItsError) {
