@@ -17,7 +17,7 @@ const std::string help =
     "[--rowsize-min=<bytes>] [--rowsize-max=<bytes>] [--no-blobs] [--blob-size-limit=<bytes>] "
     "[--page-size=<bytes>] [--page-start=<number>] [--page-end=<number>] [--freespace] "
     "[--freespace-minimum=<bytes>]\n"
-    "\t-i: input SQLite3 format database\n"
+    "\t-i: input SQLite3 format database (with --deep, also a folder: every SQLite file in its tree)\n"
     "\t-d: enable debugging output (very large dumps)\n"
     "\t-v: enable verbose output\n"
     "\t-V|--version: show version of software\n"
@@ -43,7 +43,10 @@ const std::string help =
     "\t--format=csv|jsonl: with --deep, CSV lines (the default) or one JSON object per row\n"
     "\t--xlsx=<file>: with --deep, also write the rows into this new Excel workbook, a sheet per table\n"
     "\t--no-times: with --deep, do not decode time columns in the export, the JSON and the workbook\n"
-    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n";
+    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n"
+    "\t-j <count>: with --deep and a folder, the files read at once (default: the processor count)\n"
+    "\t--shard=<k>/<n>: with --deep and a folder, only the k-th of n shares of its files\n"
+    "\t--merge-inventories <dir>...: join the output folders of shares into the new --out-dir=\n";
 
 // "sarvek version 0.7, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {

@@ -267,3 +267,22 @@ TEST(Progress, LineIsErasedWhenTheRunIsTerminated) {
 }
 
 }  // namespace
+
+TEST(Progress, AFolderRunCountsFilesAndErasesItsLine) {
+  scratch_dir dir;
+  std::filesystem::create_directories(dir.file("ev/sub"));
+  make_db(dir.file("ev/a.db"), "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  make_db(dir.file("ev/sub/b"), "CREATE TABLE t(a); INSERT INTO t VALUES(2);");
+  write_file(dir.file("ev/notes.txt"), "not a database");
+  const terminal_run run =
+      run_on_terminal({"--deep", "-i", dir.file("ev"), "--out-dir=" + dir.file("out"), "-j", "1"}, rows_to::file,
+                      dir.path);
+  EXPECT_EQ(run.status, 0) << run.terminal;
+  // Each phase draws when its first file is done: hashing all three files,
+  // then reading the two databases; each line is erased before the next.
+  for (const char* line : {"\rsarvek: hashing, files 1/3, ", "\r\033[K\rsarvek: reading, files 1/2, "})
+    EXPECT_NE(run.terminal.find(line), std::string::npos) << run.terminal;
+  const std::string summary = "\r\033[Ksarvek: 3 files listed in '" + dir.file("out") + "/inventory.csv'\n";
+  ASSERT_GE(run.terminal.size(), summary.size());
+  EXPECT_EQ(run.terminal.substr(run.terminal.size() - summary.size()), summary) << run.terminal;
+}

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "deep/deep_state.h"
+#include "deep/facts_file.h"
 #include "deep/free_pages.h"
 #include "deep/recover.h"
 #include "deep/row_status.h"
@@ -238,7 +239,8 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   facts.options = joined_arguments(argc, argv);
   facts.started = started;
   facts.finished = utc_now();
-  const int sink_status = finish_outputs(&s, &outputs, facts);
+  int sink_status = finish_outputs(&s, &outputs, facts);
+  if (g->facts_file && !write_facts_file(s, outputs.counter, g->facts_file)) sink_status = 1;
   notes_end(&s.notes);
   close_logs(&s.logs);
   if (sink_status != 0) return 1;

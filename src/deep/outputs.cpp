@@ -15,8 +15,6 @@
 #include "sink/xlsx_sink.h"
 
 bool open_outputs(globals* g, deep_outputs* out) {
-  if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
-  if (out->exported && !g->no_times) out->exported->decode_times(&out->times);
   const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
   const time_columns* times = g->no_times ? nullptr : &out->times;
   if (g->out_dir) {
@@ -31,6 +29,10 @@ bool open_outputs(globals* g, deep_outputs* out) {
   } else {
     out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
   }
+  // The export after the folder, which must be empty when opened: the
+  // export may be made inside it.
+  if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
+  if (out->exported && !g->no_times) out->exported->decode_times(&out->times);
   out->blobs = std::make_unique<blob_files>(g, out->dir ? out->dir->fd() : AT_FDCWD, out->exported != nullptr);
   if (g->xlsx_file && !(out->workbook = xlsx_sink::open(g->xlsx_file, g, out->blobs.get()))) return false;
   if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);

@@ -1,6 +1,7 @@
 // sarvek: carves table rows out of an SQLite 3 database file.
 #include <unistd.h>
 
+#include "batch/batch_run.h"
 #include "image/image.h"
 #include "deep/deep_run.h"
 #include "diagnostics/progress.h"
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
   globals g;
   globals_init(&g);
   parse_parameters(argc, argv, &g);
+  if (g.merge) return merge_main(&g);
+  if (g.deep && input_is_folder(g)) return batch_main(&g);
+  if (!check_single_file_options(g)) return 1;
   if (g.deep) {
     const int status = deep_main(&g, argc, argv);
     globals_release(&g);

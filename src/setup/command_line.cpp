@@ -14,7 +14,7 @@ const char* const help_text =
     "[--no-blobs] [--blob-size-limit=<bytes>] [--page-size=<bytes>] "
     "[--page-start=<number>] [--page-end=<number>] [--freespace] "
     "[--freespace-minimum=<bytes>]\n"
-    "\t-i: input SQLite3 format database\n"
+    "\t-i: input SQLite3 format database (with --deep, also a folder: every SQLite file in its tree)\n"
     "\t-d: enable debugging output (very large dumps)\n"
     "\t-v: enable verbose output\n"
     "\t-V|--version: show version of software\n"
@@ -40,7 +40,10 @@ const char* const help_text =
     "\t--format=csv|jsonl: with --deep, CSV lines (the default) or one JSON object per row\n"
     "\t--xlsx=<file>: with --deep, also write the rows into this new Excel workbook, a sheet per table\n"
     "\t--no-times: with --deep, do not decode time columns in the export, the JSON and the workbook\n"
-    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n";
+    "\t--quiet: with --deep, no summary lines and no damage notes on standard error\n"
+    "\t-j <count>: with --deep and a folder, the files read at once (default: the processor count)\n"
+    "\t--shard=<k>/<n>: with --deep and a folder, only the k-th of n shares of its files\n"
+    "\t--merge-inventories <dir>...: join the output folders of shares into the new --out-dir=\n";
 
 static const char* const version_banner =
     "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
@@ -104,6 +107,9 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--xlsx=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->xlsx_file},
       {"--no-times", option_kind::flag, &g->no_times, 1, nullptr, nullptr},
       {"--quiet", option_kind::flag, &g->quiet, 1, nullptr, nullptr},
+      {"--shard=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->shard_text},
+      {"--merge-inventories", option_kind::flag, &g->merge, 1, nullptr, nullptr},
+      {"--facts=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->facts_file},
   };
   for (const long_option& option : table) {
     size_t length = strlen(option.literal);
@@ -151,6 +157,29 @@ void read_as_of(globals* g) {
   g->as_of = static_cast<int64_t>(value);
 }
 
+// --shard=K/N: 1 <= K <= N, N up to 65536.
+void read_shard(globals* g) {
+  const char* text = g->shard_text;
+  if (!text) return;
+  unsigned k = 0, n = 0;
+  char tail = 0;
+  if (sscanf(text, "%u/%u%c", &k, &n, &tail) != 2 || !isdigit(static_cast<unsigned char>(text[0])) ||
+      k < 1 || n < 1 || k > n || n > 65536) {
+    fprintf(stderr, "ERROR: --shard= needs K/N with 1 <= K <= N <= 65536, not '%s'\n", text);
+    exit(1);
+  }
+  g->shard_index = k - 1;
+  g->shard_count = n;
+}
+
+// --merge-inventories OUT... --out-dir=CASE: no other option applies.
+void check_merge_options(const globals* g) {
+  if (!g->out_dir || g->out_dir[0] == '\0' || g->merge_inputs.empty()) {
+    fputs("ERROR: --merge-inventories needs the output folders to join and --out-dir=\n", stderr);
+    exit(1);
+  }
+}
+
 // The usage errors of the deep mode's options: "ERROR: " and exit 1.
 void check_deep_options(globals* g) {
   const char* conflict = nullptr;
@@ -183,7 +212,8 @@ void check_deep_options(globals* g) {
     }
   }
   const char* needs_deep = g->as_of_text ? "--as-of=" : !g->only_tables.empty() ? "--table="
-                           : g->format ? "--format=" : g->no_times ? "--no-times" : g->quiet ? "--quiet" : nullptr;
+                           : g->format ? "--format=" : g->no_times ? "--no-times" : g->quiet ? "--quiet"
+                           : g->shard_text ? "--shard=" : g->jobs != 0 ? "-j" : g->facts_file ? "--facts=" : nullptr;
   if (needs_deep && !g->deep) {
     fprintf(stderr, "ERROR: %s needs --deep\n", needs_deep);
     exit(1);
@@ -193,6 +223,7 @@ void check_deep_options(globals* g) {
     exit(1);
   }
   read_as_of(g);
+  read_shard(g);
 }
 
 }  // namespace
@@ -214,6 +245,18 @@ int parse_parameters(int argc, char** argv, globals* g) {
       g->debug = 1;
     } else if (strcmp(arg, "-v") == 0) {
       g->verbose = 1;
+    } else if (strcmp(arg, "-j") == 0) {
+      if (i + 1 >= argc || parse_number(argv[i + 1]) < 1) {
+        fputs("ERROR: -j needs a number of workers of at least 1\n", stderr);
+        exit(1);
+      }
+      g->jobs = parse_number(argv[++i]);
+    } else if (strncmp(arg, "-j", 2) == 0 && isdigit(static_cast<unsigned char>(arg[2]))) {
+      g->jobs = parse_number(arg + 2);  // -jN, as make takes it
+      if (g->jobs < 1) {
+        fputs("ERROR: -j needs a number of workers of at least 1\n", stderr);
+        exit(1);
+      }
     } else if (strcmp(arg, "-i") == 0) {
       if (i + 1 >= argc) {
         fputs("Not enough paramters\n", stderr);
@@ -226,8 +269,14 @@ int parse_parameters(int argc, char** argv, globals* g) {
         fprintf(stderr, "Cannot interpret extended parameter: \"%s\"\n", arg);
         exit(1);
       }
+    } else if (g->merge) {
+      g->merge_inputs.push_back(arg);  // the folders --merge-inventories joins
     }
     // Any other argument is ignored without a message.
+  }
+  if (g->merge) {
+    check_merge_options(g);
+    return 0;
   }
   check_deep_options(g);
   if (!g->input_file) {

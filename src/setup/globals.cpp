@@ -48,6 +48,13 @@ int globals_init(globals* g) {
   g->xlsx_file = nullptr;
   g->no_times = 0;
   g->quiet = 0;
+  g->jobs = 0;
+  g->shard_text = nullptr;
+  g->shard_index = 0;
+  g->shard_count = 0;
+  g->merge = 0;
+  g->merge_inputs.clear();
+  g->facts_file = nullptr;
   return 0;
 }
 

@@ -73,6 +73,16 @@ struct globals {
   const char* xlsx_file;     // --xlsx=FILE, or null
   int32_t no_times;          // --no-times: no decoded times
   int32_t quiet;             // --quiet: no summary lines and no damage notes
+  // A folder as input (batch/): -j N workers (0: the processor count),
+  // --shard=K/N, --merge-inventories OUT..., and the hidden --facts=FILE
+  // through which each file's run reports its figures to the batch.
+  int32_t jobs;
+  const char* shard_text;    // --shard=K/N as given, or null
+  uint32_t shard_index;      // K - 1
+  uint32_t shard_count;      // N (0: no shards)
+  int32_t merge;             // --merge-inventories given
+  std::vector<const char*> merge_inputs;  // the OUT folders to join
+  const char* facts_file;    // --facts=FILE, or null
 };
 
 // Stores the defaults of every setting; returns 0.

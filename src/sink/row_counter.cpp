@@ -63,3 +63,10 @@ void row_counter::print(FILE* out) const {
       fprintf(out, "%s\n", line.c_str());
     }
 }
+
+std::array<uint64_t, 4> row_counter::by_status() const {
+  std::array<uint64_t, 4> totals{};
+  for (const auto& [table, c] : by_table_)
+    for (size_t i = 0; i < c.size(); ++i) totals[i / source_count] += c[i];
+  return totals;
+}

@@ -20,6 +20,9 @@ class row_counter final : public row_sink {
   // One line per table announced (and one for records of no table, if
   // any): "sarvek: NAME: 517 live, 93 deleted, 3 superseded".
   void print(FILE* out) const;
+  // The rows counted by status (live, deleted, superseded, uncommitted),
+  // over every table and source.
+  std::array<uint64_t, 4> by_status() const;
 
  private:
   using counts = std::array<uint64_t, 4 * 7>;  // status * 7 + source

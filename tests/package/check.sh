@@ -157,10 +157,11 @@ completion)
   expect_completion "--freespace --freespace-minimum=" sarvek -i a.db --fr
   expect_completion "--fine-search" sarvek --fi
   expect_completion "--rowsize-max= --rowsize-min=" sarvek --rowsize-m
-  [ "$(complete_words sarvek -i a.db - | wc -l)" = 32 ] || fail "- does not offer the 32 options"
-  [ "$(complete_words sarvek "" | wc -l)" = 32 ] || fail "an empty word does not offer the 32 options"
+  [ "$(complete_words sarvek -i a.db - | wc -l)" = 35 ] || fail "- does not offer the 35 options"
+  [ "$(complete_words sarvek "" | wc -l)" = 35 ] || fail "an empty word does not offer the 35 options"
   expect_completion "" sarvek -i a.db bare
-  [ "$(complete_words sarvek -- | wc -l)" = 27 ] || fail "-- does not offer the 27 long options"
+  [ "$(complete_words sarvek -- | wc -l)" = 29 ] || fail "-- does not offer the 29 long options"
+  expect_completion "" sarvek --deep -j ""
   expect_completion "--deep" sarvek -i a.db --de
   expect_completion "a.db" sarvek --deep --export = a
   expect_completion "none" sarvek --deep --wal = n

@@ -1,0 +1,123 @@
+#include "batch/file_scan.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr size_t head_size = 65536;
+
+struct md_ctx_free {
+  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+
+uint32_t be32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// Page 1 of a database whose header is damaged: a table b-tree page at
+// offset 100 whose cells hold the schema's "CREATE TABLE" text.
+bool reads_as_schema_page(const uint8_t* data, size_t size) {
+  if (size < 512 || (data[100] != 0x0D && data[100] != 0x05)) return false;
+  static const char create[] = "CREATE TABLE";
+  for (size_t i = 108; i + sizeof create - 1 <= size; ++i)
+    if (strncasecmp(reinterpret_cast<const char*>(data + i), create, sizeof create - 1) == 0) return true;
+  return false;
+}
+
+std::string hex(const unsigned char* digest, unsigned length) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < length; ++i) {
+    out.push_back(digits[digest[i] >> 4]);
+    out.push_back(digits[digest[i] & 0xF]);
+  }
+  return out;
+}
+
+// Opens read-only without following a link and without blocking; the
+// access time is left alone where the system allows it.
+int open_evidence(const std::string& path) {
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = open(path.c_str(), flags | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), flags);
+  return fd;
+}
+
+// Hashes the open file to its end, keeping its first bytes in *head.
+bool hash_file(int fd, std::vector<uint8_t>* head, std::string* digest, std::string* error) {
+  std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+    *error = "SHA-256 unavailable";
+    return false;
+  }
+  std::vector<uint8_t> buffer(1 << 20);
+  for (;;) {
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::string("read failed ( ") + strerror(errno) + " )";
+      return false;
+    }
+    if (n == 0) break;
+    const size_t keep = std::min(head_size - head->size(), static_cast<size_t>(n));
+    head->insert(head->end(), buffer.begin(), buffer.begin() + static_cast<long>(keep));
+    EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n));
+  }
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  EVP_DigestFinal_ex(ctx.get(), out, &length);
+  *digest = hex(out, length);
+  return true;
+}
+
+}  // namespace
+
+content_kind classify_bytes(const uint8_t* data, size_t size, bool* damaged_header) {
+  *damaged_header = false;
+  if (size >= 100 && memcmp(data, "SQLite format 3", 16) == 0) return content_kind::database;
+  if (size >= 32 && (be32(data) & 0xFFFFFFFEu) == 0x377F0682u) return content_kind::wal;
+  static const uint8_t journal_magic[8] = {0xD9, 0xD5, 0x05, 0xF9, 0x20, 0xA1, 0x63, 0xD7};
+  if (size >= 28 && memcmp(data, journal_magic, 8) == 0) return content_kind::journal;
+  if (reads_as_schema_page(data, size)) {
+    *damaged_header = true;
+    return content_kind::database;
+  }
+  return content_kind::other;
+}
+
+file_scan scan_file(const std::string& root, const tree_entry& entry) {
+  file_scan out;
+  const std::string path = root + "/" + entry.rel;
+  const int fd = open_evidence(path);
+  if (fd < 0) {
+    out.error = std::string("cannot be opened ( ") + strerror(errno) + " )";
+    return out;
+  }
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    out.error = "no longer a regular file";
+    return out;
+  }
+  std::vector<uint8_t> head;
+  out.read_ok = hash_file(fd, &head, &out.sha256, &out.error);
+  close(fd);
+  if (out.read_ok) out.content = classify_bytes(head.data(), head.size(), &out.damaged_header);
+  out.changed = file_changed(path, entry);
+  return out;
+}
+
+bool file_changed(const std::string& path, const tree_entry& entry) {
+  struct stat st{};
+  if (lstat(path.c_str(), &st) != 0) return true;
+  return static_cast<uint64_t>(st.st_size) != entry.size || st.st_mtim.tv_sec != entry.mtime_sec ||
+         st.st_mtim.tv_nsec != entry.mtime_nsec;
+}
