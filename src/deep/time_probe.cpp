@@ -57,12 +57,22 @@ std::vector<time_epoch> probe_table(deep_state* s, const schema_object& object, 
 
 }  // namespace
 
-void find_time_columns(deep_state* s, time_columns* out) {
+time_probe_thread::time_probe_thread(deep_state* s, time_columns* out) : out_(out) {
+  std::vector<std::pair<const schema_object*, table_def*>> tables;
   for (const schema_object& object : s->db_schema.objects) {
     if (object.type != object_type::table || object.table < 0 || object.root_page == 0) continue;
     table_def* table = &s->db_schema.tables[object.table];
     if (!has_time_name(*table)) continue;
-    std::vector<time_epoch> epochs = probe_table(s, object, table);
-    if (!epochs.empty()) out->set(table, std::move(epochs));
+    out->expect(table);
+    tables.emplace_back(&object, table);
   }
+  if (tables.empty()) return;
+  thread_ = std::thread([s, out, tables] {
+    for (const auto& [object, table] : tables) out->set(table, probe_table(s, *object, table));
+  });
+}
+
+void time_probe_thread::join() {
+  if (thread_.joinable()) thread_.join();
+  out_->done();
 }
