@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -103,9 +102,12 @@ TEST(DeepOutputs, OutDirHoldsEachTablesRowsUnderSafeUniqueNames) {
   ASSERT_EQ(map.size(), hostile_names.size() + 2);  // with sqlite_master and lost_and_found
   EXPECT_EQ(map.at(""), "lost_and_found.csv");
   std::set<std::string> folded;
-  const std::regex safe("[A-Za-z0-9_-]{1,64}\\.csv");
   for (const auto& [table, file] : map) {
-    EXPECT_TRUE(std::regex_match(file, safe)) << file;
+    const std::string stem = file.substr(0, file.size() - 4);
+    EXPECT_TRUE(file.ends_with(".csv") && !stem.empty() && stem.size() <= 64 &&
+                stem.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") ==
+                    std::string::npos)
+        << file;
     std::string f = file;
     std::transform(f.begin(), f.end(), f.begin(), ::tolower);
     EXPECT_TRUE(folded.insert(f).second) << file;
@@ -173,7 +175,7 @@ TEST(DeepOutputs, TableFilterSummaryAndQuiet) {
     lines.push_back(row.table + "|" + row.status + "|" + std::to_string(row.offset));
   EXPECT_EQ(lines, expected_lines);
   std::string summary;
-  for (const std::string& table : {"../x", "plain"})
+  for (const std::string table : {"../x", "plain"})
     summary += "sarvek: " + table + ": " + std::to_string(counts[table]["live"]) + " live, " +
                std::to_string(counts[table]["deleted"]) + " deleted\n";
   EXPECT_NE(some.err.find("sarvek: no table named 'nosuch'; the tables are: 'sqlite_master', '../x', 'con'"),
