@@ -194,3 +194,25 @@ TEST(DeepOutputs, TableFilterSummaryAndQuiet) {
     if (record.starts_with("\"plain\",")) plain += record;
   EXPECT_EQ(quiet.out, plain);
 }
+
+// --quiet leaves standard error empty, and the export keeps the notes it
+// did not write.
+TEST(DeepOutputs, QuietKeepsTheNotesInTheExport) {
+  scratch_dir dir;
+  const std::string db = dir.file("cut.db");
+  std::string sql = "CREATE TABLE a(id INTEGER PRIMARY KEY, t TEXT);";
+  for (int i = 0; i < 300; ++i) sql += "INSERT INTO a(t) VALUES('row " + std::to_string(i) + std::string(40, 'x') + "');";
+  make_db(db, sql, 1024);
+  std::vector<uint8_t> bytes = read_file(db);
+  bytes.resize(bytes.size() / 2);  // the tree's later leaves are gone
+  write_file(db, bytes);
+  const run_result loud = run_sarvek({"-i", db, "--deep"});
+  const std::vector<std::string> notes = note_lines(loud.err);
+  ASSERT_FALSE(notes.empty()) << loud.err;
+  const run_result quiet = run_sarvek({"-i", db, "--deep", "--quiet", "--export=" + dir.file("e.db")});
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.out, loud.out);
+  std::string expected;
+  for (const std::string& line : notes) expected += line.substr(std::string("sarvek: ").size()) + "\n";
+  EXPECT_EQ(run_program({"sqlite3", dir.file("e.db"), "SELECT note FROM sarvek_notes ORDER BY rowid"}).out, expected);
+}
