@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -120,8 +121,10 @@ void read_live_rows(deep_state* s, time_columns* times) {
   find_table_roots(s);
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
-  if (times) find_time_columns(s, times);
+  std::optional<time_probe_thread> probe;
+  if (times) probe.emplace(s, times);
   walk_objects(s);
+  if (probe) probe->join();
   walk_freelist(&s->walk, s->header, &s->freelist);
 }
 

@@ -2,22 +2,46 @@
 
 #include <vector>
 
-#include "deep/table_rows.h"
+#include "deep/row_emitter.h"
 
 namespace {
 
-// Takes the live rows of one table into one probe per column.
-class probe_sink final : public row_sink {
+// Takes each live record of one table into a probe per time-named
+// column, from the record's values directly (the rowid for the rowid
+// alias, the default for a column the record ends before).
+class probe_visitor final : public cell_visitor {
  public:
-  explicit probe_sink(size_t columns) : probes_(columns) {}
-  void row(const deep_row& row) override {
-    if (row.status != row_status::live) return;
-    for (size_t i = 0; i < row.values.size() && i < probes_.size(); ++i) probes_[i].add(row.values[i]);
+  probe_visitor(const table_def& table, text_encoding encoding) : table_(table), probes_(table.columns.size()) {
+    emitter_.encoding = encoding;
+    for (size_t j = 0; j < table.storage_order.size(); ++j)
+      if (time_name_suggests(table.columns[table.storage_order[j]].name)) wanted_.emplace_back(table.storage_order[j], j);
   }
-  int finish(const run_facts& facts) override { (void)facts; return 0; }
+  void visit(const record_cell& c) override {
+    if (!decode_payload(&emitter_, c.payload.bytes, c.cell->payload_size)) return;
+    for (const auto& [column, at] : wanted_) {
+      if (static_cast<int>(column) == table_.rowid_column && !table_.without_rowid)
+        probes_[column].add(integer_value(c.cell->rowid));
+      else if (at < emitter_.record.size())
+        probes_[column].add(emitter_.record[at]);
+      else
+        probes_[column].add(default_of(table_.columns[column]));
+    }
+  }
   const std::vector<time_probe>& probes() const { return probes_; }
 
  private:
+  static value_view default_of(const column_def& column) {
+    const sql_value& d = column.default_value;
+    if (d.kind == value_kind::integer) return integer_value(d.integer);
+    if (d.kind == value_kind::real) return real_value(d.real);
+    if (d.kind == value_kind::null) return null_value();
+    value_view text;
+    text.kind = value_kind::text;
+    return text;
+  }
+  const table_def& table_;
+  row_emitter emitter_;
+  std::vector<std::pair<uint32_t, size_t>> wanted_;  // column, its place in the record
   std::vector<time_probe> probes_;
 };
 
@@ -36,19 +60,13 @@ std::vector<time_epoch> probe_table(deep_state* s, const schema_object& object, 
   walk.store = &s->store;
   walk.map = &map;
   walk.notes = &silent;
-  probe_sink sink(table->columns.size());
-  row_emitter emitter;
-  emitter.sink = &sink;
-  emitter.encoding = s->header.encoding;
-  row_memory memory;
-  memory.remember = false;
-  table_rows visitor(table, object.table, &emitter, &silent, &memory);
+  probe_visitor visitor(*table, s->header.encoding);
   walk_btree(&walk, object.root_page, table->without_rowid, object.table, table->name.c_str(), &visitor);
   std::vector<time_epoch> epochs(table->columns.size(), time_epoch::none);
   bool any = false;
-  for (size_t i = 0; i < epochs.size() && i < sink.probes().size(); ++i) {
+  for (size_t i = 0; i < epochs.size(); ++i) {
     if (!time_name_suggests(table->columns[i].name)) continue;
-    epochs[i] = sink.probes()[i].epoch();
+    epochs[i] = visitor.probes()[i].epoch();
     any = any || epochs[i] != time_epoch::none;
   }
   if (!any) epochs.clear();
@@ -57,12 +75,22 @@ std::vector<time_epoch> probe_table(deep_state* s, const schema_object& object, 
 
 }  // namespace
 
-void find_time_columns(deep_state* s, time_columns* out) {
+time_probe_thread::time_probe_thread(deep_state* s, time_columns* out) : out_(out) {
+  std::vector<std::pair<const schema_object*, table_def*>> tables;
   for (const schema_object& object : s->db_schema.objects) {
     if (object.type != object_type::table || object.table < 0 || object.root_page == 0) continue;
     table_def* table = &s->db_schema.tables[object.table];
     if (!has_time_name(*table)) continue;
-    std::vector<time_epoch> epochs = probe_table(s, object, table);
-    if (!epochs.empty()) out->set(table, std::move(epochs));
+    out->expect(table);
+    tables.emplace_back(&object, table);
   }
+  if (tables.empty()) return;
+  thread_ = std::thread([s, out, tables] {
+    for (const auto& [object, table] : tables) out->set(table, probe_table(s, *object, table));
+  });
+}
+
+void time_probe_thread::join() {
+  if (thread_.joinable()) thread_.join();
+  out_->done();
 }

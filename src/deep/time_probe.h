@@ -1,8 +1,22 @@
-// Which columns hold times (sink/time_columns.h), found before any row is
-// printed: the live rows of every table with a column whose name suggests a
-// time are read once more, apart, on a page map of their own, without notes.
+// Which columns hold times (sink/time_columns.h): the live rows of every
+// table with a column whose name suggests a time are read once more, apart
+// (a page map of their own, no notes), on a thread of its own, so that the
+// rows of the tables before it are printed meanwhile; a table's rows wait
+// for its verdict.
 #pragma once
+#include <thread>
+
 #include "deep/deep_state.h"
 #include "sink/time_columns.h"
 
-void find_time_columns(deep_state* s, time_columns* out);
+class time_probe_thread {
+ public:
+  // Starts the search. Nothing of the schema may change until join().
+  time_probe_thread(deep_state* s, time_columns* out);
+  ~time_probe_thread() { join(); }
+  void join();
+
+ private:
+  std::thread thread_;
+  time_columns* out_;
+};

@@ -13,7 +13,9 @@
 
 namespace {
 
-constexpr size_t file_buffer_limit = size_t{1} << 16;
+constexpr size_t file_buffer_limit = size_t{1} << 18;
+// Files kept open between writes; the others are opened for each write.
+constexpr size_t open_files_limit = 64;
 constexpr size_t total_buffer_limit = size_t{1} << 23;
 // Records of no table, before their header (which needs the longest
 // record) is known. Safe names never begin with '.'.
@@ -35,7 +37,20 @@ dir_sink::dir_sink(out_dir* dir, std::unique_ptr<table_format> format, globals* 
 }
 
 dir_sink::~dir_sink() {
+  close_files();
   if (lost_ && format_->has_header()) unlinkat(dir_->fd(), lost_body, 0);
+}
+
+void dir_sink::close_files() {
+  for (table_file& file : files_)
+    if (file.fd >= 0) {
+      if (close(file.fd) != 0 && error_ == 0) {
+        failed_file_ = file.name;
+        fail(errno);
+      }
+      file.fd = -1;
+    }
+  open_files_ = 0;
 }
 
 void dir_sink::fail(int error) {
@@ -54,8 +69,14 @@ dir_sink::table_file* dir_sink::open_file(const table_def* table, std::string_vi
   } else {
     fd = dir_->create(stem, format_->extension(), &file->name);
   }
-  if (fd < 0) fail(errno);
-  else close(fd);
+  if (fd < 0) {
+    fail(errno);
+  } else if (open_files_ < open_files_limit) {
+    file->fd = fd;
+    ++open_files_;
+  } else {
+    close(fd);
+  }
   by_table_.emplace(table, file);
   return file;
 }
@@ -80,10 +101,10 @@ void dir_sink::drain(table_file* file) {
   if (header) format_->header(&head, file->table, 0);
   file->headed = true;
   const char* name = file == lost_ && format_->has_header() ? lost_body : file->name.c_str();
-  const int fd = openat(dir_->fd(), name, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = file->fd >= 0 ? file->fd : openat(dir_->fd(), name, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   int error = fd < 0 ? errno : write_all(fd, head);
   if (error == 0) error = write_all(fd, file->buffer);
-  if (fd >= 0) close(fd);
+  if (fd >= 0 && fd != file->fd) close(fd);
   if (error != 0 && error_ == 0) failed_file_ = file->name;
   fail(error);
   buffered_ -= file->buffer.size();
@@ -158,6 +179,7 @@ int dir_sink::finish(const run_facts& facts) {
   (void)facts;
   if (error_ == 0) file_for(nullptr);
   drain_all();
+  close_files();
   if (error_ == 0 && lost_) finish_lost();
   if (error_ == 0) write_map();
   if (error_ == 0) return 0;

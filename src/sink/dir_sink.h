@@ -40,11 +40,13 @@ class dir_sink final : public row_sink {
     std::string buffer;
     size_t fields = 0;  // records of no table: the most values of one
     bool headed = false;  // the header line is written
+    int fd = -1;          // kept open, or -1: opened for each write
   };
   table_file* file_for(const table_def* table);
   table_file* open_file(const table_def* table, std::string_view stem);
   void drain(table_file* file);
   void drain_all();
+  void close_files();
   bool finish_lost();
   bool write_map();
   void fail(int error);
@@ -60,6 +62,7 @@ class dir_sink final : public row_sink {
   table_file* last_file_ = nullptr;
   table_file* lost_ = nullptr;
   size_t buffered_ = 0;  // bytes in all buffers
+  size_t open_files_ = 0;
 };
 
 // The header line's CSV form of one name: as is when it needs no quotes,

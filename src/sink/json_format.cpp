@@ -2,7 +2,9 @@
 
 #include <openssl/evp.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 
 #include "format/text.h"
 #include "sink/csv_values.h"
@@ -32,15 +34,44 @@ void append_base64(std::string* out, byte_view bytes) {
 
 }  // namespace
 
+namespace {
+
+// Bytes that a JSON string cannot hold as they are: the control characters,
+// the quote and the backslash.
+constexpr std::array<bool, 256> escape_table() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  table['"'] = table['\\'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> needs_escape = escape_table();
+
+// True when one of the 8 bytes of w is below 0x20, a quote or a backslash.
+bool word_needs_escape(uint64_t w) {
+  constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+  const uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
+  return (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) | ((backslash - ones) & ~backslash)) & highs;
+}
+
+}  // namespace
+
 void append_json_string(std::string* out, std::string_view s) {
   static const char hex[] = "0123456789abcdef";
   out->push_back('"');
   size_t plain = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out->append(s.data() + plain, i - plain);
-    plain = i + 1;
+  for (size_t i = 0; i < s.size();) {
+    if (i + 8 <= s.size()) {
+      uint64_t w;
+      memcpy(&w, s.data() + i, 8);
+      if (!word_needs_escape(w)) {
+        i += 8;
+        continue;
+      }
+    }
+    const auto c = static_cast<unsigned char>(s[i++]);
+    if (!needs_escape[c]) continue;
+    out->append(s.data() + plain, i - 1 - plain);
+    plain = i;
     switch (c) {
       case '"': out->append("\\\""); break;
       case '\\': out->append("\\\\"); break;
@@ -71,10 +102,12 @@ void json_format::value(std::string* out, const value_view& v, std::string_view 
       else append_real(out, v.real);
       break;
     case value_kind::text:
-      scratch_.clear();
-      append_utf8(&scratch_, v.bytes, v.encoding);
-      if (v.encoding != text_encoding::utf8 || valid_utf8_prefix(v.bytes) == v.bytes.size()) {
+      if (v.encoding != text_encoding::utf8) {
+        scratch_.clear();
+        append_utf8(&scratch_, v.bytes, v.encoding);
         append_json_string(out, scratch_);
+      } else if (valid_utf8_prefix(v.bytes) == v.bytes.size()) {
+        append_json_string(out, std::string_view(reinterpret_cast<const char*>(v.bytes.data()), v.bytes.size()));
       } else {
         out->append("{\"type\":\"text\",\"base64\":");
         append_base64(out, v.bytes);
@@ -117,30 +150,53 @@ static void append_json_name(std::string* out, std::string_view name) {
     append_json_string(out, clean_name(name));
 }
 
-void json_format::times(std::string* out, const deep_row& row) {
-  const std::vector<time_epoch>* epochs = times_ && row.table ? times_->of(row.table) : nullptr;
-  if (!epochs) return;
+void json_format::times(std::string* out, const deep_row& row, const table_keys& keys) {
+  if (keys.times.empty()) return;
   bool first = true;
-  for (size_t i = 0; i < row.values.size() && i < epochs->size(); ++i) {
-    if ((*epochs)[i] == time_epoch::none) continue;
-    scratch_.clear();
-    if (!format_time(row.values[i], (*epochs)[i], &scratch_)) continue;
+  for (size_t i = 0; i < row.values.size() && i < keys.epochs.size(); ++i) {
+    if (keys.epochs[i] == time_epoch::none) continue;
+    const size_t at = out->size();
     out->append(first ? ",\"times\":{" : ",");
-    first = false;
-    append_json_name(out, row.table->columns[i].name);
-    out->append(":{\"epoch\":\"");
-    out->append(epoch_name((*epochs)[i]));
-    out->append("\",\"utc\":\"");
-    out->append(scratch_);
+    out->append(keys.times[i]);
+    if (!format_time(row.values[i], keys.epochs[i], out)) {
+      out->resize(at);
+      continue;
+    }
     out->append("\"}");
+    first = false;
   }
   if (!first) out->push_back('}');
 }
 
+// The table's JSON pieces, made once: {"table":"name", each column's
+// "name": key, and each time column's ,"name":{"epoch":"...","utc":" start.
+const json_format::table_keys& json_format::keys_of(const table_def* table) {
+  if (table == last_table_ && last_keys_) return *last_keys_;
+  auto [at, added] = keys_.try_emplace(table);
+  table_keys& keys = at->second;
+  if (added || keys.columns.size() != (table ? table->columns.size() : 0)) {
+    keys.head = "{\"table\":";
+    if (table) append_json_name(&keys.head, table->name);
+    else keys.head += "null";
+    keys.columns.clear();
+    for (size_t i = 0; table && i < table->columns.size(); ++i) {
+      append_json_name(&keys.columns.emplace_back(), table->columns[i].name);
+      keys.columns.back() += ':';
+    }
+    const std::vector<time_epoch>* epochs = times_ && table ? times_->of(table) : nullptr;
+    keys.epochs = epochs ? *epochs : std::vector<time_epoch>();
+    keys.times.clear();
+    for (size_t i = 0; i < keys.epochs.size() && i < keys.columns.size(); ++i)
+      keys.times.push_back(keys.columns[i] + "{\"epoch\":\"" + epoch_name(keys.epochs[i]) + "\",\"utc\":\"");
+  }
+  last_table_ = table;
+  last_keys_ = &keys;
+  return keys;
+}
+
 void json_format::row(std::string* out, const deep_row& row) {
-  out->append("{\"table\":");
-  if (row.table) append_json_name(out, row.table->name);
-  else out->append("null");
+  const table_keys& keys = keys_of(row.table);
+  out->append(keys.head);
   const provenance_values fields = provenance_of(row);
   for (size_t i = 0; i < fields.size(); ++i) {
     out->append(",\"");
@@ -156,9 +212,12 @@ void json_format::row(std::string* out, const deep_row& row) {
     if (row.values[i].kind == value_kind::unknown) continue;
     if (!first) out->push_back(',');
     first = false;
-    if (row.table && i < row.table->columns.size()) append_json_name(out, row.table->columns[i].name);
-    else append_field_name(out, i);
-    out->push_back(':');
+    if (i < keys.columns.size()) {
+      out->append(keys.columns[i]);
+    } else {
+      append_field_name(out, i);
+      out->push_back(':');
+    }
     value(out, row.values[i], i < row.blob_files.size() ? std::string_view(row.blob_files[i]) : std::string_view());
   }
   out->append("},\"unrecovered\":[");
@@ -171,6 +230,6 @@ void json_format::row(std::string* out, const deep_row& row) {
     else append_field_name(out, i);
   }
   out->push_back(']');
-  times(out, row);
+  times(out, row, keys);
   out->append("}\n");
 }

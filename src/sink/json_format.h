@@ -18,6 +18,8 @@
 // must keep pace with the CSV stream.
 #pragma once
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "setup/globals.h"
 #include "sink/dir_sink.h"
@@ -39,9 +41,19 @@ class json_format final : public table_format {
 
  private:
   void value(std::string* out, const value_view& v, std::string_view file);
-  void times(std::string* out, const deep_row& row);
+  struct table_keys {
+    std::string head;                  // {"table":"name"
+    std::vector<std::string> columns;  // "column":
+    std::vector<time_epoch> epochs;    // by column; empty when none
+    std::vector<std::string> times;    // "column":{"epoch":"...","utc":"
+  };
+  void times(std::string* out, const deep_row& row, const table_keys& keys);
+  const table_keys& keys_of(const table_def* table);
 
   globals* g_;
   const time_columns* times_;
   std::string scratch_;
+  std::unordered_map<const table_def*, table_keys> keys_;
+  const table_def* last_table_ = nullptr;
+  const table_keys* last_keys_ = nullptr;
 };

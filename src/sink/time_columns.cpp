@@ -3,7 +3,6 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -47,19 +46,40 @@ bool fits(time_epoch epoch, double low, double high) {
   return low >= (u.from - static_cast<double>(u.zero)) * scale && high < (year_2040 - static_cast<double>(u.zero)) * scale;
 }
 
+// Appends `value` as exactly `digits` decimal digits (0 <= value < 10^digits).
+void append_digits(std::string* out, int64_t value, int digits) {
+  char text[20];
+  for (int i = digits - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+  out->append(text, static_cast<size_t>(digits));
+}
+
 // "YYYY-MM-DDTHH:MM:SS" of Unix seconds.
 bool append_civil(std::string* out, int64_t seconds) {
   using namespace std::chrono;
   const int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
   const int64_t rest = seconds - days * 86400;
-  const year_month_day date{sys_days{std::chrono::days{days}}};
-  const int year = static_cast<int>(date.year());
-  if (year < 1 || year > 9999) return false;
-  char text[32];
-  snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", year, static_cast<unsigned>(date.month()),
-           static_cast<unsigned>(date.day()), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-           static_cast<int>(rest % 60));
-  *out += text;
+  // Times of one column tend to fall on few days: the last day's text is kept.
+  static thread_local int64_t last_day = INT64_MIN;
+  static thread_local std::string last_date;
+  if (days != last_day) {
+    const year_month_day date{sys_days{std::chrono::days{days}}};
+    const int year = static_cast<int>(date.year());
+    if (year < 1 || year > 9999) return false;
+    last_date.clear();
+    append_digits(&last_date, year, 4);
+    last_date.push_back('-');
+    append_digits(&last_date, static_cast<unsigned>(date.month()), 2);
+    last_date.push_back('-');
+    append_digits(&last_date, static_cast<unsigned>(date.day()), 2);
+    last_date.push_back('T');
+    last_day = days;
+  }
+  *out += last_date;
+  append_digits(out, rest / 3600, 2);
+  out->push_back(':');
+  append_digits(out, rest / 60 % 60, 2);
+  out->push_back(':');
+  append_digits(out, rest % 60, 2);
   return true;
 }
 
@@ -67,9 +87,9 @@ bool append_civil(std::string* out, int64_t seconds) {
 bool append_milliseconds(std::string* out, int64_t ms) {
   const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
   if (!append_civil(out, seconds)) return false;
-  char text[8];
-  snprintf(text, sizeof text, ".%03dZ", static_cast<int>(ms - seconds * 1000));
-  *out += text;
+  out->push_back('.');
+  append_digits(out, ms - seconds * 1000, 3);
+  out->push_back('Z');
   return true;
 }
 
@@ -171,10 +191,38 @@ bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
   }
   if (whole > 300000000000 || whole < -300000000000 || !append_civil(out, whole + u->zero)) return false;
   if (u->digits > 0) {
-    char text[16];
-    snprintf(text, sizeof text, ".%0*lld", u->digits, static_cast<long long>(part));
-    *out += text;
+    out->push_back('.');
+    append_digits(out, part, u->digits);
   }
   *out += 'Z';
   return true;
+}
+
+const std::vector<time_epoch>* time_columns::of(const table_def* table) const {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return expected_.count(table) == 0; });
+  auto found = tables_.find(table);
+  return found == tables_.end() ? nullptr : &found->second;
+}
+
+void time_columns::expect(const table_def* table) {
+  std::lock_guard lock(mutex_);
+  expected_.insert(table);
+}
+
+void time_columns::set(const table_def* table, std::vector<time_epoch> epochs) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!epochs.empty()) tables_[table] = std::move(epochs);
+    expected_.erase(table);
+  }
+  changed_.notify_all();
+}
+
+void time_columns::done() {
+  {
+    std::lock_guard lock(mutex_);
+    expected_.clear();
+  }
+  changed_.notify_all();
 }

@@ -11,7 +11,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <condition_variable>
+#include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "format/value.h"
@@ -56,18 +59,23 @@ struct time_probe {
 // a number or falls outside years 1 to 9999.
 bool format_time(const value_view& v, time_epoch epoch, std::string* out);
 
-// The decoded columns of every table, by table.
+// The decoded columns of every table, by table. They are found on a thread
+// of their own (deep/time_probe.h) while the rows of other tables are
+// printed: a table announced with expect() is waited for by of() until
+// set() or done().
 class time_columns {
  public:
   // The epoch of each column (none for most), or null when the table has
   // no time column.
-  const std::vector<time_epoch>* of(const table_def* table) const {
-    auto found = tables_.find(table);
-    return found == tables_.end() ? nullptr : &found->second;
-  }
-  void set(const table_def* table, std::vector<time_epoch> epochs) { tables_[table] = std::move(epochs); }
-  bool empty() const { return tables_.empty(); }
+  const std::vector<time_epoch>* of(const table_def* table) const;
+  void expect(const table_def* table);
+  void set(const table_def* table, std::vector<time_epoch> epochs);
+  // Ends every wait: the tables still expected have no time column.
+  void done();
 
  private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::unordered_set<const table_def*> expected_;
   std::unordered_map<const table_def*, std::vector<time_epoch>> tables_;
 };

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 
 namespace {
 
@@ -199,16 +198,41 @@ std::vector<std::string> sqlite_tables(const std::string& db) {
   return names;
 }
 
+namespace {
+
+// "sarvek: NAME: no rows", or "sarvek: NAME: " then "N status" parts
+// separated by ", ".
+bool is_summary_line(const std::string& line) {
+  const size_t colon = line.rfind(": ");
+  if (!line.starts_with("sarvek: ") || colon < 8) return false;
+  const std::string counts = line.substr(colon + 2);
+  if (counts == "no rows") return true;
+  size_t at = 0;
+  while (at < counts.size()) {
+    size_t end = counts.find(", ", at);
+    if (end == std::string::npos) end = counts.size();
+    const std::string part = counts.substr(at, end - at);
+    const size_t space = part.find(' ');
+    if (space == 0 || space == std::string::npos ||
+        part.find_first_not_of("0123456789") != space)
+      return false;
+    const std::string status = part.substr(space + 1);
+    if (status != "live" && status != "deleted" && status != "superseded" && status != "uncommitted") return false;
+    at = end + 2;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::vector<std::string> note_lines(const std::string& err) {
-  static const std::regex summary(
-      "sarvek: .*: (no rows|[0-9]+ (live|deleted|superseded|uncommitted)(, [0-9]+ (live|deleted|superseded|uncommitted))*)");
   std::vector<std::string> lines;
   size_t at = 0;
   while (at < err.size()) {
     size_t end = err.find('\n', at);
     if (end == std::string::npos) end = err.size();
     const std::string line = err.substr(at, end - at);
-    if (!std::regex_match(line, summary)) lines.push_back(line);
+    if (!is_summary_line(line)) lines.push_back(line);
     at = end + 1;
   }
   return lines;
