@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <unistd.h>
 
@@ -35,9 +36,14 @@ std::unique_ptr<xlsx_sink> xlsx_sink::open(const std::string& path, globals* g, 
     return nullptr;
   }
   std::unique_ptr<xlsx_sink> sink(new xlsx_sink(path, partial, g, blobs));
+  // The rows wait in temporary files beside the workbook, not in /tmp:
+  // evidence stays on the volume the examiner chose.
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  sink->tmpdir_ = folder.empty() ? "." : folder;
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.use_zip64 = LXW_TRUE;
+  options.tmpdir = sink->tmpdir_.data();
   sink->wb_ = workbook_new_opt(partial.c_str(), &options);
   if (sink->wb_) sink->summary_ = workbook_add_worksheet(sink->wb_, "summary");
   if (!sink->summary_) {

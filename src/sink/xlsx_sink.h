@@ -10,7 +10,8 @@
 // file that holds all of it. A sheet "summary" lists each table's sheet and
 // its rows by status and source. Sheet names are made valid and unique
 // (safe_names.h). The file is written as the export is: refused when it
-// exists, written under a partial name (mode 0600), renamed when complete.
+// exists, written under a partial name (mode 0600), renamed when complete;
+// the sheets' rows wait in temporary files in the same folder.
 #pragma once
 #include <memory>
 #include <string>
@@ -52,6 +53,7 @@ class xlsx_sink final : public row_sink {
   void check(int error);
 
   std::string path_, partial_;
+  std::string tmpdir_;  // the folder of the temporary files
   globals* g_;
   blob_files* blobs_;
   lxw_workbook* wb_ = nullptr;
