@@ -197,11 +197,14 @@ const json_format::table_keys& json_format::keys_of(const table_def* table) {
 void json_format::row(std::string* out, const deep_row& row) {
   const table_keys& keys = keys_of(row.table);
   out->append(keys.head);
+  static const auto provenance_keys = [] {
+    std::array<std::string, provenance_names.size()> made;
+    for (size_t i = 0; i < made.size(); ++i) made[i] = ",\"" + std::string(provenance_names[i]) + "\":";
+    return made;
+  }();
   const provenance_values fields = provenance_of(row);
   for (size_t i = 0; i < fields.size(); ++i) {
-    out->append(",\"");
-    out->append(provenance_names[i]);
-    out->append("\":");
+    out->append(provenance_keys[i]);
     if (fields[i].is_text()) append_json_string(out, fields[i].text);
     else if (fields[i].present) append_integer(out, fields[i].number);
     else out->append("null");
