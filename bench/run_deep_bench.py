@@ -107,7 +107,12 @@ def main():
     times = {k: [] for k in runs}
     for _ in range(args.runs):
         for name, cmd in runs.items():
-            times[name].append(run_bench.timed_run(cmd, scratch))
+            # Each run in a new folder, removed after it: the outputs (and
+            # the files of the workbook's cut cells) do not pile up.
+            work = os.path.join(scratch, "run")
+            os.makedirs(work, exist_ok=True)
+            times[name].append(run_bench.timed_run(cmd, work))
+            shutil.rmtree(work, ignore_errors=True)
             if args.outputs:
                 shutil.rmtree(os.path.join(scratch, "out"), ignore_errors=True)
                 if os.path.exists(os.path.join(scratch, "out.xlsx")):

@@ -118,3 +118,25 @@ TEST(DeepBlobs, FilesByRowWithTheirTypesAndHashes) {
   EXPECT_EQ(inline_blob.out, "4|" + run_program({"sh", "-c", "printf tiny | sha256sum"}).out.substr(0, 64) + "\n4|" +
                                  run_program({"sh", "-c", "printf tiny | sha256sum"}).out.substr(0, 64) + "\n");
 }
+
+// With --out-dir=, blob files go into the folder beside the tables' files,
+// and their names never take a table file's.
+TEST(DeepBlobs, FilesGoToTheOutputFolder) {
+  scratch_dir dir;
+  const std::string db = dir.file("b.db");
+  sqlite3* h = open_layout_db(db, {});
+  run_sql(h, "CREATE TABLE t(id INTEGER PRIMARY KEY, c BLOB); CREATE TABLE \"t-1-c\"(x);");
+  insert_row(h, "INSERT INTO t VALUES(1, ?)", {bind_blob("a,b\n1,2\n3,4\n" + std::string(40, 'q'))});
+  sqlite3_close(h);
+  const std::string work = dir.file("work");
+  std::filesystem::create_directory(work);
+  const run_result r = run_sarvek({"-i", db, "--deep", "--blob-size-limit=1", "--out-dir=" + dir.file("out")}, {work});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(work));
+  const std::string table_file = file_text(dir.file("out/t.csv"));
+  const size_t name_at = table_file.find("t-1-c.");
+  ASSERT_NE(name_at, std::string::npos) << table_file;
+  const std::string blob = table_file.substr(name_at, table_file.find('\n', name_at) - name_at);
+  EXPECT_EQ(file_text(dir.file("out/" + blob)), "a,b\n1,2\n3,4\n" + std::string(40, 'q'));
+  EXPECT_EQ(file_text(dir.file("out/t-1-c.csv")).substr(0, 27), "status,source,reading,page,");
+}

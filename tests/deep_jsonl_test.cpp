@@ -76,13 +76,16 @@ TEST(DeepJsonl, LinesHoldTheRowsWithTheirTypes) {
   const std::string db = dir.file("j.db");
   sqlite3* h = open_layout_db(db, {});
   run_sql(h, "CREATE TABLE v(id INTEGER PRIMARY KEY, big, r REAL, t TEXT, b BLOB, n)");
+  // Not UTF-8: the JSON keeps its bytes (the CSV shows U+FFFD for them).
+  const std::string invalid_utf8 = "bad \xFF\xFE end \xC3\xA9 \xE2\x82";
   const std::vector<std::vector<bound_value>> rows = {
       {bind_int(9007199254740993), bind_real(0.1), bind_text("quote \" back \\ tab \t nl \n ctl \x01 é 🦊"),
        bind_blob(std::string("\x00\xFF\x10", 3)), bind_null()},
       {bind_int(-9223372036854775807 - 1), bind_real(1e300), bind_text(""), bind_blob(""), bind_int(7)},
       {bind_int(9007199254740992), bind_real(HUGE_VAL), bind_text(std::string("nul\0inside", 10)),
        bind_blob(std::string(300, 'z')), bind_real(2.0)},
-      {bind_int(-5), bind_real(-HUGE_VAL), bind_text("x"), bind_null(), bind_real(-0.5)}};
+      {bind_int(-5), bind_real(-HUGE_VAL), bind_text("x"), bind_null(), bind_real(-0.5)},
+      {bind_int(1), bind_real(-1.5), bind_text(invalid_utf8), bind_null(), bind_null()}};
   for (int k = 0; k < 40; ++k)
     for (const auto& row : rows) insert_row(h, "INSERT INTO v(big, r, t, b, n) VALUES(?,?,?,?,?)", row);
   run_sql(h, "DELETE FROM v WHERE id % 7 = 0");
@@ -100,7 +103,7 @@ TEST(DeepJsonl, LinesHoldTheRowsWithTheirTypes) {
   EXPECT_EQ(python.out, std::to_string(expected.size()) + "\n") << python.err;
   const std::vector<json> lines = parse_lines(jsonl.out);
   ASSERT_EQ(lines.size(), expected.size());
-  size_t deleted = 0;
+  size_t deleted = 0, not_utf8 = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     const json& line = lines[i];
     const deep_csv_row& row = expected[i];
@@ -119,12 +122,16 @@ TEST(DeepJsonl, LinesHoldTheRowsWithTheirTypes) {
       if (want == "U:") {
         EXPECT_TRUE(unrecovered.count(names[c])) << names[c];
         EXPECT_FALSE(line.at("values").contains(names[c]));
+      } else if (line.at("values").at(names[c]).is_object() && line.at("values").at(names[c]).at("type") == "text") {
+        EXPECT_EQ(from_base64(line.at("values").at(names[c]).at("base64")), invalid_utf8);
+        ++not_utf8;
       } else {
         EXPECT_EQ(canonical_json(line.at("values").at(names[c]), names[c]), want) << i << " " << names[c];
       }
     }
   }
   EXPECT_GT(deleted, 1u);
+  EXPECT_GE(not_utf8, 30u);
   // With --out-dir: each table's lines in DIR/<table>.jsonl, as on standard output.
   const run_result files = run_sarvek({"-i", db, "--deep", "--format=jsonl", "--out-dir=" + dir.file("out")});
   ASSERT_EQ(files.status, 0) << files.err;

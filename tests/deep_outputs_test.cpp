@@ -187,6 +187,10 @@ TEST(DeepOutputs, TableFilterSummaryAndQuiet) {
                               std::to_string(counts["../x"]["live"]) + "\nplain|deleted|" +
                               std::to_string(counts["plain"]["deleted"]) + "\nplain|live|" +
                               std::to_string(counts["plain"]["live"]) + "\n");
+  // An index's name is known: no note.
+  exec_db(db, "CREATE INDEX plain_n ON plain(n)");
+  const run_result index = run_sarvek({"-i", db, "--deep", "--table=plain", "--table=PLAIN_N"});
+  EXPECT_EQ(index.err.find("no table named"), std::string::npos) << index.err;
   const run_result quiet = run_sarvek({"-i", db, "--deep", "--quiet", "--table=plain"});
   EXPECT_EQ(quiet.err, "");
   std::string plain;

@@ -112,8 +112,9 @@ void walk_objects(deep_state* s) {
 
 // The live state: the schema from sqlite_master, every table's rows, every
 // index and the freelist for the page map. The time columns, when an output
-// decodes them, are found before the first row is printed.
-void read_live_rows(deep_state* s, time_columns* times) {
+// decodes them, are found before the first row of their table is printed
+// (of the tables --table= names, when it is given).
+void read_live_rows(deep_state* s, time_columns* times, table_filter* only) {
   s->db_schema.tables.push_back(sqlite_master_table());
   s->sinks.table(s->db_schema.tables[0]);
   mark_reserved_pages(&s->walk, s->header);
@@ -122,7 +123,7 @@ void read_live_rows(deep_state* s, time_columns* times) {
   for (size_t i = 1; i < s->db_schema.tables.size(); ++i)
     if (!s->db_schema.tables[i].virtual_table) s->sinks.table(s->db_schema.tables[i]);
   std::optional<time_probe_thread> probe;
-  if (times) probe.emplace(s, times);
+  if (times) probe.emplace(s, times, only);
   walk_objects(s);
   if (probe) probe->join();
   walk_freelist(&s->walk, s->header, &s->freelist);
@@ -227,7 +228,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
 
   progress_meter meter;
   progress_begin(g, &meter);
-  read_live_rows(&s, decodes_times(*g) ? &outputs.times : nullptr);
+  read_live_rows(&s, decodes_times(*g) ? &outputs.times : nullptr, outputs.filter.get());
   check_table_names(s, outputs);
   if (!g->deep_live_only) recover_deleted(&s);
   report_pages(&s);

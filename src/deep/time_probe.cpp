@@ -75,12 +75,12 @@ std::vector<time_epoch> probe_table(deep_state* s, const schema_object& object, 
 
 }  // namespace
 
-time_probe_thread::time_probe_thread(deep_state* s, time_columns* out) : out_(out) {
+time_probe_thread::time_probe_thread(deep_state* s, time_columns* out, table_filter* only) : out_(out) {
   std::vector<std::pair<const schema_object*, table_def*>> tables;
   for (const schema_object& object : s->db_schema.objects) {
     if (object.type != object_type::table || object.table < 0 || object.root_page == 0) continue;
     table_def* table = &s->db_schema.tables[object.table];
-    if (!has_time_name(*table)) continue;
+    if (!has_time_name(*table) || (only && !only->wants(table))) continue;
     out->expect(table);
     tables.emplace_back(&object, table);
   }

@@ -7,12 +7,14 @@
 #include <thread>
 
 #include "deep/deep_state.h"
+#include "sink/table_filter.h"
 #include "sink/time_columns.h"
 
 class time_probe_thread {
  public:
-  // Starts the search. Nothing of the schema may change until join().
-  time_probe_thread(deep_state* s, time_columns* out);
+  // Starts the search, in the tables `only` wants (all when null). Nothing
+  // of the schema may change until join().
+  time_probe_thread(deep_state* s, time_columns* out, table_filter* only = nullptr);
   ~time_probe_thread() { join(); }
   void join();
 

@@ -55,8 +55,23 @@ bool word_needs_escape(uint64_t w) {
 
 }  // namespace
 
-void append_json_string(std::string* out, std::string_view s) {
+// The escape of a byte that needs_escape marks.
+static void append_escape(std::string* out, unsigned char c) {
   static const char hex[] = "0123456789abcdef";
+  switch (c) {
+    case '"': out->append("\\\""); break;
+    case '\\': out->append("\\\\"); break;
+    case '\n': out->append("\\n"); break;
+    case '\r': out->append("\\r"); break;
+    case '\t': out->append("\\t"); break;
+    default:
+      out->append("\\u00");
+      out->push_back(hex[c >> 4]);
+      out->push_back(hex[c & 15]);
+  }
+}
+
+void append_json_string(std::string* out, std::string_view s) {
   out->push_back('"');
   size_t plain = 0;
   for (size_t i = 0; i < s.size();) {
@@ -72,20 +87,50 @@ void append_json_string(std::string* out, std::string_view s) {
     if (!needs_escape[c]) continue;
     out->append(s.data() + plain, i - 1 - plain);
     plain = i;
-    switch (c) {
-      case '"': out->append("\\\""); break;
-      case '\\': out->append("\\\\"); break;
-      case '\n': out->append("\\n"); break;
-      case '\r': out->append("\\r"); break;
-      case '\t': out->append("\\t"); break;
-      default:
-        out->append("\\u00");
-        out->push_back(hex[c >> 4]);
-        out->push_back(hex[c & 15]);
-    }
+    append_escape(out, c);
   }
   out->append(s.data() + plain, s.size() - plain);
   out->push_back('"');
+}
+
+// UTF-8 text as a JSON string, checked and escaped in one pass (ASCII
+// eight bytes at a time); false, with `out` as it was, for text that is not
+// valid UTF-8.
+static bool append_json_utf8(std::string* out, byte_view text) {
+  constexpr uint64_t highs = 0x8080808080808080ull;
+  const size_t start = out->size();
+  const auto* chars = reinterpret_cast<const char*>(text.data());
+  size_t i = 0, plain = 0;
+  out->push_back('"');
+  while (i < text.size()) {
+    if (i + 8 <= text.size()) {
+      uint64_t w;
+      memcpy(&w, chars + i, 8);
+      if (!(w & highs) && !word_needs_escape(w)) {
+        i += 8;
+        continue;
+      }
+    }
+    const uint8_t c = text[i];
+    if (c >= 0x80) {
+      const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      if (i + length > text.size() || valid_utf8_prefix(text.subspan(i, length)) != length) {
+        out->resize(start);
+        return false;
+      }
+      i += length;
+      continue;
+    }
+    if (needs_escape[c]) {
+      out->append(chars + plain, i - plain);
+      append_escape(out, c);
+      plain = i + 1;
+    }
+    ++i;
+  }
+  out->append(chars + plain, text.size() - plain);
+  out->push_back('"');
+  return true;
 }
 
 void json_format::value(std::string* out, const value_view& v, std::string_view file) {
@@ -106,9 +151,7 @@ void json_format::value(std::string* out, const value_view& v, std::string_view 
         scratch_.clear();
         append_utf8(&scratch_, v.bytes, v.encoding);
         append_json_string(out, scratch_);
-      } else if (valid_utf8_prefix(v.bytes) == v.bytes.size()) {
-        append_json_string(out, std::string_view(reinterpret_cast<const char*>(v.bytes.data()), v.bytes.size()));
-      } else {
+      } else if (!append_json_utf8(out, v.bytes)) {
         out->append("{\"type\":\"text\",\"base64\":");
         append_base64(out, v.bytes);
         out->push_back('}');
@@ -197,11 +240,14 @@ const json_format::table_keys& json_format::keys_of(const table_def* table) {
 void json_format::row(std::string* out, const deep_row& row) {
   const table_keys& keys = keys_of(row.table);
   out->append(keys.head);
+  static const auto provenance_keys = [] {
+    std::array<std::string, provenance_names.size()> made;
+    for (size_t i = 0; i < made.size(); ++i) made[i] = ",\"" + std::string(provenance_names[i]) + "\":";
+    return made;
+  }();
   const provenance_values fields = provenance_of(row);
   for (size_t i = 0; i < fields.size(); ++i) {
-    out->append(",\"");
-    out->append(provenance_names[i]);
-    out->append("\":");
+    out->append(provenance_keys[i]);
     if (fields[i].is_text()) append_json_string(out, fields[i].text);
     else if (fields[i].present) append_integer(out, fields[i].number);
     else out->append("null");

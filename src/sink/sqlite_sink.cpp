@@ -15,6 +15,7 @@
 
 #include "sink/export_bind.h"
 #include "sink/export_times.h"
+#include "sink/publish.h"
 
 namespace {
 
@@ -73,24 +74,15 @@ bool step_done(sqlite3_stmt* statement) {
 
 std::unique_ptr<sqlite_sink> sqlite_sink::open(const std::string& path) {
   // An existing name, a symbolic link included, is refused at once; the
-  // final no-replace rename refuses one that appears during the run.
-  struct stat existing;
-  const int error = lstat(path.c_str(), &existing) == 0 ? EEXIST : errno;
-  if (error != ENOENT) {
-    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(), strerror(error));
+  // final no-replace rename refuses one that appears during the run. The
+  // rows are written to a new file beside it, created exclusively with mode
+  // 0600 under a name no other run uses, and renamed to the export's name
+  // only once complete: a run that fails or is killed leaves no export.
+  std::string partial, error;
+  if (!create_partial(path, &partial, &error)) {
+    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(), error.c_str());
     return nullptr;
   }
-  // The rows are written to a new file beside it, created exclusively with
-  // mode 0600 under a name no other run uses, and renamed to the export's
-  // name only once complete: a run that fails or is killed leaves no export.
-  std::string partial = path + ".partial-XXXXXX";
-  const int fd = mkostemp(partial.data(), O_CLOEXEC);
-  if (fd < 0) {
-    fprintf(stderr, "ERROR: Cannot create export file '%s' ( %s )\n", path.c_str(),
-            strerror(errno));
-    return nullptr;
-  }
-  ::close(fd);
   std::unique_ptr<sqlite_sink> sink(new sqlite_sink(path, partial));
   if (!sink->start()) {
     fprintf(stderr, "ERROR: Cannot open export file '%s' ( %s )\n", path.c_str(),
@@ -146,18 +138,9 @@ void sqlite_sink::discard_partial() {
 // Gives the complete file the export's name, never replacing a file that
 // took that name meanwhile.
 bool sqlite_sink::publish() {
-  if (renameat2(AT_FDCWD, partial_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) {
-    partial_.clear();
-    return true;
-  }
-  // A file system without the no-replace rename: a hard link refuses an
-  // existing name too.
-  if ((errno == EINVAL || errno == ENOSYS) && link(partial_.c_str(), path_.c_str()) == 0) {
-    discard_partial();
-    return true;
-  }
-  error_ = strerror(errno);
-  return false;
+  if (!publish_file(partial_, path_, &error_)) return false;
+  partial_.clear();
+  return true;
 }
 
 void sqlite_sink::close_db() {
