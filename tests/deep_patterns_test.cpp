@@ -170,12 +170,12 @@ void schema_rows(sqlite3* db, rows_out* out) {
 // neighbour's stale header, and the reading that ends at the header fits
 // too, with every value shifted. That one may print, but only as inferred.
 void fragment_guess(sqlite3* db, rows_out* out) {
-  run_sql(db, "CREATE TABLE parts(lot INTEGER, maker TEXT, spec TEXT, mass REAL)");
+  run_sql(db, "CREATE TABLE parts(lot INTEGER, maker TEXT, kind TEXT, mass REAL)");
   for (int i = 1; i <= 20; ++i)
     insert(db, "parts", {bind_int(256 * (10 + i) + 0x41 + i), bind_text("maker" + std::to_string(10 + i)),
-                         bind_text("spec-" + std::string(static_cast<size_t>(i % 3 + 3), 'x')), bind_real(1.5 + i / 16.0)});
+                         bind_text("kind-" + std::string(static_cast<size_t>(i % 3 + 3), 'x')), bind_real(1.5 + i / 16.0)});
   run_sql(db, "DELETE FROM parts WHERE rowid = 10");
-  insert(db, "parts", {bind_int(0x55), bind_text("maker20"), bind_text("spec-xxxx"), bind_real(1.5 + 10 / 16.0)});
+  insert(db, "parts", {bind_int(0x55), bind_text("maker20"), bind_text("kind-xxxx"), bind_real(1.5 + 10 / 16.0)});
   delete_row(db, "parts", 9, precise, out);
   delete_row(db, "parts", 21, {}, out);
 }

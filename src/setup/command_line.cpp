@@ -72,6 +72,34 @@ struct long_option {
   std::vector<const char*>* list = nullptr;  // option_kind::list: each use appends its text
 };
 
+// Applies one matched option; `value` is the rest of the argument.
+void apply_option(const long_option& option, const char* value, const char* program) {
+  switch (option.kind) {
+    case option_kind::version:
+      fputs(version_banner, stderr);
+      exit(0);
+    case option_kind::help:
+      fprintf(stderr, "%s %s", program, help_text);
+      exit(0);
+    case option_kind::flag:
+      *option.flag = option.flag_value;
+      break;
+    case option_kind::number: {
+      const int32_t number = parse_number(value);
+      if (option.number) *option.number = number;
+      else *option.unsigned_number = static_cast<uint32_t>(number);
+      break;
+    }
+    case option_kind::text:
+      *option.text = value;
+      break;
+    case option_kind::list:
+      option.list->push_back(value);
+      break;
+  }
+  if (option.given) *option.given = 1;
+}
+
 // Tries the long options in their fixed order; a prefix match of the
 // literal's own length selects the option. Returns false when none matches.
 bool apply_long_option(const char* arg, const char* program, globals* g) {
@@ -112,32 +140,9 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
       {"--facts=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->facts_file},
   };
   for (const long_option& option : table) {
-    size_t length = strlen(option.literal);
+    const size_t length = strlen(option.literal);
     if (strncmp(arg, option.literal, length) != 0) continue;
-    switch (option.kind) {
-      case option_kind::version:
-        fputs(version_banner, stderr);
-        exit(0);
-      case option_kind::help:
-        fprintf(stderr, "%s %s", program, help_text);
-        exit(0);
-      case option_kind::flag:
-        *option.flag = option.flag_value;
-        break;
-      case option_kind::number: {
-        int32_t value = parse_number(arg + length);
-        if (option.number) *option.number = value;
-        else *option.unsigned_number = static_cast<uint32_t>(value);
-        break;
-      }
-      case option_kind::text:
-        *option.text = arg + length;
-        break;
-      case option_kind::list:
-        option.list->push_back(arg + length);
-        break;
-    }
-    if (option.given) *option.given = 1;
+    apply_option(option, arg + length, program);
     return true;
   }
   return false;

@@ -32,29 +32,14 @@ int globals_init(globals* g) {
   g->scan_ahead = 1;
   g->survivors = nullptr;
   g->deep = 0;
-  g->no_inferred = 0;
   g->export_file = nullptr;
   g->deep_live_only = 0;
   g->wal_file = nullptr;
-  g->as_of_text = nullptr;
-  g->as_of = -1;
+  g->as_of = -1;  // no --as-of=: the last commit (the other deep-mode options start at zero)
   g->journal_file = nullptr;
   g->scan_limit_given = 0;
   g->reserved_bytes = 0;
   g->blob_failures = 0;
-  g->only_tables.clear();
-  g->out_dir = nullptr;
-  g->format = nullptr;
-  g->xlsx_file = nullptr;
-  g->no_times = 0;
-  g->quiet = 0;
-  g->jobs = 0;
-  g->shard_text = nullptr;
-  g->shard_index = 0;
-  g->shard_count = 0;
-  g->merge = 0;
-  g->merge_inputs.clear();
-  g->facts_file = nullptr;
   return 0;
 }
 
