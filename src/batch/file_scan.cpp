@@ -10,6 +10,10 @@
 #include <memory>
 #include <vector>
 
+#include "format/btree_page.h"
+#include "format/journal.h"
+#include "format/wal.h"
+
 namespace {
 
 constexpr size_t head_size = 65536;
@@ -18,14 +22,10 @@ struct md_ctx_free {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
 
-uint32_t be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 // Page 1 of a database whose header is damaged: a table b-tree page at
 // offset 100 whose cells hold the schema's "CREATE TABLE" text.
 bool reads_as_schema_page(const uint8_t* data, size_t size) {
-  if (size < 512 || (data[100] != 0x0D && data[100] != 0x05)) return false;
+  if (size < 512 || (data[100] != page_table_leaf && data[100] != page_table_interior)) return false;
   static const char create[] = "CREATE TABLE";
   for (size_t i = 108; i + sizeof create - 1 <= size; ++i)
     if (strncasecmp(reinterpret_cast<const char*>(data + i), create, sizeof create - 1) == 0) return true;
@@ -83,8 +83,8 @@ bool hash_file(int fd, std::vector<uint8_t>* head, std::string* digest, std::str
 content_kind classify_bytes(const uint8_t* data, size_t size, bool* damaged_header) {
   *damaged_header = false;
   if (size >= 100 && memcmp(data, "SQLite format 3", 16) == 0) return content_kind::database;
-  if (size >= 32 && (be32(data) & 0xFFFFFFFEu) == 0x377F0682u) return content_kind::wal;
-  static const uint8_t journal_magic[8] = {0xD9, 0xD5, 0x05, 0xF9, 0x20, 0xA1, 0x63, 0xD7};
+  const uint32_t magic = size >= wal_header_size ? be32_or_zero(byte_view(data, size), 0) : 0;
+  if (magic == wal_magic_le || magic == wal_magic_be) return content_kind::wal;
   if (size >= 28 && memcmp(data, journal_magic, 8) == 0) return content_kind::journal;
   if (reads_as_schema_page(data, size)) {
     *damaged_header = true;

@@ -7,18 +7,16 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+#include "format/btree_page.h"
+#include "format/db_header.h"
+#include "format/wal.h"
 
-uint32_t be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
+namespace {
 
 bool read_at(int fd, uint64_t at, size_t n, std::vector<uint8_t>* out) {
   out->assign(n, 0);
   return pread(fd, out->data(), n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
 }
-
-bool valid_page_size(uint32_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
 
 // The last image of page 1 in the log (WAL frames: a 24-byte header before
 // each page; journal records: the page number, the page, a checksum, after
@@ -27,7 +25,7 @@ std::vector<uint8_t> last_page_one(int fd, bool wal, uint32_t page_size, uint64_
   const uint64_t step = wal ? 24 + uint64_t{page_size} : 8 + uint64_t{page_size};
   std::vector<uint8_t> head, image;
   for (uint64_t at = first; at + step <= size; at += step) {
-    if (!read_at(fd, at, 4, &head) || be32(head.data()) != 1) continue;
+    if (!read_at(fd, at, 4, &head) || be32_or_zero(head, 0) != 1) continue;
     read_at(fd, at + (wal ? 24 : 4), page_size, &image);
   }
   return image;
@@ -46,7 +44,7 @@ std::vector<uint8_t> empty_page_one(uint32_t page_size) {
   page[31] = 1;  // one page
   page[47] = 4;  // schema format
   page[59] = 1;  // UTF-8
-  page[100] = 0x0D;
+  page[100] = page_table_leaf;
   page[105] = static_cast<uint8_t>((page_size % 65536) >> 8);
   page[106] = static_cast<uint8_t>(page_size % 65536 & 0xFF);
   return page;
@@ -64,9 +62,9 @@ bool make_stand_in(const std::string& log_path, bool wal, const std::string& out
     *why = "the log cannot be read";
     return false;
   }
-  const uint32_t page_size = wal ? be32(header.data() + 8) : be32(header.data() + 24);
-  const uint32_t sector = wal ? 32 : be32(header.data() + 20);
-  if (!valid_page_size(page_size) || (!wal && (sector < 28 || sector > 65536))) {
+  const uint32_t page_size = be32_or_zero(header, wal ? 8 : 24);
+  const uint32_t sector = wal ? wal_header_size : be32_or_zero(header, 20);
+  if (!page_size_valid(page_size) || (!wal && (sector < 28 || sector > 65536))) {
     close(fd);
     *why = "the log's header gives no page size";
     return false;
