@@ -1,26 +1,22 @@
 #include "batch/file_scan.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "format/btree_page.h"
 #include "format/journal.h"
 #include "format/wal.h"
+#include "sink/sha256.h"
 
 namespace {
 
 constexpr size_t head_size = 65536;
 
-struct md_ctx_free {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
 
 // Page 1 of a database whose header is damaged: a table b-tree page at
 // offset 100 whose cells hold the schema's "CREATE TABLE" text.
@@ -32,15 +28,6 @@ bool reads_as_schema_page(const uint8_t* data, size_t size) {
   return false;
 }
 
-std::string hex(const unsigned char* digest, unsigned length) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned i = 0; i < length; ++i) {
-    out.push_back(digits[digest[i] >> 4]);
-    out.push_back(digits[digest[i] & 0xF]);
-  }
-  return out;
-}
 
 // Opens read-only without following a link and without blocking; the
 // access time is left alone where the system allows it.
@@ -53,8 +40,8 @@ int open_evidence(const std::string& path) {
 
 // Hashes the open file to its end, keeping its first bytes in *head.
 bool hash_file(int fd, std::vector<uint8_t>* head, std::string* digest, std::string* error) {
-  std::unique_ptr<EVP_MD_CTX, md_ctx_free> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+  sha256_stream hash;
+  if (!hash.ok()) {
     *error = "SHA-256 unavailable";
     return false;
   }
@@ -69,13 +56,11 @@ bool hash_file(int fd, std::vector<uint8_t>* head, std::string* digest, std::str
     if (n == 0) break;
     const size_t keep = std::min(head_size - head->size(), static_cast<size_t>(n));
     head->insert(head->end(), buffer.begin(), buffer.begin() + static_cast<long>(keep));
-    EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(n));
+    hash.add(byte_view(buffer.data(), static_cast<size_t>(n)));
   }
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned length = 0;
-  EVP_DigestFinal_ex(ctx.get(), out, &length);
-  *digest = hex(out, length);
-  return true;
+  *digest = hash.hex();
+  if (digest->empty()) *error = "SHA-256 unavailable";
+  return !digest->empty();
 }
 
 }  // namespace
