@@ -32,25 +32,22 @@ bool recovery::live_row_explains(const index_def& def, int32_t index, std::span<
   }
   if (!has_rowid || def.table < 0) return false;
   const table_def& table = s_->db_schema.tables[def.table];
-  for (const schema_object& object : s_->db_schema.objects) {
-    if (object.type != object_type::table || object.table != def.table || object.root_page == 0) continue;
-    rowid_hit hit{};
-    if (!find_rowid(store_reader(s_->store), object.root_page, s_->store.usable, rowid, &hit)) return false;
-    const payload_view payload = gather_payload(s_->store, hit.page.bytes, hit.cell, &chain_, nullptr);
-    std::vector<value_view> record, columns, key;
-    if (!parse_record_prefix(payload.bytes, hit.cell.payload_size, s_->header.encoding, &record)) return false;
-    table_row_values(table, record, true, rowid, &columns);
-    // An expression's value is not recomputed: the entry's own stands.
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      const int32_t column = def.columns[i];
-      key.push_back(column < 0 ? entry_key[i]
-                               : static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
-    }
-    std::vector<value_view> shown;
-    table_row_values(def.def, key, false, 0, &shown);
-    return entry_hash(index, shown, true, rowid) == keyed;
+  const uint32_t root = static_cast<size_t>(def.table) < s_->table_roots.size() ? s_->table_roots[def.table] : 0;
+  rowid_hit hit{};
+  if (root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rowid, &hit)) return false;
+  const payload_view payload = gather_payload(s_->store, hit.page.bytes, hit.cell, &chain_, nullptr);
+  std::vector<value_view> record, columns, key;
+  if (!parse_record_prefix(payload.bytes, hit.cell.payload_size, s_->header.encoding, &record)) return false;
+  table_row_values(table, record, true, rowid, &columns);
+  // An expression's value is not recomputed: the entry's own stands.
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const int32_t column = def.columns[i];
+    key.push_back(column < 0 ? entry_key[i]
+                             : static_cast<size_t>(column) < columns.size() ? columns[column] : unknown_value());
   }
-  return false;
+  std::vector<value_view> shown;
+  table_row_values(def.def, key, false, 0, &shown);
+  return entry_hash(index, shown, true, rowid) == keyed;
 }
 
 void recovery::print_index_entries() {
