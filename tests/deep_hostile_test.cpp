@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "carve/cell_parse.h"
+#include "carve/header_rebuild.h"
 #include "support/deep_output.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
@@ -159,4 +161,30 @@ TEST(DeepHostile, TruncatedAtEveryPageBoundary) {
     ASSERT_EQ(r.status, 0) << r.err;
     parse_deep_csv(r.out);
   }
+}
+
+// Serial types near 2^64 claim values of nearly 2^63 bytes; two of them
+// must not wrap the record's size into a small one that puts a third value
+// "on the page" at a wild offset. Both the rebuilt and the whole readings.
+TEST(DeepHostile, HugeSerialTypesDoNotWrapTheRecordSize) {
+  std::vector<uint8_t> page(512, 'a');
+  page[2] = 20;  // header size; byte 3 is the lost first serial type
+  for (size_t i = 4; i < 22; ++i) page[i] = 0xFF;  // two 9-byte serial types of 2^64 - 1
+  table_rules rules;
+  rules.fields.assign(3, field_rule{affinity::text});
+  const uint32_t ends[] = {30};
+  const rebuild_input in{page, 0, 512, cell_format::table, &rules, 512, text_encoding::utf8, 4, ends, ends};
+  std::vector<carved_record> readings;
+  rebuild_readings(in, &readings);
+  EXPECT_TRUE(readings.empty());
+
+  // The same serial types in a whole header: payload 40, rowid 1.
+  std::vector<uint8_t> cell(512, 'a');
+  cell[0] = 40;
+  cell[1] = 1;
+  cell[2] = 20;
+  cell[3] = 0x0F;
+  for (size_t i = 4; i < 22; ++i) cell[i] = 0xFF;
+  carved_record whole;
+  EXPECT_FALSE(parse_whole_cell(cell, 0, 512, cell_format::table, cell_limits{512, 3}, &whole));
 }

@@ -69,6 +69,19 @@ bool surviving_rowid(const rebuild_input& in, uint32_t lp, uint32_t length, int6
   return true;
 }
 
+// The header and the values' sizes added up; false when the sum would wrap
+// (lost or hostile serial types can claim sizes near 2^63).
+bool sum_sizes(const carved_record& rec, size_t skip, uint64_t* sum) {
+  uint64_t total = rec.header_size;
+  for (size_t i = 0; i < rec.fields.size(); ++i) {
+    if (i == skip) continue;
+    if (rec.fields[i].size > UINT64_MAX - total) return false;
+    total += rec.fields[i].size;
+  }
+  *sum = total;
+  return true;
+}
+
 bool fields_fit(const rebuild_input& in, const carved_record& rec) {
   uint64_t at = rec.header_size;
   for (size_t i = 0; i < rec.fields.size(); ++i) {
@@ -87,8 +100,8 @@ bool fields_fit(const rebuild_input& in, const carved_record& rec) {
 // Completes a reading whose sizes are all known; appends it when it fits.
 void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
                     std::vector<carved_record>* out, uint32_t must_end = 0) {
-  uint64_t payload = rec.header_size;
-  for (const carved_field& f : rec.fields) payload += f.size;
+  uint64_t payload = 0;
+  if (!sum_sizes(rec, rec.fields.size(), &payload)) return;
   const bool table = in.format == cell_format::table;
   const uint32_t lp = varint_length(payload);
   if (table ? (length <= lp || length - lp > 9) : length != lp) return;
@@ -119,9 +132,8 @@ void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
 // place where the record may end.
 void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t field,
                    const lost_type& lost, uint32_t length, std::vector<carved_record>* out) {
-  uint64_t known = rec.header_size;
-  for (size_t i = 0; i < rec.fields.size(); ++i)
-    if (i != field) known += rec.fields[i].size;
+  uint64_t known = 0;
+  if (!sum_sizes(rec, field, &known) || known > in.hi) return;
   for (const uint32_t end : in.end_hints) {
     if (end < rec.record_start + known) continue;
     const uint64_t size = end - rec.record_start - known;
