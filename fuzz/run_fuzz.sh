@@ -4,13 +4,18 @@
 # The working corpus (build-fuzz/corpus) grows from run to run; crashes,
 # hangs and leaks are written to build-fuzz/artifacts/.
 set -euo pipefail
+# SARVEK_FUZZ_BUILD names a build folder configured with -DSARVEK_FUZZ=ON
+# already (the sanitizer preset's build-asan is one): the target is built
+# there instead of in a folder of its own.
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-fuzz"
+build="${SARVEK_FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
 shift || true
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DSARVEK_FUZZ=ON -DSARVEK_TESTS=OFF >/dev/null
+if [ -z "${SARVEK_FUZZ_BUILD:-}" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DSARVEK_FUZZ=ON -DSARVEK_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" --target sarvek_fuzz fuzz_seeds -j2
 mkdir -p "$build/corpus" "$build/artifacts"
 # Absolute paths throughout: the target changes into a scratch folder for
