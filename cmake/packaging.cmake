@@ -10,7 +10,9 @@ install(TARGETS sarvek RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Debian installs manual pages compressed with gzip -9n (no name, no time
 # stamp, so the package is reproducible).
 find_program(SARVEK_GZIP gzip)
-set(sarvek_man_page ${CMAKE_CURRENT_SOURCE_DIR}/doc/sarvek.1)
+# The page carries the project's version: made from doc/sarvek.1.in.
+set(sarvek_man_page ${CMAKE_CURRENT_BINARY_DIR}/sarvek.1)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/doc/sarvek.1.in ${sarvek_man_page} @ONLY)
 if(SARVEK_GZIP)
   add_custom_command(
     OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/sarvek.1.gz

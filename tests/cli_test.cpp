@@ -48,9 +48,9 @@ const std::string help =
     "\t--shard=<k>/<n>: with --deep and a folder, only the k-th of n shares of its files\n"
     "\t--merge-inventories <dir>...: join the output folders of shares into the new --out-dir=\n";
 
-// "sarvek version 0.7, by <credit> ( <contact> )", one line.
+// "sarvek version <version>, by <credit> ( <contact> )", one line.
 bool is_banner(const std::string& text) {
-  const std::string head = "sarvek version 0.7, by ", tail = " )\n";
+  const std::string head = "sarvek version " SARVEK_VERSION ", by ", tail = " )\n";
   if (text.size() < head.size() + tail.size() || text.rfind(head, 0) != 0 ||
       text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
     return false;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "carve/cell_parse.h"
-#include "carve/header_rebuild.h"
+#include "recover/cell_parse.h"
+#include "recover/header_rebuild.h"
 #include "support/deep_output.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"

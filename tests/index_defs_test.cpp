@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "deep/index_defs.h"
+#include "recover/index_defs.h"
 #include "schema/table_def.h"
 
 namespace {

@@ -11,11 +11,11 @@
 
 #include "deep/deep_state.h"
 #include "deep/facts_file.h"
-#include "deep/free_pages.h"
-#include "deep/recover.h"
+#include "recover/free_pages.h"
+#include "recover/recover_deleted.h"
 #include "deep/row_status.h"
-#include "deep/schema_load.h"
-#include "deep/table_rows.h"
+#include "live/schema_load.h"
+#include "live/table_rows.h"
 #include "diagnostics/progress.h"
 #include "image/image.h"
 #include "deep/outputs.h"
@@ -236,7 +236,7 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   progress_end(g);
 
   run_facts facts;
-  facts.version = "0.7";
+  facts.version = SARVEK_VERSION;
   input_facts(s, outputs.exported != nullptr, &facts);
   facts.encoding = encoding_name(s.header.encoding);
   facts.page_size = s.header.page_size;

@@ -3,14 +3,14 @@
 #pragma once
 #include <vector>
 
-#include "deep/btree_walk.h"
-#include "deep/free_pages.h"
-#include "deep/index_entries.h"
-#include "deep/log_state.h"
+#include "live/btree_walk.h"
+#include "recover/free_pages.h"
+#include "recover/index_entries.h"
+#include "logs/log_state.h"
 #include "deep/notes.h"
-#include "deep/page_map.h"
-#include "deep/row_emitter.h"
-#include "deep/row_memory.h"
+#include "logs/page_map.h"
+#include "live/row_emitter.h"
+#include "recover/row_memory.h"
 #include "format/db_header.h"
 #include "format/page_store.h"
 #include "schema/schema.h"

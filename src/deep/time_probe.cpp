@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "deep/row_emitter.h"
+#include "live/row_emitter.h"
 
 namespace {
 

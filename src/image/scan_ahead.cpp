@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "image/processors.h"
+#include "shared/processors.h"
 #include "image/page_header.h"
 #include "recognition/decode_row.h"
 

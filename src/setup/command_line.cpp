@@ -46,7 +46,7 @@ const char* const help_text =
     "\t--merge-inventories <dir>...: join the output folders of shares into the new --out-dir=\n";
 
 static const char* const version_banner =
-    "sarvek version 0.7, by the sarvek developers ( sarvek-dev@example.org )\n";
+    "sarvek version " SARVEK_VERSION ", by the sarvek developers ( sarvek-dev@example.org )\n";
 
 int32_t parse_number(const char* text) {
   errno = 0;

@@ -108,7 +108,7 @@ struct input_file_facts {
 
 // The facts of the run, as the export records them.
 struct run_facts {
-  std::string version;       // "0.7"
+  std::string version;       // the tool's, e.g. "0.7"
   std::vector<input_file_facts> files;  // the database first
   std::string encoding;      // "UTF-8", "UTF-16le" or "UTF-16be"
   uint32_t page_size = 0;

@@ -26,8 +26,8 @@ check_installed_files() {
   for f in "${shipped[@]:1}"; do
     [ "$(stat -c %a "$root/$f" 2>/dev/null)" = 644 ] || fail "$where: $f is not mode 644"
   done
-  gzip -dc "$root/share/man/man1/sarvek.1.gz" 2>/dev/null | cmp -s - "$src/doc/sarvek.1" ||
-    fail "$where: the manual page differs from doc/sarvek.1"
+  gzip -dc "$root/share/man/man1/sarvek.1.gz" 2>/dev/null | cmp -s - "$build/sarvek.1" ||
+    fail "$where: the manual page differs from the one made from doc/sarvek.1.in"
   cmp -s "$root/share/bash-completion/completions/sarvek" "$src/completion/sarvek" ||
     fail "$where: the completion differs from completion/sarvek"
   cmp -s "$root/share/doc/sarvek/copyright" "$src/doc/copyright" ||
@@ -112,9 +112,9 @@ install)
   ;;
 man_page)
   need groff man
-  warnings=$(groff -man -Tutf8 -ww -z "$src/doc/sarvek.1" 2>&1)
+  warnings=$(groff -man -Tutf8 -ww -z "$build/sarvek.1" 2>&1)
   [ -z "$warnings" ] || fail "groff warns: $warnings"
-  LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat PAGER=cat man --warnings -l "$src/doc/sarvek.1" \
+  LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat PAGER=cat man --warnings -l "$build/sarvek.1" \
     > "$scratch/page.txt" 2> "$scratch/man.err" || fail "man -l failed"
   [ -s "$scratch/man.err" ] && fail "man -l warns: $(cat "$scratch/man.err")"
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "OUTPUT FORMAT" "BLOB FILES" \
@@ -125,7 +125,7 @@ man_page)
   ;;
 options_documented)
   # The roff source with its dash and font escapes removed.
-  sed 's/\\-/-/g; s/\\f[BIRP]//g' "$src/doc/sarvek.1" > "$scratch/page.txt"
+  sed 's/\\-/-/g; s/\\f[BIRP]//g' "$build/sarvek.1" > "$scratch/page.txt"
   options=$(help_options)
   [ "$(echo "$options" | wc -l)" -ge 20 ] || fail "too few options read from -h: $options"
   completion_opts=$(sed -n "/local opts=/,/'\$/p" "$src/completion/sarvek" |
@@ -142,7 +142,7 @@ options_documented)
   done
   # The version and the messages the page quotes are the binary's own.
   version=$("$bin" -V | sed -n 's/^sarvek version \([^,]*\),.*/\1/p')
-  grep -q "^\.TH SARVEK 1 \"[^\"]*\" \"sarvek $version\"" "$src/doc/sarvek.1" ||
+  grep -q "^\.TH SARVEK 1 \"[^\"]*\" \"sarvek $version\"" "$build/sarvek.1" ||
     fail "manual page is not for version $version"
   "$bin" -i x --bogus 2>&1 | grep -q '^Cannot interpret extended parameter: "--bogus"$' &&
     grep -q '^Cannot interpret extended parameter: "' "$scratch/page.txt" ||

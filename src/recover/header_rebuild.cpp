@@ -1,0 +1,344 @@
+#include "recover/header_rebuild.h"
+
+#include <algorithm>
+
+#include "recover/cell_parse.h"
+#include "format/cell.h"
+#include "format/record.h"
+
+namespace {
+
+// A serial type lost with the overwritten bytes: one byte, or the first of
+// two whose second byte (low7) survived.
+struct lost_type {
+  uint32_t bytes;
+  uint32_t low7;
+};
+
+bool serial_matches_layout(uint64_t serial, const lost_type& lost) {
+  if (lost.bytes == 1) return serial < 128;
+  return serial >= 128 && serial < 16384 && (serial & 0x7F) == lost.low7;
+}
+
+// The serial types whose values take `size` bytes.
+int serials_of_size(uint64_t size, uint64_t* out) {
+  int n = 0;
+  switch (size) {
+    case 0: out[n++] = 0; out[n++] = 8; out[n++] = 9; break;
+    case 1: case 2: case 3: case 4: out[n++] = size; break;
+    case 6: out[n++] = 5; break;
+    case 8: out[n++] = 6; out[n++] = 7; break;
+    default: break;
+  }
+  out[n++] = 12 + 2 * size;
+  out[n++] = 13 + 2 * size;
+  return n;
+}
+
+// Whether the bytes of the prefix that survive (from pos + 4 to the record)
+// can be the tail of a payload-length varint of lp bytes encoding `payload`
+// followed by a rowid varint (table cells).
+bool prefix_consistent(const rebuild_input& in, uint32_t length, uint32_t lp, uint64_t payload) {
+  const uint32_t first_known = 4;
+  for (uint32_t i = first_known; i < length; ++i) {
+    const uint8_t byte = in.page[in.pos + i];
+    if (i < lp) {
+      // A payload-length byte: 7 bits each, high bit on all but the last.
+      const uint32_t shift = 7 * (lp - 1 - i);
+      const uint8_t expected =
+          static_cast<uint8_t>(((payload >> shift) & 0x7F) | (i + 1 < lp ? 0x80 : 0));
+      if (byte != expected) return false;
+      continue;
+    }
+    const uint32_t rowid_length = length - lp;
+    const uint32_t k = i - lp;  // index within the rowid varint
+    const bool last = k + 1 == rowid_length;
+    if (rowid_length == 9 && last) continue;  // a ninth byte takes all 8 bits
+    if (last != ((byte & 0x80) == 0)) return false;
+  }
+  return true;
+}
+
+// The rowid when all its bytes survive.
+bool surviving_rowid(const rebuild_input& in, uint32_t lp, uint32_t length, int64_t* rowid) {
+  if (lp < 4) return false;
+  uint64_t at = in.pos + lp;
+  uint64_t value = 0;
+  if (!read_varint(in.page.first(in.pos + length), &at, &value) || at != in.pos + length) return false;
+  *rowid = static_cast<int64_t>(value);
+  return true;
+}
+
+// The header and the values' sizes added up; false when the sum would wrap
+// (lost or hostile serial types can claim sizes near 2^63).
+bool sum_sizes(const carved_record& rec, size_t skip, uint64_t* sum) {
+  uint64_t total = rec.header_size;
+  for (size_t i = 0; i < rec.fields.size(); ++i) {
+    if (i == skip) continue;
+    if (rec.fields[i].size > UINT64_MAX - total) return false;
+    total += rec.fields[i].size;
+  }
+  *sum = total;
+  return true;
+}
+
+bool fields_fit(const rebuild_input& in, const carved_record& rec) {
+  uint64_t at = rec.header_size;
+  for (size_t i = 0; i < rec.fields.size(); ++i) {
+    const carved_field& f = rec.fields[i];
+    const bool local = at + f.size <= rec.local_size;
+    if (f.type_known) {
+      const byte_view data = local ? in.page.subspan(rec.record_start + at, f.size) : byte_view{};
+      if (!value_fits(in.rules->fields[i], f.serial, data, local, in.encoding, in.schema_format))
+        return false;
+    }
+    at += f.size;
+  }
+  return true;
+}
+
+// Completes a reading whose sizes are all known; appends it when it fits.
+void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
+                    std::vector<carved_record>* out, uint32_t must_end = 0) {
+  uint64_t payload = 0;
+  if (!sum_sizes(rec, rec.fields.size(), &payload)) return;
+  const bool table = in.format == cell_format::table;
+  const uint32_t lp = varint_length(payload);
+  if (table ? (length <= lp || length - lp > 9) : length != lp) return;
+  if (!prefix_consistent(in, length, table ? lp : length, payload)) return;
+  const uint32_t local = local_payload_size(payload, in.usable, table);
+  uint64_t end = uint64_t{rec.record_start} + local;
+  uint32_t overflow = 0;
+  if (local < payload) {
+    uint64_t next = 0;
+    if (!read_be(in.page.first(in.hi), end, 4, &next) || next == 0) return;
+    overflow = static_cast<uint32_t>(next);
+    end += 4;
+  }
+  if (end > in.hi || (must_end != 0 && end != must_end)) return;
+  rec.format = in.format;
+  rec.cell_start = in.pos;
+  rec.end = static_cast<uint32_t>(end);
+  rec.payload_size = payload;
+  rec.local_size = local;
+  rec.overflow_page = overflow;
+  rec.rebuilt = true;
+  rec.has_rowid = table && surviving_rowid(in, lp, length, &rec.rowid);
+  if (!fields_fit(in, rec)) return;
+  out->push_back(std::move(rec));
+}
+
+// Settles the one lost type whose size the header does not give, from each
+// place where the record may end.
+void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t field,
+                   const lost_type& lost, uint32_t length, std::vector<carved_record>* out) {
+  uint64_t known = 0;
+  if (!sum_sizes(rec, field, &known) || known > in.hi) return;
+  for (const uint32_t end : in.end_hints) {
+    if (end < rec.record_start + known) continue;
+    const uint64_t size = end - rec.record_start - known;
+    if (rec.record_start + known + size > in.hi) continue;
+    carved_record reading = rec;
+    reading.fields[field].size = size;
+    // The value's bytes decide between the types of its size.
+    const uint64_t at = rec.record_start + field_offset(reading, field);
+    uint64_t serials[8];
+    const int n = serials_of_size(size, serials);
+    // The column's own storage class first; the others it can hold only
+    // when that gives nothing.
+    int fitting = 0;
+    uint64_t chosen = 0;
+    const field_rule& rule = in.rules->fields[field];
+    for (int pass = 0; pass < 2 && fitting == 0; ++pass) {
+      for (int k = 0; k < n; ++k) {
+        if (!serial_matches_layout(serials[k], lost)) continue;
+        if (pass == 0 && !natural_class(rule, serials[k])) continue;
+        if (!value_fits(rule, serials[k], in.page.subspan(at, size), true, in.encoding,
+                        in.schema_format))
+          continue;
+        ++fitting;
+        chosen = serials[k];
+      }
+    }
+    if (fitting == 0) continue;
+    reading.fields[field].serial = chosen;
+    reading.fields[field].type_known = fitting == 1;
+    reading.end_settled = true;
+    finish_reading(in, std::move(reading), length, out, end);
+  }
+}
+
+// Reads `count` serial types from `at` into rec (after the lost ones); the
+// offset after them, or 0 when they do not parse before hi.
+uint32_t read_known_types(const rebuild_input& in, uint32_t at, size_t count, carved_record* rec) {
+  const byte_view bounded = in.page.first(in.hi);
+  uint64_t pos = at;
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t serial = 0;
+    if (!read_varint(bounded, &pos, &serial) || serial == 10 || serial == 11) return 0;
+    rec->fields.push_back({serial, serial_size(serial), true});
+  }
+  return static_cast<uint32_t>(pos);
+}
+
+// A header that starts within the lost bytes: its size byte, and the serial
+// types in them, are rebuilt from the types that survive.
+void rebuild_lost_header(const rebuild_input& in, uint32_t length, uint32_t size_bytes,
+                         std::span<const lost_type> lost, uint32_t known_start,
+                         std::vector<carved_record>* out) {
+  const uint32_t h = in.pos + length;
+  const size_t total = in.rules->fields.size();
+  for (size_t fields = std::max<size_t>(in.rules->min_fields, lost.size()); fields <= total; ++fields) {
+    carved_record rec;
+    rec.record_start = h;
+    rec.fields.assign(lost.size(), carved_field{0, 0, false});
+    const uint32_t header_end = read_known_types(in, known_start, fields - lost.size(), &rec);
+    if (header_end == 0) continue;
+    rec.header_size = header_end - h;
+    if (varint_length(rec.header_size) != size_bytes) continue;
+    if (size_bytes == 2 && known_start > in.pos + 4 && (rec.header_size & 0x7F) != in.page[in.pos + 4])
+      continue;
+    // Lost types: the rowid alias is NULL; any other one is settled by the end.
+    int open_field = -1;
+    bool usable = true;
+    for (size_t i = 0; i < lost.size(); ++i) {
+      if (in.rules->fields[i].rowid_alias) {
+        if (lost[i].bytes != 1) usable = false;
+        rec.fields[i] = {0, 0, true};
+      } else if (open_field < 0) {
+        open_field = static_cast<int>(i);
+      } else {
+        usable = false;  // two open sizes cannot both be settled
+      }
+    }
+    if (!usable) continue;
+    if (open_field < 0) finish_reading(in, std::move(rec), length, out);
+    else settle_by_end(in, rec, static_cast<size_t>(open_field), lost[open_field], length, out);
+  }
+}
+
+// The layouts of the lost bytes between the header-size varint and pos + 4.
+void rebuild_short_prefix(const rebuild_input& in, uint32_t length, std::vector<carved_record>* out) {
+  const uint32_t h = in.pos + length;
+  const uint32_t known = in.pos + 4;
+  if (known + 1 > in.hi) return;
+  const uint32_t next = in.page[known];
+  for (uint32_t size_bytes = 1; size_bytes <= 2; ++size_bytes) {
+    const uint32_t t0 = h + size_bytes;
+    if (t0 > known) {
+      // The header-size varint ends on the first surviving byte.
+      if (next & 0x80) continue;
+      rebuild_lost_header(in, length, size_bytes, {}, t0, out);
+      continue;
+    }
+    const uint32_t lost_bytes = known - t0;
+    if (lost_bytes == 0) {
+      rebuild_lost_header(in, length, size_bytes, {}, known, out);
+    } else if (lost_bytes == 1) {
+      const lost_type one[] = {{1, 0}};
+      rebuild_lost_header(in, length, size_bytes, one, known, out);
+      if (!(next & 0x80)) {
+        const lost_type two[] = {{2, next}};
+        rebuild_lost_header(in, length, size_bytes, two, known + 1, out);
+      }
+    } else if (lost_bytes == 2) {
+      const lost_type ones[] = {{1, 0}, {1, 0}};
+      rebuild_lost_header(in, length, size_bytes, ones, known, out);
+    }
+  }
+}
+
+bool same_reading(const carved_record& a, const carved_record& b) {
+  if (a.record_start != b.record_start || a.end != b.end || a.header_size != b.header_size ||
+      a.fields.size() != b.fields.size())
+    return false;
+  for (size_t i = 0; i < a.fields.size(); ++i)
+    if (a.fields[i].serial != b.fields[i].serial || a.fields[i].size != b.fields[i].size ||
+        a.fields[i].type_known != b.fields[i].type_known)
+      return false;
+  return true;
+}
+
+}  // namespace
+
+void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readings) {
+  readings->clear();
+  if (!in.rules || in.rules->fields.empty() || in.pos + 5 > in.hi) return;
+  const bool table = in.format == cell_format::table;
+  const uint32_t shortest = table ? 2 : 1;
+  const uint32_t longest = table ? 14 : 5;
+  for (uint32_t length = shortest; length <= longest; ++length) {
+    const uint32_t h = in.pos + length;
+    if (h + 2 > in.hi) break;
+    // The last byte of the prefix ends a varint: its top bit is clear (but
+    // for the ninth byte of a long rowid).
+    if (length >= 5 && length < 10 && (in.page[h - 1] & 0x80)) continue;
+    if (length >= 4) {
+      carved_record rec;
+      if (!parse_record_header(in.page, h, in.hi, static_cast<uint32_t>(in.rules->fields.size()), &rec))
+        continue;
+      if (rec.fields.size() < in.rules->min_fields) continue;
+      rec.record_start = h;
+      finish_reading(in, std::move(rec), length, readings);
+    } else {
+      rebuild_short_prefix(in, length, readings);
+    }
+  }
+  // The same reading can come from two layouts; keep one of each.
+  std::vector<carved_record> unique;
+  for (carved_record& r : *readings)
+    if (std::none_of(unique.begin(), unique.end(), [&](const carved_record& u) { return same_reading(u, r); }))
+      unique.push_back(std::move(r));
+  *readings = std::move(unique);
+}
+
+namespace {
+
+bool all_types_known(const carved_record& r) {
+  return std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
+}
+
+// The index of the one reading that ends at one of `ends`, -1 for none, -2
+// for more than one. Of several, the only one whose types are all known is
+// taken: another one then needs a lost type whose value has no bytes to tell
+// it (a NULL, 0 or 1 read into the overwritten bytes), or, where one has an
+// open type over bytes of its own (*guessed), the choice is an assumption.
+int only_ending_at(const std::vector<carved_record>& readings, std::span<const uint32_t> ends, bool* guessed) {
+  int found = -1, known = -1, known_count = 0, count = 0;
+  bool rival = false;
+  for (size_t i = 0; i < readings.size(); ++i) {
+    if (std::find(ends.begin(), ends.end(), readings[i].end) == ends.end()) continue;
+    ++count;
+    found = static_cast<int>(i);
+    if (all_types_known(readings[i])) {
+      ++known_count;
+      known = static_cast<int>(i);
+    } else {
+      rival = rival || std::any_of(readings[i].fields.begin(), readings[i].fields.end(),
+                                   [](const carved_field& f) { return !f.type_known && f.size != 0; });
+    }
+  }
+  if (count <= 1) return found;
+  *guessed = known_count == 1 && rival;
+  return known_count == 1 ? known : -2;
+}
+
+}  // namespace
+
+bool choose_reading(const rebuild_input& in, std::vector<carved_record>& readings,
+                    carved_record* out) {
+  // A reading must end where something else begins (or the region ends):
+  // a lone reading that ends elsewhere is as likely chance.
+  bool typed = false;
+  int chosen = only_ending_at(readings, in.end_hints, &typed);
+  // Of several, the one that ends exactly where something begins: that no
+  // fragment bytes lie before the boundary is an assumption, so the
+  // reading is marked inferred.
+  const bool inferred = chosen == -2;
+  if (inferred) chosen = only_ending_at(readings, in.exact_ends, &typed);
+  if (chosen < 0) return false;
+  *out = std::move(readings[static_cast<size_t>(chosen)]);
+  out->inferred = inferred;
+  out->typed_guess = typed;
+  return true;
+}

@@ -1,0 +1,392 @@
+#include "recover/page_recovery.h"
+
+#include <algorithm>
+
+#include "recover/cell_parse.h"
+#include "deep/row_status.h"
+#include "live/row_values.h"
+#include "live/schema_load.h"
+#include "format/btree_search.h"
+#include "format/payload.h"
+#include "format/record.h"
+
+namespace {
+
+// Overflow chains of deleted records run through free pages only, each page
+// used by one record.
+class free_page_gate : public overflow_gate {
+ public:
+  free_page_gate(const page_map* map, std::vector<uint8_t>* used) : map_(map), used_(used) {}
+  bool enter(uint32_t page) override {
+    if (page == 0 || page > map_->size() || (*used_)[page - 1]) return false;
+    const page_role role = (*map_)[page - 1].role;
+    if (role != page_role::freelist_leaf && role != page_role::unreached) return false;
+    (*used_)[page - 1] = 1;
+    return true;
+  }
+
+ private:
+  const page_map* map_;
+  std::vector<uint8_t>* used_;
+};
+
+
+// The record hash of a found record: its header as found, or encoded again
+// from the serial types where it was rebuilt (a type left open is encoded
+// as one no header holds, so such a record equals only its own copies).
+uint64_t carved_hash(int32_t table, const carved_record& rec, byte_view payload) {
+  const byte_view body = payload.size() > rec.header_size ? payload.subspan(rec.header_size) : byte_view{};
+  if (!rec.rebuilt) return record_hash(table, payload.first(std::min<uint64_t>(rec.header_size, payload.size())), body);
+  uint8_t header[2048];
+  if (9 + 9 * rec.fields.size() > sizeof header) return record_hash(table, {}, payload);
+  uint32_t at = write_varint(rec.header_size, header);
+  for (const carved_field& f : rec.fields) at += write_varint(f.type_known ? f.serial : 10, header + at);
+  return record_hash(table, byte_view(header, at), body);
+}
+
+
+// The table that the whole records of a page with no known owner agree on
+// (-1 if none), found by a search that prints nothing.
+template <typename Search>
+int32_t owner_by_tally(table_judge* judge, Search&& search) {
+  owner_tally tally(judge);
+  search(&tally);
+  return tally.owner();
+}
+
+}  // namespace
+
+bool recovery::keyed_table(int32_t table, const carved_record& rec) const {
+  return table >= 0 ? !s_->db_schema.tables[table].without_rowid : rec.format == cell_format::table;
+}
+
+found_record* recovery::next_deferred() {
+  if (*deferred_ == defer_->size()) defer_->emplace_back();
+  return &(*defer_)[(*deferred_)++];
+}
+
+void recovery::chain_note(uint32_t page) {
+  if (defer_) {
+    found_record* f = next_deferred();
+    f->chain_note = true;
+    f->page = page;
+    return;
+  }
+  note(&s_->notes, "page %u: the freeblock chain leaves the page or turns back; the rest of it is searched as a gap",
+       page);
+}
+
+void recovery::print(const found_record& f) {
+  if (f.chain_note) {
+    chain_note(f.page);
+    return;
+  }
+  page_ = f.page;
+  page_offset_ = f.page_offset;
+  bytes_ = f.bytes;
+  role_ = f.role;
+  origin_ = f.origin;
+  older_ = false;
+  found(f.rec, f.table, f.kind);
+}
+
+// The record's payload: its local part and its overflow chain, taken only
+// when every page of the chain is free and the chain ends with the payload
+// (the last page links nowhere). Otherwise the local part alone, and in
+// *broken_at the page where the chain stopped being the record's.
+byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
+  *broken_at = 0;
+  const byte_view local = bytes_.subspan(rec.record_start, rec.local_size);
+  if (rec.overflow_page == 0) return local;
+  cell_info cell{};
+  cell.offset = rec.cell_start;
+  cell.payload_size = rec.payload_size;
+  cell.payload_offset = rec.record_start;
+  cell.local_size = rec.local_size;
+  cell.overflow_page = rec.overflow_page;
+  free_page_gate gate(&s_->map, &used_);
+  const payload_view payload = gather_payload(s_->store, bytes_, cell, &chain_, &gate);
+  if (!payload.complete) *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
+  else if (be32_or_zero(store_page(s_->store, payload.last_page).bytes, 0) != 0) *broken_at = payload.last_page;
+  return *broken_at != 0 ? local : payload.bytes;
+}
+
+void recovery::decode_fields(const carved_record& rec, byte_view payload,
+                             std::vector<value_view>* out) const {
+  std::vector<value_view>& values = *out;
+  values.clear();
+  uint64_t at = rec.header_size;
+  for (const carved_field& f : rec.fields) {
+    const bool overwritten = rec.cut_at != 0 && rec.record_start + at + f.size > rec.cut_at;
+    if (f.type_known && !overwritten && at + f.size <= payload.size())
+      values.push_back(decode_value(f.serial, payload.data() + at, s_->header.encoding));
+    else
+      values.push_back(unknown_value());
+    at += f.size;
+  }
+}
+
+// Whether the record is of a row that is not live: its rowid survives and
+// its table's tree no longer holds it, or, in a table without rowid, its
+// primary key (values, when decoded) survives and no live row has it. A
+// record cut short by a later cell, or whose chain a live row took, is
+// printed only then.
+bool recovery::no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const {
+  if (table < 0 || table >= index_base) return false;
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid) {
+    const size_t key_values = def.primary_key.size();
+    uint64_t hash = 0;
+    return key_values != 0 && values.size() >= key_values &&
+           key_hash(table, values.first(key_values), &hash) && !s_->memory.live_keys.contains(hash);
+  }
+  if (!rec.has_rowid) return false;
+  const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
+  rowid_hit hit{};
+  return root == 0 || !find_rowid(store_reader(s_->store), root, s_->store.usable, rec.rowid, &hit);
+}
+
+// What the record's own values say, before it is compared with the rows
+// printed: it holds something, a schema row reads as one, and it is no copy
+// of a live row.
+bool recovery::worth_printing(const carved_record& rec, int32_t table,
+                              std::span<const value_view> values, byte_view payload,
+                              uint64_t* hash) const {
+  if (!record_has_substance(values) || (table == 0 && !schema_row_plausible(values))) return false;
+  if (rec.cut_at != 0 && !no_longer_live(rec, table, values)) return false;
+  *hash = carved_hash(table, rec, payload);
+  return !copy_of_live(s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, *hash);
+}
+
+void recovery::found(const carved_record& rec, int32_t table, region_kind kind) {
+  if (reading_of(rec) == row_reading::inferred && s_->emitter.no_inferred) return;
+  // A record whose overflow chain a live row still uses is a stale copy of
+  // that row, left behind when its cell moved, unless its own rowid is no
+  // longer live: then a new row took its chain, and its local part is read.
+  const page_entry* chain = map_entry(s_->map, rec.overflow_page);
+  if (chain && chain->role == page_role::overflow && !no_longer_live(rec, table, {})) return;
+  if (defer_) {
+    // What can be judged without the chain's pages is judged here, on the
+    // searching thread.
+    if (rec.overflow_page == 0 && table < index_base) {
+      uint64_t hash = 0;
+      const byte_view payload = bytes_.subspan(rec.record_start, rec.local_size);
+      decode_fields(rec, payload, &search_values_);
+      if (!worth_printing(rec, table, search_values_, payload, &hash)) return;
+    }
+    found_record* f = next_deferred();
+    assign_record(&f->rec, rec);
+    f->table = table;
+    f->kind = kind;
+    f->page = page_;
+    f->page_offset = page_offset_;
+    f->bytes = bytes_;
+    f->role = role_;
+    f->origin = origin_;
+    f->chain_note = false;
+    return;
+  }
+  if (table >= index_base) {
+    keep_index_entry(rec, table, kind);
+    return;
+  }
+  uint32_t broken_at = 0;
+  const byte_view payload = payload_of(rec, &broken_at);
+  if (broken_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u overflows, and its chain breaks at page %u (in use, gone, not free or running on past the record); only its part on page %u is read, its other values are left empty",
+         page_, rec.cell_start, broken_at, page_);
+  std::vector<value_view>& values = s_->emitter.record;
+  decode_fields(rec, payload, &values);
+
+  uint64_t hash = 0;
+  if (!worth_printing(rec, table, values, payload, &hash)) return;
+  if (seen_before(&s_->memory, keyed_table(table, rec), rec.has_rowid, rec.rowid, hash)) return;
+  note_overlap(rec);
+  const table_def* def = table >= 0 ? &s_->db_schema.tables[table] : nullptr;
+  const row_status status = status_by_key(*s_, table, row_status::deleted, rec.has_rowid, rec.rowid, values);
+  emit_row(&s_->emitter, def,
+           {status, older_ ? older_source_ : source_of(role_, kind, origin_), page_,
+            page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
+            assumption_of(rec)});
+  if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
+  if (table == 0) schema_rows_.push_back(schema_object_from(values));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
+}
+
+void recovery::note_overlap(const carved_record& rec) {
+  if (rec.cut_at != 0)
+    note(&s_->notes, "page %u: the deleted record at offset %u was overwritten from offset %u by a later cell; its values from there are left empty",
+         page_, rec.cell_start, rec.cut_at);
+}
+
+void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* judge) {
+  const page_entry* entry = old ? nullptr : map_entry(s_->map, page.number);
+  const uint32_t known_free = entry ? entry->free_bytes : UINT32_MAX;
+  const chain_fault fault = page_regions(page, s_->store.page_count, &regions_, &cells_, &taken_, known_free);
+  if (fault != chain_fault::none && !old) chain_note(page.number);
+  const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
+  const carve_settings& settings = *settings_;
+  scratch_.cut_tails = !old;
+  // An old cell pointer into the page's header or its pointer array points
+  // at page structure, not a cell.
+  const uint64_t structure_end = cell_array_end(page);
+  if (old)
+    for (const cell_extent& c : cells_)
+      if (c.start >= structure_end) carve_old_cell(settings, page.bytes, c.start, page.usable, format, judge, &scratch_);
+  for (page_region r : regions_) {
+    if (r.kind == region_kind::unallocated && r.start == structure_end) r.start = past_old_pointers(page, r);
+    carve_region(settings, page.bytes, r, std::span(&format, 1), judge, &scratch_);
+  }
+}
+
+// Where the old entries of the cell pointer array end: a deleted cell's
+// pointer leaves the array, and its last slots keep offsets of cells (a
+// cell still on the page, or one freed since). Those two-byte words are
+// page structure, not a record: each points into the cell content area.
+uint32_t recovery::past_old_pointers(const btree_page& page, const page_region& region) {
+  uint32_t at = region.start;
+  const auto pointer = [&](uint32_t word) { return word >= page.content_start && word < page.usable; };
+  while (at + 2 <= region.end && pointer(be16_or_zero(page.bytes, at))) at += 2;
+  return at;
+}
+
+void recovery::carve_whole(byte_view bytes, uint32_t from, record_judge* judge) {
+  static constexpr cell_format both[] = {cell_format::table, cell_format::index};
+  const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(bytes.size(), s_->store.usable));
+  if (from >= end) return;
+  scratch_.cut_tails = false;
+  carve_region(*settings_, bytes, {from, end, region_kind::whole}, both, judge, &scratch_);
+}
+
+void recovery::recover_page(uint32_t number) {
+  const page_entry& entry = s_->map[number - 1];
+  const page_ref ref = store_page(s_->store, number);
+  if (ref.bytes.empty()) return;
+  page_ = number;
+  page_offset_ = ref.file_offset;
+  bytes_ = ref.bytes;
+  role_ = entry.role;
+  origin_ = ref.origin;
+  older_ = false;
+  btree_page page{};
+  switch (entry.role) {
+    case page_role::table_interior:
+    case page_role::table_leaf:
+    case page_role::index_interior:
+    case page_role::index_leaf:
+      if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
+      if (entry.index_entries && entry.index < 0) return;
+      set_owner(entry.index_entries ? index_base + entry.index : entry.owner);
+      carve_btree_page(page, false, this);
+      return;
+    case page_role::freelist_trunk: {
+      const uint32_t from = 8 + 4 * std::min(be32_or_zero(ref.bytes, 4), s_->store.usable / 4 - 2);
+      set_owner(entry.owner);
+      if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_whole(ref.bytes, from, j); }));
+      // A trunk's tail is what the page held before: old cells, or the data
+      // of an overflow page. Without an owner its whole cells are read, and
+      // nothing is rebuilt from bytes that may never have been cells.
+      if (owner_ < 0) rebuild_none();
+      carve_whole(ref.bytes, from, this);
+      return;
+    }
+    case page_role::freelist_leaf:
+    case page_role::unreached:
+      // A free page that kept a b-tree header is an old b-tree page; one
+      // without is an old overflow page or was never used: payload bytes,
+      // not cells.
+      if (!read_btree_page(ref, number, s_->store.usable, &page)) return;
+      set_owner(entry.owner);
+      if (entry.owner < 0) set_owner(owner_by_tally(this, [&](record_judge* j) { carve_btree_page(page, true, j); }));
+      carve_btree_page(page, true, this);
+      return;
+    default: return;
+  }
+}
+
+bool recovery::old_schema_leaf(uint32_t number) {
+  const page_role role = s_->map[number - 1].role;
+  if (role != page_role::freelist_leaf && role != page_role::unreached) return false;
+  btree_page page{};
+  if (!read_btree_page(store_page(s_->store, number), number, s_->store.usable, &page) ||
+      page.type != page_table_leaf)
+    return false;
+  set_owner(-1);
+  // A leaf holds the cells of one tree: the first that reads tells.
+  for (uint32_t i = 0; i < page.cell_count; ++i) {
+    uint32_t offset = 0;
+    if (cell_offset(page, i, &offset) &&
+        parse_whole_cell(page.bytes, offset, page.usable, cell_format::table, settings_->limits, &scratch_.record))
+      return scratch_.record.fields.size() == 5 && judge(scratch_.record, page.bytes) == 0;
+  }
+  return false;
+}
+
+// Whether the page is now a page of an index (its cells are not rows).
+bool recovery::index_entries_page(uint32_t number) const {
+  const page_entry* entry = map_entry(s_->map, number);
+  return entry && entry->index_entries;
+}
+
+// The table an older image's page belonged to: its owner now, when it is
+// still a page of that kind of tree; else none (the schema decides).
+int32_t recovery::owner_of(uint32_t number, const btree_page& page) const {
+  const page_entry* found = map_entry(s_->map, number);
+  if (!found) return -1;
+  const page_entry& entry = *found;
+  const bool table_page = entry.role == page_role::table_leaf || entry.role == page_role::table_interior;
+  const bool index_page = entry.role == page_role::index_leaf || entry.role == page_role::index_interior;
+  if (entry.index_entries || (!table_page && !index_page)) return -1;
+  return table_page == is_table_type(page.type) ? entry.owner : -1;
+}
+
+// A cell of an older image: a row as it was at the image's time, read
+// whole (its overflow chain through the pages of that time), printed unless
+// it equals a current row or one printed before.
+void recovery::older_row(const btree_page& page, uint32_t offset, const older_image& image) {
+  cell_info cell{};
+  if (!read_cell(page.bytes, page.type, s_->store.usable, offset, page.usable, &cell)) return;
+  const bool table_cells = is_table_type(page.type);
+  int32_t table = owner_;
+  if (table < 0 || static_cast<size_t>(table) >= s_->db_schema.tables.size()) {
+    const cell_format format = table_cells ? cell_format::table : cell_format::index;
+    if (!parse_whole_cell(page.bytes, offset, page.usable, format, settings_->limits, &scratch_.record))
+      return;
+    table = judge(scratch_.record, page.bytes);
+    if (table < 0 || table >= index_base) return;
+  }
+  const table_def& def = s_->db_schema.tables[table];
+  if (def.without_rowid == table_cells) return;
+  const payload_view payload = gather_payload(*image.time, s_->store.usable, UINT32_MAX, page.bytes,
+                                              cell, &chain_, nullptr);
+  if (!decode_payload(&s_->emitter, payload.bytes, cell.payload_size)) return;
+  if (seen_before(&s_->memory, table_cells, table_cells, cell.rowid, payload_hash(table, payload.bytes)))
+    return;
+  const row_status status = status_by_key(*s_, table, image.status, table_cells, cell.rowid, s_->emitter.record);
+  emit_row(&s_->emitter, &def,
+           {status, image.source, image.page, image.ref.file_offset + offset, table_cells, cell.rowid});
+  if (page_entry* entry = map_entry(&s_->map, image.page)) entry->rows_recovered += 1;
+  if (table == 0) schema_rows_.push_back(schema_object_from(s_->emitter.record));
+  explain_by_row(&s_->indexes, table, s_->emitter.columns, table_cells, cell.rowid);
+}
+
+void recovery::recover_image(const older_image& image) {
+  btree_page page{};
+  if (!read_btree_page(image.ref, image.page, s_->store.usable, &page)) return;
+  page_ = image.page;
+  page_offset_ = image.ref.file_offset;
+  bytes_ = image.ref.bytes;
+  role_ = page_role::unreached;
+  older_ = true;
+  older_source_ = image.source;
+  set_owner(owner_of(image.page, page));
+  if (image.rows) {
+    for (uint32_t i = 0; i < page.cell_count; ++i) {
+      uint32_t offset = 0;
+      if (!cell_offset(page, i, &offset)) continue;
+      if ((is_leaf_type(page.type) || !is_table_type(page.type)) && !index_entries_page(image.page))
+        older_row(page, offset, image);
+    }
+  }
+  carve_btree_page(page, !image.rows, this);
+}
