@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "deep/notes.h"
-#include "logs/page_map.h"
+#include "deep/page_map.h"
 #include "format/btree_page.h"
 #include "format/payload.h"
 

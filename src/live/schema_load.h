@@ -4,7 +4,7 @@
 #pragma once
 #include "live/btree_walk.h"
 #include "live/row_emitter.h"
-#include "recover/row_memory.h"
+#include "deep/row_memory.h"
 #include "schema/schema.h"
 
 // Object fields from a sqlite_master record's values (type, name, tbl_name,

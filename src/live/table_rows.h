@@ -4,7 +4,7 @@
 #include "live/btree_walk.h"
 #include "logs/pending.h"
 #include "live/row_emitter.h"
-#include "recover/row_memory.h"
+#include "deep/row_memory.h"
 #include "schema/table_def.h"
 
 // The file a live row's bytes lie in: `btree` for a page of the database

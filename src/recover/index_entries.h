@@ -8,7 +8,7 @@
 
 #include "deep/flat_set.h"
 #include "recover/index_defs.h"
-#include "logs/page_map.h"
+#include "deep/page_map.h"
 #include "format/page_store.h"
 #include "format/value.h"
 

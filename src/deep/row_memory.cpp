@@ -1,4 +1,4 @@
-#include "recover/row_memory.h"
+#include "deep/row_memory.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "logs/page_map.h"
+#include "deep/page_map.h"
 
 const char* page_role_name(page_role role) {
   switch (role) {
