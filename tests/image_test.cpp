@@ -61,7 +61,7 @@ struct header_run {
   int status;
   header_run(const std::vector<uint8_t>& bytes, uint32_t forced_page_size = 0) {
     globals_init(&g);
-    g.debug = 1;
+    g.opt.debug = 1;
     g.page_size = forced_page_size;
     image_attach(&g, bytes.data(), bytes.size());
     out = capture_stdout([&] { status = image_read_header(&g); });

@@ -2,7 +2,7 @@
 #pragma once
 #include "setup/globals.h"
 
-// Takes the file status of g->input_file, opens and maps it read-only.
+// Takes the file status of g->opt.input_file, opens and maps it read-only.
 // On failure writes one "ERROR: " line to standard error and returns 1;
 // on success stores the descriptor in *fd_out and returns 0.
 int image_map_file(globals* g, int* fd_out);

@@ -17,7 +17,7 @@ namespace {
 // Where the search of a page starts: its first byte, or in --freespace
 // runs the data of its first freeblock.
 const uint8_t* search_start(const globals* g, const uint8_t* page, const page_values& pv) {
-  if (g->freespace && pv.freeblock_offset != 0 && pv.freeblock_size != 0)
+  if (g->opt.freespace && pv.freeblock_offset != 0 && pv.freeblock_size != 0)
     return page + pv.freeblock_offset + 4;
   return page;
 }
@@ -51,14 +51,14 @@ void trace_freeblocks(const globals* g, const uint8_t* page, uint64_t window,
 void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
   const uint8_t* page = g->db_page;
   const int page_number = static_cast<int>(g->page_number);
-  if (g->debug) printf_at("DEBUG: Decoding page header for page %d\n", page_number);
+  if (g->opt.debug) printf_at("DEBUG: Decoding page header for page %d\n", page_number);
   flush_stdout(g);
   *pv = leaf_page_values(page, window);
-  if (pv->freeblock_offset != 0 && g->debug) {
+  if (pv->freeblock_offset != 0 && g->opt.debug) {
     printf_at("DEBUG: FREEBLOCK mode ON: header decode [offset=%u]\n", pv->freeblock_offset);
     trace_freeblocks(g, page, window, pv->freeblock_offset);
   }
-  if (g->debug) {
+  if (g->opt.debug) {
     printf_at("DEBUG: Freeblock offset = %u, size = %u, next block = %u \n",
               pv->freeblock_offset, pv->freeblock_size, pv->freeblock_next);
     if (pv->freeblock_size != 0) {
@@ -71,7 +71,7 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
     }
   }
   flush_stdout(g);
-  if (g->debug)
+  if (g->opt.debug)
     printf_at("DEBUG: PAGEHEADER:%d pagebyte: %d, freeblock offset: %d, cell count: %d, "
               "first cell offset %d, free bytes %d\n",
               page_number, 13, static_cast<int>(pv->freeblock_offset),
@@ -80,11 +80,11 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
               static_cast<int>(page_byte(page, window, 7)));
   const uint8_t* start = search_start(g, page, *pv);
   if (start != page) {
-    if (g->debug)
+    if (g->opt.debug)
       printf_at("DEBUG: Shifting to freespace at %d from page start\n",
                 static_cast<int>(pv->freeblock_offset));
     g->db_cfp = start;
-    if (g->debug) {
+    if (g->opt.debug) {
       printf_at("DEBUG: New position = %p\n", static_cast<const void*>(g->db_cfp));
       const uint8_t* scratch = g->db_cfp - 4;
       hexdump(scratch, static_cast<uint16_t>(dump_clip(scratch, 32, g->db_origin, g->db_end + 1)),
@@ -97,11 +97,11 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
 
 // Hands the page's window to the scanner; page 1 is never searched.
 void search_window(globals* g, const page_values& pv) {
-  if (g->debug) printf_at("DEBUG: g->db_cfp search at = %p\n", static_cast<const void*>(g->db_cfp));
+  if (g->opt.debug) printf_at("DEBUG: g->db_cfp search at = %p\n", static_cast<const void*>(g->db_cfp));
   if (!searched(g, g->db_cfp)) return;
   const uint8_t* found =
       find_next_row(g, g->db_cfp, g->db_page_end, g->db_cfp, pv.mode, pv.freeblock_size);
-  if (!g->debug) return;
+  if (!g->opt.debug) return;
   const uintptr_t found_at = reinterpret_cast<uintptr_t>(found);
   const uintptr_t cfp_at = reinterpret_cast<uintptr_t>(g->db_cfp);
   if (found_at < cfp_at) printf_at("DEBUG: Row location not in g->db_cfp page\n");
@@ -115,13 +115,13 @@ void walk_one_page(globals* g, uint64_t page_offset) {
   g->db_page = g->db_origin + page_offset;
   g->db_cfp = g->db_page;
   g->db_page_end = g->db_page + window;
-  if (g->debug) {
+  if (g->opt.debug) {
     printf("\n\n%s:%d:-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=START.\n", SRC_FILE, __LINE__);
     raw_page_dump(g);
   }
   if (g->db_page[0] == 13) decode_leaf_header(g, window, &pv);
   search_window(g, pv);
-  if (g->debug)
+  if (g->opt.debug)
     printf_at("DEBUG: Finished searching for rows in DB page %d\n", static_cast<int>(g->page_number));
 }
 
@@ -137,7 +137,7 @@ void walk_pages(globals* g) {
   if (ahead) flockfile(stdout);
   uint64_t index = 0;
   for (uint64_t offset = first; offset < last; offset += g->page_size, ++index) {
-    progress_update(g);
+    progress_advance(&g->out, g->page_number);
     g->survivors = ahead ? scan_ahead_page(ahead, index) : nullptr;
     walk_one_page(g, offset);
     if (ahead) scan_ahead_done(ahead, index);

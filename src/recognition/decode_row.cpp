@@ -30,7 +30,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
   row->overflow_pages[0] = first;
   row->overflow_pages[1] = 0;
   if (first > g->page_count) return false;
-  if (g->debug) {
+  if (g->opt.debug) {
     printf_at("DEBUG: First overflow page = %lu\n", static_cast<unsigned long>(first));
     // The 16 bytes that end with the page number, or fewer at the image's start.
     const uint8_t* end = pointer + 4;
@@ -41,16 +41,16 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
   for (uint32_t current = first; current != 0;) {
     const uint64_t offset = overflow_page_offset(g, current);
     const void* address = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + offset);
-    if (g->debug) printf_at("DEBUG: Calculated address: %p\n", address);
+    if (g->opt.debug) printf_at("DEBUG: Calculated address: %p\n", address);
     if (!overflow_link_readable(g, offset)) {
-      if (g->debug)
+      if (g->opt.debug)
         printf_at("ERROR: Seek beyond end of data looking for overflow page (%p > %p)\n", address,
                   static_cast<const void*>(g->db_end));
       break;
     }
     current = read_be32(g->db_origin + offset);
     row->overflow_pages[k] = current;
-    if (g->debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
+    if (g->opt.debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
     if (++k > overflow_chain_limit) {
       printf("ERROR: No more space for overflow pages\n");
       flush_stdout(g);
@@ -59,7 +59,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
     }
     row->overflow_pages[k] = 0;
   }
-  if (g->debug) report_overflow_list(row);
+  if (g->opt.debug) report_overflow_list(row);
   return true;
 }
 
@@ -70,7 +70,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
 // length tests.
 int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* read,
                      uint64_t header_end, row_record* row, int32_t mode) {
-  const bool debug = g->debug;
+  const bool debug = g->opt.debug;
   const uint8_t* image_end = g->db_end + 1;
   const uint64_t payload_length = row->payload_length;
   cell_entry* cells = row->cells;
@@ -103,7 +103,7 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
              static_cast<int>(offset), static_cast<int>(header_end - read_offset));
     if (read_offset >= header_end) break;
     row->last_cell = ++i;
-    if (i > g->cellcount_max || static_cast<uint32_t>(i) >= row->cell_capacity) return 0;
+    if (i > g->opt.cellcount_max || static_cast<uint32_t>(i) >= row->cell_capacity) return 0;
   }
   if (debug) {
     if (read_offset == header_end) {
@@ -115,7 +115,7 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
              static_cast<int>(read_offset - header_end));
     }
   }
-  if (i < g->cellcount_min) {
+  if (i < g->opt.cellcount_min) {
     if (debug) printf_at("DEBUG: cell count under the minimum, so aborting\n");
     return 0;
   }
@@ -142,7 +142,7 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
 
 int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* page_end,
                    row_record* row, int32_t mode, uint32_t freeblock_size) {
-  const bool debug = g->debug;
+  const bool debug = g->opt.debug;
   const bool freespace = mode == mode_freespace;
   const uint8_t* image_end = g->db_end + 1;
   if (debug) {
@@ -163,8 +163,8 @@ int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* pag
     return 0;
   }
   row->payload_length = payload_length;
-  if (payload_length > g->db_size || payload_length < g->rowsize_min ||
-      payload_length > g->rowsize_max)
+  if (payload_length > g->db_size || payload_length < g->opt.rowsize_min ||
+      payload_length > g->opt.rowsize_max)
     return 0;
   if (debug)
     printf_at("DEBUG:Payload size: %lu\n", static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));

@@ -30,7 +30,7 @@ bool advance(const uint8_t*& pos, uint64_t step, const uint8_t* page_end) {
 
 const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* page_end,
                              const uint8_t* base, int32_t mode, uint32_t freeblock_size) {
-  if (g->debug) printf("find_next_row: MODE: %d\n", mode);
+  if (g->opt.debug) printf("find_next_row: MODE: %d\n", mode);
   if (!start) {
     printf("ERROR: NULL passed as search-space parameter\n");
     return nullptr;
@@ -41,7 +41,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
 #if SARVEK_FAST_SCAN
   // Without -d, the candidates that the fast test settles never reach the
   // decoder; every other position is decoded as before.
-  const bool fast = !g->debug;
+  const bool fast = !g->opt.debug;
   const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
   // The survivors worked out ahead for this window, if any, stand for the
   // fast test (they hold for the window's first budget only); the limits
@@ -67,23 +67,23 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       ++pos;
       continue;
     }
-    if (g->debug)
+    if (g->opt.debug)
       printf("ROWID: %ld found [+%ld] record size: %d bytes\n",
              static_cast<long>(static_cast<int32_t>(row.rowid)), static_cast<long>(pos - base),
              static_cast<int>(static_cast<uint64_t>(row.prefix_length) + row.payload_length));
     flush_stdout(g);
-    if (g->removed_only && !is_removed_row(&row, mode)) {
+    if (g->opt.removed_only && !is_removed_row(&row, mode)) {
       ++pos;
       continue;
     }
-    if (!(mode == mode_standard && g->freespace)) dump_row(g, pos, page_end, &row, mode);
+    if (!(mode == mode_standard && g->opt.freespace)) dump_row(g, pos, page_end, &row, mode);
     flush_stdout(g);
     if (mode != mode_freespace) {
       // By the payload length, which leaves the position prefix_length bytes
       // before the end of a cell held wholly on its page; for a row that
       // overflows by the format's rule, by its local part and page number,
       // which leaves it as far before the end of the cell's part on the page.
-      const uint64_t step = g->fine_search       ? 1
+      const uint64_t step = g->opt.fine_search       ? 1
                             : row.local_size != 0 ? row.local_size + 4
                                                   : static_cast<uint32_t>(row.payload_length);
       if (!advance(pos, step, page_end)) break;
@@ -91,7 +91,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
     }
     const uint32_t used = static_cast<uint32_t>(result);
     if (used >= freeblock_size) {
-      if (g->debug) printf_at("DEBUG: No more data left in freespace block to examine\n");
+      if (g->opt.debug) printf_at("DEBUG: No more data left in freespace block to examine\n");
       break;
     }
     // The step may carry the position past the window (the loop then ends),
@@ -104,7 +104,7 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
       quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
     }
 #endif
-    if (g->debug)
+    if (g->opt.debug)
       hexdump(pos, static_cast<uint16_t>(dump_clip(pos, 64, g->db_origin, g->db_end + 1)),
               "After freespace decode");
   } while (pos < page_end && page_end - pos > 10);
