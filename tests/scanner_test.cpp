@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/page_walker.h"
 #include "recognition/find_next_row.h"
 #include "support/text.h"
 
@@ -23,6 +24,7 @@ struct page_image {
     image_attach(&g, bytes.data(), bytes.size());
     g.page_size = 4096;
     g.page_count = 1;
+    walker_attach(&g);  // the walker prints what the search finds
   }
   ~page_image() { globals_release(&g); }
   void put(size_t at, const std::vector<uint8_t>& b) { memcpy(bytes.data() + at, b.data(), b.size()); }
@@ -205,4 +207,46 @@ TEST(Scanner, NullStartIsReported) {
   EXPECT_EQ(out, "find_next_row: MODE: 1\nERROR: NULL passed as search-space parameter\n");
   // A full scan returns null as well.
   capture_stdout([&] { EXPECT_EQ(find_next_row(&p.g, p.at(0), p.at(64), p.at(0), 0, 0), nullptr); });
+}
+
+namespace {
+
+// A receiver that records where each row was found and takes or passes
+// over the rows as told.
+struct recorder {
+  std::vector<long> found;
+  int decision = 1;
+  const uint8_t* origin = nullptr;
+  static int take(void* context, const uint8_t* position, const uint8_t*, row_record*, int32_t) {
+    recorder* r = static_cast<recorder*>(context);
+    r->found.push_back(static_cast<long>(position - r->origin));
+    return r->decision;
+  }
+};
+
+}  // namespace
+
+// The search writes no row itself: it hands each one to the receiver, and
+// the receiver's answer decides the step (past the row, or the next byte).
+TEST(Scanner, RowsGoToTheReceiverWhoseAnswerSetsTheStep) {
+  const struct {
+    int decision;
+    int fine_search;
+    std::vector<long> found;
+  } cases[] = {
+      {1, 0, {200}},       // taken: the step over the payload skips the inner cell
+      {0, 0, {200, 208}},  // passed over: the search goes on at 201 and finds it
+      {1, 1, {200, 208}},  // taken, but --fine-search steps by one byte
+  };
+  for (const auto& c : cases) {
+    page_image p;
+    p.put(200, outer_cell());
+    p.g.opt.fine_search = c.fine_search;
+    recorder r;
+    r.decision = c.decision;
+    r.origin = p.at(0);
+    p.g.report = row_report{recorder::take, nullptr, &r};
+    EXPECT_EQ(capture_stdout([&] { find_next_row(&p.g, p.at(100), p.at(400), p.at(100), 0, 0); }), "");
+    EXPECT_EQ(r.found, c.found) << "decision " << c.decision << ", fine search " << c.fine_search;
+  }
 }

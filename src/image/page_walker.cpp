@@ -8,11 +8,33 @@
 #include "diagnostics/progress.h"
 #include "image/page_header.h"
 #include "image/scan_ahead.h"
+#include "output/dump_row.h"
 #include "output/flush.h"
+#include "recognition/decode_row.h"
 #include "recognition/find_next_row.h"
 #include "recognition/row_record.h"
 
 namespace {
+
+// The removed-rows filter: a row passes when its first field prints as -1,
+// that is a row found in free-space mode or a standard row whose rowid is -1.
+bool is_removed_row(const row_record* row, int32_t mode) {
+  return mode == mode_freespace || row->rowid == -1;
+}
+
+// The receiver of the search's rows: applies --removed-only, prints the
+// row (not in a --freespace run's standard-mode search) and flushes.
+int take_row(void* context, const uint8_t* position, const uint8_t* page_end, row_record* row,
+             int32_t mode) {
+  globals* g = static_cast<globals*>(context);
+  flush_stdout(g);
+  if (g->opt.removed_only && !is_removed_row(row, mode)) return 0;
+  if (!(mode == mode_standard && g->opt.freespace)) dump_row(g, position, page_end, row, mode);
+  flush_stdout(g);
+  return 1;
+}
+
+void flush_report(void* context) { flush_stdout(static_cast<const globals*>(context)); }
 
 // Where the search of a page starts: its first byte, or in --freespace
 // runs the data of its first freeblock.
@@ -127,7 +149,10 @@ void walk_one_page(globals* g, uint64_t page_offset) {
 
 }  // namespace
 
+void walker_attach(globals* g) { g->report = row_report{take_row, flush_report, g}; }
+
 void walk_pages(globals* g) {
+  walker_attach(g);
   const uint64_t last = g->db_size - 1;  // offset of db_end
   const uint64_t first = static_cast<uint64_t>(g->db_page - g->db_origin);
   // The worker needs the cell table's size, so it is reserved up front.

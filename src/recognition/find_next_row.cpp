@@ -2,21 +2,12 @@
 
 #include <cstdio>
 
-#include "diagnostics/debug.h"
-#include "diagnostics/hexdump.h"
-#include "output/dump_row.h"
-#include "output/flush.h"
+#include "diagnostics/scan_trace.h"
 #include "recognition/decode_row.h"
 #include "recognition/quick_reject.h"
 #include "recognition/survivor_map.h"
 
 namespace {
-
-// The removed-rows filter: a row passes when its first field prints as -1,
-// that is a row found in free-space mode or a standard row whose rowid is -1.
-bool is_removed_row(const row_record* row, int32_t mode) {
-  return mode == mode_freespace || row->rowid == -1;
-}
 
 // Moves pos on by step; false when that leaves the window's search range
 // (the step is taken in offsets, so a huge step cannot wrap a pointer).
@@ -26,11 +17,75 @@ bool advance(const uint8_t*& pos, uint64_t step, const uint8_t* page_end) {
   return true;
 }
 
+// The step past a standard-mode row: by the payload length, which leaves
+// the position prefix_length bytes before the end of a cell held wholly on
+// its page; for a row that overflows by the format's rule, by its local part
+// and page number, which leaves it as far before the end of the cell's part
+// on the page.
+uint64_t row_step(const globals* g, const row_record& row) {
+  return g->opt.fine_search      ? 1
+         : row.local_size != 0 ? row.local_size + 4
+                               : static_cast<uint32_t>(row.payload_length);
+}
+
+// After a free-space record of `used` bytes: false when it used up the
+// freeblock's budget or the step leaves the image; else the position and
+// the budget move on.
+bool step_freespace(const globals* g, const uint8_t*& pos, uint32_t used, uint32_t* budget) {
+  if (used >= *budget) {
+    if (g->opt.debug) trace_block_used_up();
+    return false;
+  }
+  // The step may carry the position past the window (the loop then ends),
+  // but never past the image.
+  if (!advance(pos, used, g->db_end + 1)) return false;
+  *budget -= used;
+  return true;
+}
+
+#if SARVEK_FAST_SCAN
+// The fast path of one window. Without -d, the candidates that the fast
+// test settles never reach the decoder; every other position is decoded as
+// before. The survivors worked out ahead for this window, if any, stand for
+// the fast test (they hold for the window's first budget only); the limits
+// are set only where the test itself runs.
+struct fast_scan {
+  bool fast;
+  const uint8_t* stop;
+  const survivor_map* map;
+  quick_limits quick;
+};
+
+void fast_scan_init(fast_scan* f, const globals* g, const uint8_t* start, const uint8_t* page_end,
+                    uint32_t cell_capacity, int32_t mode, uint32_t freeblock_size) {
+  f->fast = !g->opt.debug;
+  f->stop = page_end - start > 10 ? page_end - 10 : start;
+  f->map = f->fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size)
+               ? g->survivors
+               : nullptr;
+  if (f->fast && !f->map) quick_limits_init(&f->quick, g, page_end, cell_capacity, mode);
+}
+
+// Moves pos to the next position the fast test leaves to the decoder; false
+// when none is left before the window's stop.
+inline bool fast_scan_next(fast_scan& f, const uint8_t*& pos, int32_t mode, uint32_t freeblock_size) {
+  if (f.map) {
+    pos = survivor_next(*f.map, pos);
+    return pos < f.stop;
+  }
+  if (f.fast && quick_rejects(f.quick, pos, mode, freeblock_size)) {
+    pos = skip_rejected(f.quick, pos + 1, f.stop, mode, freeblock_size);
+    return pos < f.stop;  // else the positions left are all rejected
+  }
+  return true;
+}
+#endif
+
 }  // namespace
 
 const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* page_end,
                              const uint8_t* base, int32_t mode, uint32_t freeblock_size) {
-  if (g->opt.debug) printf("find_next_row: MODE: %d\n", mode);
+  if (g->opt.debug) trace_search_mode(mode);
   if (!start) {
     printf("ERROR: NULL passed as search-space parameter\n");
     return nullptr;
@@ -39,74 +94,35 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
   if (row_record_bind(g, &row) != 0) return nullptr;
   const uint8_t* pos = start;
 #if SARVEK_FAST_SCAN
-  // Without -d, the candidates that the fast test settles never reach the
-  // decoder; every other position is decoded as before.
-  const bool fast = !g->opt.debug;
-  const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
-  // The survivors worked out ahead for this window, if any, stand for the
-  // fast test (they hold for the window's first budget only); the limits
-  // are set only where the test itself runs.
-  const survivor_map* map =
-      fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
-                                                                                   : nullptr;
-  quick_limits quick;
-  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
+  fast_scan fast;
+  fast_scan_init(&fast, g, start, page_end, row.cell_capacity, mode, freeblock_size);
 #endif
   do {
 #if SARVEK_FAST_SCAN
-    if (map) {
-      pos = survivor_next(*map, pos);
-      if (pos >= stop) break;
-    } else if (fast && quick_rejects(quick, pos, mode, freeblock_size)) {
-      pos = skip_rejected(quick, pos + 1, stop, mode, freeblock_size);
-      if (pos >= stop) break;  // the positions left are all rejected
-    }
+    if (!fast_scan_next(fast, pos, mode, freeblock_size)) break;
 #endif
     const int32_t result = decode_row(g, pos, page_end, &row, mode, freeblock_size);
     if (result == 0) {
       ++pos;
       continue;
     }
-    if (g->opt.debug)
-      printf("ROWID: %ld found [+%ld] record size: %d bytes\n",
-             static_cast<long>(static_cast<int32_t>(row.rowid)), static_cast<long>(pos - base),
-             static_cast<int>(static_cast<uint64_t>(row.prefix_length) + row.payload_length));
-    flush_stdout(g);
-    if (g->opt.removed_only && !is_removed_row(&row, mode)) {
-      ++pos;
+    if (g->opt.debug) trace_row_found(&row, pos - base);
+    if (g->report.found(g->report.context, pos, page_end, &row, mode) == 0) {
+      ++pos;  // passed over
       continue;
     }
-    if (!(mode == mode_standard && g->opt.freespace)) dump_row(g, pos, page_end, &row, mode);
-    flush_stdout(g);
     if (mode != mode_freespace) {
-      // By the payload length, which leaves the position prefix_length bytes
-      // before the end of a cell held wholly on its page; for a row that
-      // overflows by the format's rule, by its local part and page number,
-      // which leaves it as far before the end of the cell's part on the page.
-      const uint64_t step = g->opt.fine_search       ? 1
-                            : row.local_size != 0 ? row.local_size + 4
-                                                  : static_cast<uint32_t>(row.payload_length);
-      if (!advance(pos, step, page_end)) break;
+      if (!advance(pos, row_step(g, row), page_end)) break;
       continue;
     }
-    const uint32_t used = static_cast<uint32_t>(result);
-    if (used >= freeblock_size) {
-      if (g->opt.debug) printf_at("DEBUG: No more data left in freespace block to examine\n");
-      break;
-    }
-    // The step may carry the position past the window (the loop then ends),
-    // but never past the image.
-    if (!advance(pos, used, g->db_end + 1)) break;
-    freeblock_size -= used;
+    if (!step_freespace(g, pos, static_cast<uint32_t>(result), &freeblock_size)) break;
 #if SARVEK_FAST_SCAN
-    if (map) {
-      map = nullptr;
-      quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
+    if (fast.map) {  // the survivors held for the first budget only
+      fast.map = nullptr;
+      quick_limits_init(&fast.quick, g, page_end, row.cell_capacity, mode);
     }
 #endif
-    if (g->opt.debug)
-      hexdump(pos, static_cast<uint16_t>(dump_clip(pos, 64, g->db_origin, g->db_end + 1)),
-              "After freespace decode");
+    if (g->opt.debug) trace_after_freespace(g, pos);
   } while (pos < page_end && page_end - pos > 10);
   return nullptr;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "recognition/row_report.h"
 #include "setup/run_options.h"
 #include "setup/run_output.h"
 
@@ -29,6 +30,8 @@ struct globals {
   uint32_t cell_table_size;
   // The survivors of the page being searched, or null.
   const survivor_map* survivors;
+  // The receiver of the rows the search finds (set by the page walker).
+  row_report report;
   // Bytes reserved at the end of every page (header offset 20).
   uint8_t reserved_bytes;
 };
