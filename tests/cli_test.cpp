@@ -260,7 +260,7 @@ TEST(ParseParameters, SettingsAndPrefixMatching) {
   globals state;  // the byte scan's state made from them
   globals_init(&state, opt);
   EXPECT_EQ(state.page_size, 0u);
-  EXPECT_EQ(state.page_number, 1);
+  EXPECT_EQ(state.walk.page_number, 1);
   EXPECT_EQ(state.out.blob_count, 0);
   globals_release(&state);
 }

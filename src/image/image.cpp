@@ -67,8 +67,8 @@ int image_read_header(globals* g) {
   if (g->opt.debug) printf("First page of freelist trunk: %d\n", static_cast<int>(g->freelist_trunk));
   g->freelist_count = image_be32(g, 36);
   if (g->opt.debug) printf("Freelist page count: %d\n", static_cast<int>(g->freelist_count));
-  g->db_page = g->db_origin;
-  g->db_cfp = g->db_page;
+  g->walk.page = g->db_origin;
+  g->walk.cfp = g->walk.page;
   if (g->opt.debug) printf_at("DEBUG: Commence decoding data\n");
   flush_stdout(g);
   return 0;

@@ -21,7 +21,7 @@ int byte_scan_main(const run_options& options) {
   if (image_read_header(&g) != 0) return 1;
   image_warn_unread_logs(&g);
   progress_meter meter;
-  progress_begin(&g.out, &meter, g.opt.debug != 0, g.db_size, g.page_size, g.page_number);
+  progress_begin(&g.out, &meter, g.opt.debug != 0, g.db_size, g.page_size, g.walk.page_number);
   walk_pages(&g);
   progress_end(&g.out);
   flush_stdout(&g);

@@ -6,7 +6,7 @@ int globals_init(globals* g, const run_options& options) {
   *g = globals{};  // also zeroes the fields that main fills later
   g->opt = options;
   g->page_size = options.page_size;  // 0: read from the header
-  g->page_number = 1;
+  g->walk.page_number = 1;
   return 0;
 }
 

@@ -11,18 +11,23 @@
 struct cell_entry;
 struct survivor_map;
 
+// Where the page walker is. Only the walker moves it.
+struct walk_position {
+  const uint8_t* page;       // first byte of the current page
+  const uint8_t* page_end;   // one past the current page, clipped to the image
+  const uint8_t* cfp;        // current search position
+  int64_t page_number;       // 1-based number of the current page
+};
+
 struct globals {
   run_options opt;           // set before the walk; nothing in the walk writes it
   run_output out;            // rows printed, blob files, the progress line
   const uint8_t* db_origin;  // first byte of the image
   const uint8_t* db_end;     // last byte of the image (not one past it)
-  const uint8_t* db_cfp;     // current search position
-  const uint8_t* db_page;    // first byte of the current page
-  const uint8_t* db_page_end;  // one past the current page, clipped to the image
   uint64_t db_size;          // image size in bytes (64-bit: files over 4 GiB)
   uint32_t page_size;        // --page-size= or the header's
   uint32_t page_count;
-  int64_t page_number;       // 1-based number of the current page
+  walk_position walk;        // the page walker's; image_read_header places it at the start
   uint32_t freelist_trunk;
   uint32_t freelist_count;
   // The decoder's cell table, sized once per run (see row_record.h).
