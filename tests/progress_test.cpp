@@ -159,6 +159,24 @@ transcript read_transcript(const std::string& t) {
   return r;
 }
 
+// What both modes report: the page reached, never lowered (the deep mode's
+// recovery names pages out of order), and nothing without a meter.
+TEST(Progress, AdvanceKeepsTheHighestPageReached) {
+  run_output out{};
+  progress_advance(&out, 7);  // no meter: nothing to do
+  progress_meter meter{};
+  meter.page = 1;
+  meter.next_check = UINT64_MAX;  // no redraw in this test
+  out.progress = &meter;
+  const struct {
+    int64_t page, reached;
+  } steps[] = {{5, 5}, {3, 5}, {5, 5}, {9, 9}, {1, 9}};
+  for (const auto& step : steps) {
+    progress_advance(&out, step.page);
+    EXPECT_EQ(meter.page, step.reached) << "after page " << step.page;
+  }
+}
+
 // A database with rows and blobs, padded with zero bytes to the size from
 // which progress is shown.
 std::string large_db(const scratch_dir& dir) {

@@ -49,33 +49,24 @@ bool step_freespace(const globals* g, const uint8_t*& pos, uint32_t used, uint32
 // before. The survivors worked out ahead for this window, if any, stand for
 // the fast test (they hold for the window's first budget only); the limits
 // are set only where the test itself runs.
-struct fast_scan {
-  bool fast;
-  const uint8_t* stop;
-  const survivor_map* map;
-  quick_limits quick;
-};
-
-void fast_scan_init(fast_scan* f, const globals* g, const uint8_t* start, const uint8_t* page_end,
-                    uint32_t cell_capacity, int32_t mode, uint32_t freeblock_size) {
-  f->fast = !g->opt.debug;
-  f->stop = page_end - start > 10 ? page_end - 10 : start;
-  f->map = f->fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size)
-               ? g->survivors
-               : nullptr;
-  if (f->fast && !f->map) quick_limits_init(&f->quick, g, page_end, cell_capacity, mode);
+const survivor_map* window_survivors(const globals* g, bool fast, const uint8_t* start,
+                                     const uint8_t* page_end, int32_t mode, uint32_t freeblock_size) {
+  return fast && survivor_map_fits(g->survivors, start, page_end, mode, freeblock_size) ? g->survivors
+                                                                                      : nullptr;
 }
 
 // Moves pos to the next position the fast test leaves to the decoder; false
-// when none is left before the window's stop.
-inline bool fast_scan_next(fast_scan& f, const uint8_t*& pos, int32_t mode, uint32_t freeblock_size) {
-  if (f.map) {
-    pos = survivor_next(*f.map, pos);
-    return pos < f.stop;
+// when none is left before stop.
+inline bool fast_scan_next(const survivor_map* map, bool fast, const quick_limits& quick,
+                           const uint8_t* stop, const uint8_t*& pos, int32_t mode,
+                           uint32_t freeblock_size) {
+  if (map) {
+    pos = survivor_next(*map, pos);
+    return pos < stop;
   }
-  if (f.fast && quick_rejects(f.quick, pos, mode, freeblock_size)) {
-    pos = skip_rejected(f.quick, pos + 1, f.stop, mode, freeblock_size);
-    return pos < f.stop;  // else the positions left are all rejected
+  if (fast && quick_rejects(quick, pos, mode, freeblock_size)) {
+    pos = skip_rejected(quick, pos + 1, stop, mode, freeblock_size);
+    return pos < stop;  // else the positions left are all rejected
   }
   return true;
 }
@@ -94,12 +85,15 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
   if (row_record_bind(g, &row) != 0) return nullptr;
   const uint8_t* pos = start;
 #if SARVEK_FAST_SCAN
-  fast_scan fast;
-  fast_scan_init(&fast, g, start, page_end, row.cell_capacity, mode, freeblock_size);
+  const bool fast = !g->opt.debug;
+  const uint8_t* stop = page_end - start > 10 ? page_end - 10 : start;
+  const survivor_map* map = window_survivors(g, fast, start, page_end, mode, freeblock_size);
+  quick_limits quick;
+  if (fast && !map) quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
 #endif
   do {
 #if SARVEK_FAST_SCAN
-    if (!fast_scan_next(fast, pos, mode, freeblock_size)) break;
+    if (!fast_scan_next(map, fast, quick, stop, pos, mode, freeblock_size)) break;
 #endif
     const int32_t result = decode_row(g, pos, page_end, &row, mode, freeblock_size);
     if (result == 0) {
@@ -117,9 +111,9 @@ const uint8_t* find_next_row(globals* g, const uint8_t* start, const uint8_t* pa
     }
     if (!step_freespace(g, pos, static_cast<uint32_t>(result), &freeblock_size)) break;
 #if SARVEK_FAST_SCAN
-    if (fast.map) {  // the survivors held for the first budget only
-      fast.map = nullptr;
-      quick_limits_init(&fast.quick, g, page_end, row.cell_capacity, mode);
+    if (map) {  // the survivors held for the first budget only
+      map = nullptr;
+      quick_limits_init(&quick, g, page_end, row.cell_capacity, mode);
     }
 #endif
     if (g->opt.debug) trace_after_freespace(g, pos);
