@@ -4,15 +4,15 @@
 //   deep_live_only -i <db> [sarvek's --deep options]
 #include "deep/deep_run.h"
 #include "setup/command_line.h"
-#include "setup/globals.h"
+#include "setup/run_options.h"
+#include "setup/run_output.h"
 
 int main(int argc, char** argv) {
-  globals g;
-  globals_init(&g);
-  parse_parameters(argc, argv, &g);
-  g.deep = 1;
-  g.deep_live_only = 1;
-  const int status = deep_main(&g, argc, argv);
-  globals_release(&g);
-  return status;
+  run_options options;
+  run_options_init(&options);
+  parse_parameters(argc, argv, &options);
+  options.deep = 1;
+  options.deep_live_only = 1;
+  run_output out{};
+  return deep_main(options, &out, argc, argv);
 }

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
 
 constexpr uint64_t fuzz_option_bytes = 3;
 constexpr uint64_t fuzz_length_bytes = 4;
@@ -87,28 +87,28 @@ inline fuzz_settings fuzz_decode_options(const uint8_t* opt, uint64_t image_size
   return s;
 }
 
-inline void fuzz_apply(const fuzz_settings& s, globals* g) {
+inline void fuzz_apply(const fuzz_settings& s, run_options* o) {
   if (s.deep) {
-    g->deep = 1;
-    g->wal_file = "none";
-    g->journal_file = "none";
-    g->removed_only = s.removed_only;
-    if (s.no_blobs) g->dump_blobs = 0;
-    g->blob_size_limit = s.blob_size_limit;
-    g->page_size = s.page_size;
+    o->deep = 1;
+    o->wal_file = "none";
+    o->journal_file = "none";
+    o->removed_only = s.removed_only;
+    if (s.no_blobs) o->dump_blobs = 0;
+    o->blob_size_limit = s.blob_size_limit;
+    o->page_size = s.page_size;
     return;
   }
-  g->fine_search = s.fine_search;
-  g->freespace = s.freespace;
-  g->removed_only = s.removed_only;
-  g->debug = s.debug;
-  if (s.no_blobs) g->dump_blobs = 0;
-  g->blob_size_limit = s.blob_size_limit;
-  g->page_size = s.page_size;
-  g->cellcount_min = s.cellcount_min;
-  g->cellcount_max = s.cellcount_max;
-  g->rowsize_min = s.rowsize_min;
-  g->rowsize_max = s.rowsize_max;
+  o->fine_search = s.fine_search;
+  o->freespace = s.freespace;
+  o->removed_only = s.removed_only;
+  o->debug = s.debug;
+  if (s.no_blobs) o->dump_blobs = 0;
+  o->blob_size_limit = s.blob_size_limit;
+  o->page_size = s.page_size;
+  o->cellcount_min = s.cellcount_min;
+  o->cellcount_max = s.cellcount_max;
+  o->rowsize_min = s.rowsize_min;
+  o->rowsize_max = s.rowsize_max;
 }
 
 // The same settings as sarvek's arguments (after -i <file>); `log` names

@@ -59,21 +59,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t* image = exact_copy(data + files.db_at, files.db_size);
   uint8_t* log = files.log ? exact_copy(data + files.log_at, files.log_size) : nullptr;
 
-  globals g;
-  globals_init(&g);
-  g.input_file = "fuzz-input";
-  fuzz_apply(fuzz_decode_options(data, files.db_size), &g);
-  image_attach(&g, image, files.db_size);
-  if (g.deep) {
+  run_options options;
+  run_options_init(&options);
+  options.input_file = "fuzz-input";
+  fuzz_apply(fuzz_decode_options(data, files.db_size), &options);
+  if (options.deep) {
     char program[] = "sarvek";
     char* argv[] = {program, nullptr};
     log_images logs;
     if (log) (files.journal ? logs.journal : logs.wal) = byte_view(log, files.log_size);
-    deep_run_image(&g, 1, argv, logs);
-  } else if (image_read_header(&g) == 0) {
-    walk_pages(&g);
+    run_output out{};
+    deep_run_image(options, &out, byte_view(image, files.db_size), 1, argv, logs);
+  } else {
+    globals g;
+    globals_init(&g, options);
+    image_attach(&g, image, files.db_size);
+    if (image_read_header(&g) == 0) walk_pages(&g);
+    globals_release(&g);
   }
-  globals_release(&g);
   fflush(stdout);
   free(log);
   free(image);

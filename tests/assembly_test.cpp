@@ -94,7 +94,7 @@ TEST(Assembly, OverflowPagesAreGatheredInChainOrder) {
   EXPECT_EQ(im.dump(&result), line);
   EXPECT_EQ(result, 0);
 
-  im.g.debug = 1;
+  im.g.opt.debug = 1;
   const std::vector<std::string> lines = narration(im.dump());
   const std::vector<std::string> expected = {
       "",
@@ -133,7 +133,7 @@ TEST(Assembly, BytesNoPageSuppliesReadAsXAndCopiesStopAtTheCapacity) {
     const std::vector<uint8_t> data = im.gathered();
     const std::string line = im.dump();
     EXPECT_EQ(line.substr(line.find("x'")), "x'" + hex(data, 10, 1003) + "'\n");
-    im.g.debug = 1;
+    im.g.opt.debug = 1;
     const std::string out = mask_debug(im.dump());
     EXPECT_NE(out.find("ALLOCATED 1100 bytes to mapped data\n"), std::string::npos);
     EXPECT_NE(out.find("Payload mapped data: Hexdumping 1100 bytes from 0xADDR\n"), std::string::npos);
@@ -143,7 +143,7 @@ TEST(Assembly, BytesNoPageSuppliesReadAsXAndCopiesStopAtTheCapacity) {
 TEST(Assembly, RefusedRowsPrintNothing) {
   overflow_image im({0x95, 0x70, 0x04, 0x05, 0x01, 0x01, 0xAB, 0x5E}, 760);
   ASSERT_EQ(im.decode(), 1);
-  im.g.debug = 1;
+  im.g.opt.debug = 1;
   const std::vector<std::string> start = {
       "", "-DUMPING ROW------------------", "Dump_row starting data: Hexdumping 16 bytes from 0xADDR", ""};
   int result = 0;
@@ -169,7 +169,7 @@ TEST(Assembly, RefusedRowsPrintNothing) {
   expected = start;
   expected.push_back("F:L:ERROR: Nonsensical payload length of 4097 requested, ignoring.");
   EXPECT_EQ(lines, expected);
-  im.g.debug = 0;
+  im.g.opt.debug = 0;
   im.row.payload_length = 4096;
   im.row.last_cell = 1;
   im.dump(&result);
@@ -177,7 +177,7 @@ TEST(Assembly, RefusedRowsPrintNothing) {
 
   // Cells reaching past what the row may read are refused silently: in
   // place past the end of the file, assembled past the buffer's capacity.
-  im.g.debug = 1;
+  im.g.opt.debug = 1;
   im.row.payload_length = 1000;
   im.row.cells[1] = {13, 1050, 51};  // ends at 1101, the capacity is 1100
   lines = narration(im.dump(&result));
@@ -194,7 +194,7 @@ TEST(Assembly, RefusedRowsPrintNothing) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(lines, start);
   im.row.cells[1] = {13, static_cast<uint32_t>(to_end - 5), 5};
-  im.g.debug = 0;
+  im.g.opt.debug = 0;
   memcpy(im.bytes.data() + im.bytes.size() - 5, "tail!", 5);
   const std::string line = im.dump(&result);
   EXPECT_EQ(result, 0);

@@ -39,7 +39,7 @@ TEST(BlobErrors, UncreatableBlobFilesLoseNoRow) {
 
   // Reference: a folder where every blob file can be written.
   scratch_dir clean;
-  run_options options;
+  spawn_options options;
   options.cwd = clean.path;
   const run_result reference = run_sarvek(args, options);
   ASSERT_EQ(reference.status, 0);

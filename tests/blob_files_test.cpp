@@ -142,7 +142,7 @@ TEST(BlobFiles, ShortWriteIsReported) {
     setrlimit(RLIMIT_FSIZE, &limit);
     globals g{};
     globals_init(&g);
-    g.blob_count = 4;
+    g.out.blob_count = 4;
     const uint8_t data[20] = {1, 2, 3};
     const int result = write_blob_file(&g, data, 20);
     _exit(result == 1 ? 0 : 2);

@@ -70,7 +70,7 @@ void expect_run(const run_result& r, int status, const std::string& out, const s
 struct CommandLine : testing::Test {
   scratch_dir dir;
   std::string tiny = dir.file("tiny.db");
-  run_options in_dir{dir.path, false};
+  spawn_options in_dir{dir.path, false};
   void SetUp() override {
     std::vector<uint8_t> bytes(20, 0);
     bytes[16] = 0x02;
@@ -199,7 +199,7 @@ TEST_F(CommandLine, NumbersSeenThroughThePageSize) {
 }
 
 TEST(ParseParameters, SettingsAndPrefixMatching) {
-  auto parse = [](std::vector<std::string> words, globals* g) {
+  auto parse = [](std::vector<std::string> words, run_options* opt) {
     static std::vector<std::string> keep;
     keep = std::move(words);
     keep.insert(keep.begin(), "sarvek");
@@ -207,58 +207,62 @@ TEST(ParseParameters, SettingsAndPrefixMatching) {
     argv.clear();
     for (std::string& w : keep) argv.push_back(w.data());
     argv.push_back(nullptr);
-    globals_init(g);
-    EXPECT_EQ(parse_parameters(static_cast<int>(keep.size()), argv.data(), g), 0);
+    run_options_init(opt);
+    EXPECT_EQ(parse_parameters(static_cast<int>(keep.size()), argv.data(), opt), 0);
     return argv;
   };
-  globals g;
+  run_options opt;
   std::vector<char*> argv = parse({"-i", "a.db", "-v", "--no-blobsX", "--fine-searching",
                                    "--removed-onlyX", "--freespace-minimum"},
-                                  &g);
-  EXPECT_EQ(g.input_file, argv[2]);  // the argument text itself, not a copy
-  EXPECT_EQ(g.verbose, 1);
-  EXPECT_EQ(g.debug, 0);
-  EXPECT_EQ(g.dump_blobs, 0);
-  EXPECT_EQ(g.fine_search, 1);
-  EXPECT_EQ(g.removed_only, 1);
-  EXPECT_EQ(g.freespace, 1);  // --freespace-minimum without "=" is --freespace
-  EXPECT_EQ(g.freespace_minimum, 4294967295u);
+                                  &opt);
+  EXPECT_EQ(opt.input_file, argv[2]);  // the argument text itself, not a copy
+  EXPECT_EQ(opt.verbose, 1);
+  EXPECT_EQ(opt.debug, 0);
+  EXPECT_EQ(opt.dump_blobs, 0);
+  EXPECT_EQ(opt.fine_search, 1);
+  EXPECT_EQ(opt.removed_only, 1);
+  EXPECT_EQ(opt.freespace, 1);  // --freespace-minimum without "=" is --freespace
+  EXPECT_EQ(opt.freespace_minimum, 4294967295u);
 
-  parse({"--freespace-minimum=5", "-i", "-d", "--freespaceX"}, &g);
-  EXPECT_STREQ(g.input_file, "-d");
-  EXPECT_EQ(g.debug, 0);
-  EXPECT_EQ(g.freespace_minimum, 5u);
-  EXPECT_EQ(g.freespace, 1);
-  parse({"--freespace-minimum=5", "-i", "x"}, &g);
-  EXPECT_EQ(g.freespace, 0);
+  parse({"--freespace-minimum=5", "-i", "-d", "--freespaceX"}, &opt);
+  EXPECT_STREQ(opt.input_file, "-d");
+  EXPECT_EQ(opt.debug, 0);
+  EXPECT_EQ(opt.freespace_minimum, 5u);
+  EXPECT_EQ(opt.freespace, 1);
+  parse({"--freespace-minimum=5", "-i", "x"}, &opt);
+  EXPECT_EQ(opt.freespace, 0);
 
   parse({"-i", "a", "-i", "b", "--rowsize-min=abc", "--rowsize-max=-1", "--blob-size-limit=0",
          "--cellcount-min=-3", "--cellcount-max=  77zz", "--page-start=-2147483649",
          "--page-end=2147483648", "--freespace-minimum=-2"},
-        &g);
-  EXPECT_STREQ(g.input_file, "b");
-  EXPECT_EQ(g.rowsize_min, 0u);
-  EXPECT_EQ(g.rowsize_max, 4294967295u);
-  EXPECT_EQ(g.blob_size_limit, 0u);
-  EXPECT_EQ(g.cellcount_min, -3);
-  EXPECT_EQ(g.cellcount_max, 77);
-  EXPECT_EQ(g.start_page, INT32_MIN);
-  EXPECT_EQ(g.end_page, INT32_MAX);
-  EXPECT_EQ(g.freespace_minimum, 4294967294u);
+        &opt);
+  EXPECT_STREQ(opt.input_file, "b");
+  EXPECT_EQ(opt.rowsize_min, 0u);
+  EXPECT_EQ(opt.rowsize_max, 4294967295u);
+  EXPECT_EQ(opt.blob_size_limit, 0u);
+  EXPECT_EQ(opt.cellcount_min, -3);
+  EXPECT_EQ(opt.cellcount_max, 77);
+  EXPECT_EQ(opt.start_page, INT32_MIN);
+  EXPECT_EQ(opt.end_page, INT32_MAX);
+  EXPECT_EQ(opt.freespace_minimum, 4294967294u);
 
   // Defaults, and the last occurrence wins.
-  parse({"-i", "a", "--rowsize-min=20", "--rowsize-min=30", "-d"}, &g);
-  EXPECT_EQ(g.rowsize_min, 30u);
-  EXPECT_EQ(g.debug, 1);
-  EXPECT_EQ(g.verbose, 0);
-  EXPECT_EQ(g.page_size, 0u);
-  EXPECT_EQ(g.cellcount_min, 2);
-  EXPECT_EQ(g.cellcount_max, 1000);
-  EXPECT_EQ(g.rowsize_max, 4294967295u);
-  EXPECT_EQ(g.blob_size_limit, 4294967295u);
-  EXPECT_EQ(g.dump_blobs, 1);
-  EXPECT_EQ(g.page_number, 1);
-  EXPECT_EQ(g.blob_count, 0);
+  parse({"-i", "a", "--rowsize-min=20", "--rowsize-min=30", "-d"}, &opt);
+  EXPECT_EQ(opt.rowsize_min, 30u);
+  EXPECT_EQ(opt.debug, 1);
+  EXPECT_EQ(opt.verbose, 0);
+  EXPECT_EQ(opt.page_size, 0u);
+  EXPECT_EQ(opt.cellcount_min, 2);
+  EXPECT_EQ(opt.cellcount_max, 1000);
+  EXPECT_EQ(opt.rowsize_max, 4294967295u);
+  EXPECT_EQ(opt.blob_size_limit, 4294967295u);
+  EXPECT_EQ(opt.dump_blobs, 1);
+  globals state;  // the byte scan's state made from them
+  globals_init(&state, opt);
+  EXPECT_EQ(state.page_size, 0u);
+  EXPECT_EQ(state.walk.page_number, 1);
+  EXPECT_EQ(state.out.blob_count, 0);
+  globals_release(&state);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ struct image {
     image_attach(&g, data.data(), data.size());
     image_read_header(&g);
     row_record_bind(&g, row.get());
-    g.debug = 1;
+    g.opt.debug = 1;
   }
   ~image() { globals_release(&g); }
 
@@ -113,7 +113,7 @@ TEST(DecoderDebug, HeaderMismatchAndTooFewCells) {
       "[L:68][id:2][PLHz:3][0:1:1-5(1)][1:13:64-6(-1)]"
       "DEBUG: Payload scan end point, and predicted end point didn't match, difference 1 \n";
   EXPECT_EQ(im.after_start(at, 0), head + "F:L:DEBUG: cell count under the minimum, so aborting\n");
-  im.g.cellcount_min = 1;
+  im.g.opt.cellcount_min = 1;
   EXPECT_EQ(im.after_start(at, 1), head +
                                        "Offset [65] + headersize [3] = length check [68]... \n"
                                        "\nMATCH FOUND!\n");
@@ -137,7 +137,7 @@ TEST(DecoderDebug, FreeSpaceMode) {
 
 TEST(DecoderDebug, StartDumpClippedAtTheImageEnd) {
   image im(4096 + 6, 4096);
-  im.g.rowsize_min = 0;
+  im.g.opt.rowsize_min = 0;
   im.put(4096, {0x04, 0x01, 0x04, 0x08, 0x09, 0x00});
   EXPECT_EQ(im.trace(4096, 1),
             mode_line + "Standard\n"

@@ -150,13 +150,13 @@ TEST(Decoder, StandardModeExamplesAndCellCounts) {
   const size_t two = at + 200;
   im.put(two, {0x0A, 0x01, 0x03, 0x01, 0x19, 'x', 'a', 'b', 'c', 'd', 'e', 'f'});
   EXPECT_EQ(im.decode(two), 0);
-  im.g.cellcount_min = 1;
+  im.g.opt.cellcount_min = 1;
   EXPECT_EQ(im.decode(two), 1);
   EXPECT_EQ(im.row->last_cell, 1);
-  im.g.cellcount_min = 2;
+  im.g.opt.cellcount_min = 2;
 
   // cellcount_max 3 admits four cells, not five.
-  im.g.cellcount_max = 3;
+  im.g.opt.cellcount_max = 3;
   im.put(at + 300, cell(9, {1, 1, 1, 23}));
   im.put(at + 400, cell(9, {1, 1, 1, 1, 23}));
   EXPECT_EQ(im.decode(at + 300), 1);
@@ -181,21 +181,21 @@ TEST(Decoder, LengthLimitsRowidAndHeaderSize) {
   EXPECT_EQ(im.decode(at), 1);  // the default minimum is 10
   im.put(at, cell_of_length(9));
   EXPECT_EQ(im.decode(at), 0);
-  im.g.rowsize_min = 9;
+  im.g.opt.rowsize_min = 9;
   EXPECT_EQ(im.decode(at), 1);
-  im.g.rowsize_min = 10;
+  im.g.opt.rowsize_min = 10;
 
   im.put(at, example);
-  im.g.rowsize_min = 11;
+  im.g.opt.rowsize_min = 11;
   EXPECT_EQ(im.decode(at), 1);
-  im.g.rowsize_min = 12;
+  im.g.opt.rowsize_min = 12;
   EXPECT_EQ(im.decode(at), 0);
-  im.g.rowsize_min = 10;
-  im.g.rowsize_max = 11;
+  im.g.opt.rowsize_min = 10;
+  im.g.opt.rowsize_max = 11;
   EXPECT_EQ(im.decode(at), 1);
-  im.g.rowsize_max = 10;
+  im.g.opt.rowsize_max = 10;
   EXPECT_EQ(im.decode(at), 0);
-  im.g.rowsize_max = 0xFFFFFFFFu;
+  im.g.opt.rowsize_max = 0xFFFFFFFFu;
 
   // Rowid 0 is rejected; a nine-byte rowid is read whole (here -1).
   im.data[at + 1] = 0x00;
@@ -392,7 +392,7 @@ TEST(Decoder, FreeSpaceMode) {
 
   // A header longer than the budget wraps the length: the walk runs and the
   // candidate is accepted.
-  im.g.rowsize_min = 0;
+  im.g.opt.rowsize_min = 0;
   im.put(at, {0x08, 1, 1, 1, 1, 1, 1, 1, 'a', 'b', 'c', 'd', 'e', 'f', 'g'});
   im.be32(2 * 4096 - 4, 0);
   EXPECT_EQ(im.decode(at, mode_freespace, 10), 19);
@@ -416,7 +416,7 @@ TEST(Decoder, FreeSpaceBudgetBelowFourInAnImageOver4GiB) {
   globals_init(&g);
   g.page_size = 4096;
   g.page_count = 2;
-  g.rowsize_min = 0;
+  g.opt.rowsize_min = 0;
   image_attach(&g, data.data(), 5ull << 30);
   row_record row;
   ASSERT_EQ(row_record_bind(&g, &row), 0);
@@ -431,7 +431,7 @@ TEST(Decoder, CandidatesAtTheEndOfTheImage) {
   const bytes whole = {0x04, 0x01, 0x04, 0x08, 0x09, 0x00};
   for (size_t n = 1; n <= whole.size(); ++n) {
     image im(64 + n);
-    im.g.rowsize_min = 0;
+    im.g.opt.rowsize_min = 0;
     im.put(64, bytes(whole.begin(), whole.begin() + static_cast<long>(n)));
     EXPECT_EQ(im.decode(64), n == whole.size() ? 1 : 0) << n;
   }
@@ -460,15 +460,15 @@ TEST(Decoder, CellTableHoldsEveryAdmissibleHeader) {
   const bytes wide = cell(1, std::vector<uint64_t>(1500, 1));  // header 1502
   {
     image im(8192);
-    im.g.cellcount_max = 2000;
+    im.g.opt.cellcount_max = 2000;
     im.put(4096, wide);
     ASSERT_EQ(im.decode(4096), 1);
     EXPECT_EQ(im.g.cell_table_size, 2001u);
     EXPECT_EQ(im.row->last_cell, 1499);
     expect_cell(*im.row, 1499, 1, 3 + 1502 + 1499, 1);
-    im.g.cellcount_max = 1499;  // 1500 cells: cellcount_max + 1
+    im.g.opt.cellcount_max = 1499;  // 1500 cells: cellcount_max + 1
     EXPECT_EQ(im.decode(4096), 1);
-    im.g.cellcount_max = 1498;
+    im.g.opt.cellcount_max = 1498;
     EXPECT_EQ(im.decode(4096), 0);
   }
   {
@@ -484,7 +484,7 @@ TEST(Decoder, CellTableHoldsEveryAdmissibleHeader) {
     // No limit: the table is bounded by the page size, and the widest header
     // that fits a page is accepted.
     image im(8192);
-    im.g.cellcount_max = 2147483647;
+    im.g.opt.cellcount_max = 2147483647;
     im.put(4096, cell(1, std::vector<uint64_t>(4000, 0)));
     ASSERT_EQ(im.decode(4096), 1);
     EXPECT_EQ(im.g.cell_table_size, 4096u);
@@ -492,7 +492,7 @@ TEST(Decoder, CellTableHoldsEveryAdmissibleHeader) {
   }
   {
     image im(2000);  // ... or by the file when it is smaller than a page
-    im.g.cellcount_max = 2147483647;
+    im.g.opt.cellcount_max = 2147483647;
     im.attach();
     EXPECT_EQ(im.g.cell_table_size, 2000u);
   }

@@ -71,11 +71,11 @@ std::string raw(const std::vector<uint8_t>& image, uint32_t page_size, int page)
   globals g;
   globals_init(&g);
   g.page_size = page_size;
-  g.page_number = page;
+  g.walk.page_number = page;
   g.db_origin = image.data();
   g.db_end = image.data() + image.size() - 1;
   g.db_size = image.size();
-  g.db_page = g.db_cfp = image.data() + uint64_t(page - 1) * page_size;
+  g.walk.page = g.walk.cfp = image.data() + uint64_t(page - 1) * page_size;
   return mask_debug(capture_stdout([&] { raw_page_dump(&g); }));
 }
 

@@ -58,9 +58,11 @@ void run_in_process(const std::vector<uint8_t>& image, const std::vector<std::st
   const std::vector<uint8_t> copy(image);
   const std::filesystem::path here = std::filesystem::current_path();
   std::filesystem::current_path(cwd);
+  run_options options;
+  run_options_init(&options);
+  parse_parameters(static_cast<int>(argv.size()), argv.data(), &options);
   globals g;
-  globals_init(&g);
-  parse_parameters(static_cast<int>(argv.size()), argv.data(), &g);
+  globals_init(&g, options);
   image_attach(&g, copy.data(), copy.size());
   ::testing::internal::CaptureStderr();
   capture_stdout([&] {
@@ -81,7 +83,7 @@ struct hostile : ::testing::Test {
     write_file(path, bytes);
     std::vector<std::string> full{"-i", path};
     full.insert(full.end(), args.begin(), args.end());
-    run_options options;
+    spawn_options options;
     options.cwd = dir.path;
     run_result r = run_sarvek(full, options);
     EXPECT_TRUE(clean_exit(r)) << what;

@@ -61,7 +61,7 @@ struct header_run {
   int status;
   header_run(const std::vector<uint8_t>& bytes, uint32_t forced_page_size = 0) {
     globals_init(&g);
-    g.debug = 1;
+    g.opt.debug = 1;
     g.page_size = forced_page_size;
     image_attach(&g, bytes.data(), bytes.size());
     out = capture_stdout([&] { status = image_read_header(&g); });
@@ -79,8 +79,8 @@ TEST(DatabaseImage, HeaderFieldsInProcess) {
     EXPECT_EQ(h.g.page_count, 0xA0A1A2A3u);
     EXPECT_EQ(h.g.freelist_trunk, 0xA4A5A6A7u);
     EXPECT_EQ(h.g.freelist_count, 0xA8A9AAABu);
-    EXPECT_EQ(h.g.db_page, bytes.data());
-    EXPECT_EQ(h.g.db_cfp, bytes.data());
+    EXPECT_EQ(h.g.walk.page, bytes.data());
+    EXPECT_EQ(h.g.walk.cfp, bytes.data());
     EXPECT_EQ(h.g.db_end, bytes.data() + 39);
     // The two freelist lines print the fields as signed numbers.
     EXPECT_EQ(mask_debug(h.out), "Pagesize: 4096, Pagecount: 2694947491\n"

@@ -36,7 +36,7 @@ TEST(InputUntouched, NoModeWritesTheInput) {
   const timespec mtime = modification_time(db);
   // The blob files go to a folder of their own, apart from the input.
   scratch_dir work;
-  run_options options;
+  spawn_options options;
   options.cwd = work.path;
   const std::vector<std::vector<std::string>> modes = {
       {}, {"--fine-search"}, {"--freespace"}, {"--removed-only"}, {"-d"}, {"--no-blobs"},

@@ -41,17 +41,12 @@ TEST(Progress, LineText) {
 }
 
 TEST(Progress, ShownOnlyForLargeImagesWithRowsOffTheTerminal) {
-  globals g;
-  globals_init(&g);
-  g.db_size = progress_min_size;
-  EXPECT_TRUE(progress_wanted(&g, true, false));
-  EXPECT_FALSE(progress_wanted(&g, false, false));  // standard error not a terminal
-  EXPECT_FALSE(progress_wanted(&g, true, true));    // rows go to the terminal
-  g.debug = 1;
-  EXPECT_FALSE(progress_wanted(&g, true, false));
-  g.debug = 0;
-  g.db_size = progress_min_size - 1;
-  EXPECT_FALSE(progress_wanted(&g, true, false));
+  const uint64_t large = progress_min_size;
+  EXPECT_TRUE(progress_wanted(false, large, true, false));
+  EXPECT_FALSE(progress_wanted(false, large, false, false));  // standard error not a terminal
+  EXPECT_FALSE(progress_wanted(false, large, true, true));    // rows go to the terminal
+  EXPECT_FALSE(progress_wanted(true, large, true, false));    // -d
+  EXPECT_FALSE(progress_wanted(false, large - 1, true, false));
 }
 
 enum class rows_to { file, terminal, closed_pipe };
@@ -164,6 +159,24 @@ transcript read_transcript(const std::string& t) {
   return r;
 }
 
+// What both modes report: the page reached, never lowered (the deep mode's
+// recovery names pages out of order), and nothing without a meter.
+TEST(Progress, AdvanceKeepsTheHighestPageReached) {
+  run_output out{};
+  progress_advance(&out, 7);  // no meter: nothing to do
+  progress_meter meter{};
+  meter.page = 1;
+  meter.next_check = UINT64_MAX;  // no redraw in this test
+  out.progress = &meter;
+  const struct {
+    int64_t page, reached;
+  } steps[] = {{5, 5}, {3, 5}, {5, 5}, {9, 9}, {1, 9}};
+  for (const auto& step : steps) {
+    progress_advance(&out, step.page);
+    EXPECT_EQ(meter.page, step.reached) << "after page " << step.page;
+  }
+}
+
 // A database with rows and blobs, padded with zero bytes to the size from
 // which progress is shown.
 std::string large_db(const scratch_dir& dir) {
@@ -204,7 +217,7 @@ TEST(Progress, MessagesStartOnAnErasedLine) {
   for (int number = 0; number <= 60; ++number)
     std::filesystem::create_directory(blocked.file(std::to_string(number) + ".blob"));
   const std::vector<std::string> args{"-i", db, "--blob-size-limit=1"};
-  run_options options;
+  spawn_options options;
   options.cwd = blocked.path;
   const run_result plain = run_sarvek(args, options);
   ASSERT_NE(plain.err, "");

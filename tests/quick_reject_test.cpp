@@ -207,13 +207,13 @@ TEST(QuickReject, AgreesWithTheDecoderUnderOtherLimits) {
   scratch_dir dir;
   const std::vector<uint8_t> image = real_database(dir);
   check_image(image, 1024, [](globals* g) {
-    g->cellcount_min = 0;
-    g->cellcount_max = 3;
-    g->rowsize_min = 0;
+    g->opt.cellcount_min = 0;
+    g->opt.cellcount_max = 3;
+    g->opt.rowsize_min = 0;
   });
   check_image(image, 1024, [](globals* g) {
-    g->cellcount_min = -5;
-    g->rowsize_max = 40;
+    g->opt.cellcount_min = -5;
+    g->opt.rowsize_max = 40;
   });
   // Page sizes that do not match the file's: smaller, and large enough for
   // three-byte header sizes and long two-byte payload lengths.

@@ -144,10 +144,10 @@ TEST(Render, InlineBlobsAndTheBlobCount) {
   hand_row r(3);
   r.cell(12, {}).cell(12, {0x00, 0xAB, 0x7f}).cell(0, {});
   EXPECT_EQ(r.render(), "3,x'',x'00AB7F',NULL\n");
-  EXPECT_EQ(r.g.blob_count, 2);
-  r.g.dump_blobs = 0;  // --no-blobs: empty fields, still counted
+  EXPECT_EQ(r.g.out.blob_count, 2);
+  r.g.opt.dump_blobs = 0;  // --no-blobs: empty fields, still counted
   EXPECT_EQ(r.render(), "3,,,NULL\n");
-  EXPECT_EQ(r.g.blob_count, 4);
+  EXPECT_EQ(r.g.out.blob_count, 4);
   // Long inline blobs print in full as well.
   std::string hex;
   for (int i = 0; i < 70000; ++i) hex += "5A";
@@ -157,7 +157,7 @@ TEST(Render, InlineBlobsAndTheBlobCount) {
 TEST(Render, DebugLinesOfEachField) {
   hand_row r(2);
   r.cell(1, {0x01}).text("hi").cell(12, {0x0F});
-  r.g.debug = 1;
+  r.g.opt.debug = 1;
   EXPECT_EQ(mask(r.render()),
             "2F:L:DEBUG: Cell[0], Type:1, size:1, offset:0\n"
             ",x1F:L:DEBUG: Cell[1], Type:13, size:2, offset:1\n"
@@ -175,7 +175,7 @@ TEST(Render, InvalidCellTypeAbandonsTheRow) {
   EXPECT_EQ(r.render(), "7,NULL,");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid cell type '10'");
   r.cells[1].type = 14;
-  r.g.debug = 1;
+  r.g.opt.debug = 1;
   testing::internal::CaptureStderr();
   const std::string out = mask(r.render());
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid cell type '14'");
@@ -189,8 +189,8 @@ TEST(Render, InvalidCellTypeAbandonsTheRow) {
             "\n");
   // While a progress line runs, the message keeps a line of its own.
   progress_meter meter{};
-  r.g.progress = &meter;
-  r.g.debug = 0;
+  r.g.out.progress = &meter;
+  r.g.opt.debug = 0;
   testing::internal::CaptureStderr();
   r.render();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid cell type '14'\n");

@@ -185,7 +185,7 @@ TEST(ScanAhead, WorkerFillsTheRingAheadOfAWalkerThatWaits) {
   EXPECT_EQ(scan_ahead_page(ahead, 40 + 256), nullptr);  // not in the ring yet
   scan_ahead_stop(ahead);
   // No worker under -d or --freespace, nor for a single page.
-  for (auto configure : {+[](globals* g) { g->debug = 1; }, +[](globals* g) { g->freespace = 1; }}) {
+  for (auto configure : {+[](globals* g) { g->opt.debug = 1; }, +[](globals* g) { g->opt.freespace = 1; }}) {
     attached b(image);
     configure(&b.g);
     ASSERT_TRUE(b.prepared());
@@ -200,7 +200,7 @@ namespace {
 std::string walk(const std::vector<uint8_t>& image, bool ahead, void (*configure)(globals*)) {
   attached a(image);
   configure(&a.g);
-  a.g.scan_ahead = ahead;
+  a.g.opt.scan_ahead = ahead;
   return capture_stdout([&] {
     if (image_read_header(&a.g) == 0) walk_pages(&a.g);
   });
@@ -209,10 +209,10 @@ std::string walk(const std::vector<uint8_t>& image, bool ahead, void (*configure
 void expect_same_walk(const std::vector<uint8_t>& image, const char* what) {
   void (*const settings[])(globals*) = {
       [](globals*) {},
-      [](globals* g) { g->fine_search = 1; },
-      [](globals* g) { g->removed_only = 1; },
-      [](globals* g) { g->cellcount_min = 1, g->rowsize_min = 3; },
-      [](globals* g) { g->fine_search = 1, g->cellcount_max = 3; },
+      [](globals* g) { g->opt.fine_search = 1; },
+      [](globals* g) { g->opt.removed_only = 1; },
+      [](globals* g) { g->opt.cellcount_min = 1, g->opt.rowsize_min = 3; },
+      [](globals* g) { g->opt.fine_search = 1, g->opt.cellcount_max = 3; },
   };
   int setting = 0;
   for (auto configure : settings) {

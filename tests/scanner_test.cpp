@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "image/page_walker.h"
 #include "recognition/find_next_row.h"
 #include "support/text.h"
 
@@ -23,6 +24,7 @@ struct page_image {
     image_attach(&g, bytes.data(), bytes.size());
     g.page_size = 4096;
     g.page_count = 1;
+    walker_attach(&g);  // the walker prints what the search finds
   }
   ~page_image() { globals_release(&g); }
   void put(size_t at, const std::vector<uint8_t>& b) { memcpy(bytes.data() + at, b.data(), b.size()); }
@@ -32,10 +34,10 @@ struct page_image {
   }
   // The same scan without -d: the CSV lines alone.
   std::string rows(size_t start, size_t end, int32_t mode = 0, uint32_t budget = 0) {
-    const uint8_t debug = g.debug;
-    g.debug = 0;
+    const uint8_t debug = g.opt.debug;
+    g.opt.debug = 0;
     std::string out = scan(start, end, mode, budget);
-    g.debug = debug;
+    g.opt.debug = debug;
     return out;
   }
 };
@@ -85,7 +87,7 @@ const std::string outer_line = "9,x7,x8,\"......*+hello" + std::string(31, '.') 
 TEST(Scanner, DefaultStepIsThePayloadLengthFineStepIsOne) {
   page_image p;
   p.put(200, outer_cell());
-  p.g.debug = 1;
+  p.g.opt.debug = 1;
   std::string out = p.scan(100, 400);
   // Rejections step by 1; the row at 200 (prefix 2, payload 50) moves the
   // next test to 250, two bytes before the cell's end; the last position
@@ -96,7 +98,7 @@ TEST(Scanner, DefaultStepIsThePayloadLengthFineStepIsOne) {
   EXPECT_EQ(p.rows(100, 400), outer_line + "\n");
 
   // Byte by byte, the cell inside the outer row's text is found as well.
-  p.g.fine_search = 1;
+  p.g.opt.fine_search = 1;
   out = p.scan(100, 400);
   EXPECT_EQ(tested(out, p.at(0)), range(100, 390));
   EXPECT_EQ(p.rows(100, 400), outer_line + "\n5,x42,x43,\"hello\"\n");
@@ -104,13 +106,13 @@ TEST(Scanner, DefaultStepIsThePayloadLengthFineStepIsOne) {
 
 TEST(Scanner, TheFirstPositionIsAlwaysTested) {
   page_image p;
-  p.g.debug = 1;
+  p.g.opt.debug = 1;
   EXPECT_EQ(tested(p.scan(100, 111), p.at(0)), std::vector<long>{100});
   EXPECT_EQ(tested(p.scan(100, 105), p.at(0)), std::vector<long>{100});
   EXPECT_EQ(tested(p.scan(100, 112), p.at(0)), (std::vector<long>{100, 101}));
   // A row at the start of a tiny window is still found and printed.
   p.put(100, small_cell);
-  p.g.debug = 0;
+  p.g.opt.debug = 0;
   EXPECT_EQ(p.scan(100, 105), "5,x42,x43,\"hello\"\n");
 }
 
@@ -126,7 +128,7 @@ TEST(Scanner, AnOverflowingRowsStepCanEndTheWindow) {
   p.put(3181, {0xA7, 0x08, 0x03, 0x05, 0x01, 0x01, 0xCE, 0x0F, 0x07, 0x08});
   memset(p.bytes.data() + 3191, 'a', 4993);
   memset(p.bytes.data() + 4092, 0, 4);
-  p.g.debug = 1;
+  p.g.opt.debug = 1;
   const std::string out = p.scan(3181, 4096);
   EXPECT_EQ(tested(out, p.at(0)), std::vector<long>{3181});
   EXPECT_EQ(p.rows(3181, 4096),
@@ -143,7 +145,7 @@ TEST(Scanner, FreeSpaceBudgetEndsTheWindow) {
   second.resize(56, 'b');
   p.put(504, first);
   p.put(544, second);
-  p.g.debug = 1;
+  p.g.opt.debug = 1;
   std::string out = p.scan(504, 1024, 1, 100);
   EXPECT_EQ(tested(out, p.at(0)), (std::vector<long>{504, 544}));
   const std::string masked = mask_debug(out);
@@ -170,8 +172,8 @@ TEST(Scanner, PrintDecisionAndRemovedOnlyFilter) {
 
   // --removed-only keeps the row whose rowid is -1; the other fails the test,
   // is not printed, and the search goes on from the next byte.
-  p.g.removed_only = 1;
-  p.g.debug = 1;
+  p.g.opt.removed_only = 1;
+  p.g.opt.debug = 1;
   std::string out = p.scan(0, 1024);
   EXPECT_EQ(p.rows(0, 1024), "-1,x42,x43,\"hello\"\n");
   EXPECT_NE(out.find("ROWID: -1 found [+100] record size: 21 bytes\n"), std::string::npos);
@@ -181,14 +183,14 @@ TEST(Scanner, PrintDecisionAndRemovedOnlyFilter) {
   EXPECT_EQ(std::count(offsets.begin(), offsets.end(), 111), 1);  // step past the -1 row
 
   // With --freespace a standard-mode window reports rows but prints none.
-  p.g.removed_only = 0;
-  p.g.freespace = 1;
+  p.g.opt.removed_only = 0;
+  p.g.opt.freespace = 1;
   out = p.scan(0, 1024);
   EXPECT_EQ(p.rows(0, 1024), "");
   EXPECT_NE(out.find("ROWID: 5 found [+200] record size: 13 bytes\n"), std::string::npos);
   // Free-space rows are printed with --freespace, also with --removed-only.
-  p.g.removed_only = 1;
-  p.g.debug = 0;
+  p.g.opt.removed_only = 1;
+  p.g.opt.debug = 0;
   std::vector<uint8_t> record = {0x04, 0x01, 0x01, 0x17, 0x2A, 0x2B, 'h', 'e', 'l', 'l', 'o'};
   p.put(2004, record);
   EXPECT_EQ(p.scan(2004, 3000, 1, 15), "-1,x42,x43,\"hello\"\n");
@@ -200,9 +202,51 @@ TEST(Scanner, NullStartIsReported) {
     EXPECT_EQ(find_next_row(&p.g, nullptr, p.at(100), nullptr, 0, 0), nullptr);
   });
   EXPECT_EQ(out, "ERROR: NULL passed as search-space parameter\n");
-  p.g.debug = 1;
+  p.g.opt.debug = 1;
   out = capture_stdout([&] { find_next_row(&p.g, nullptr, p.at(100), nullptr, 1, 0); });
   EXPECT_EQ(out, "find_next_row: MODE: 1\nERROR: NULL passed as search-space parameter\n");
   // A full scan returns null as well.
   capture_stdout([&] { EXPECT_EQ(find_next_row(&p.g, p.at(0), p.at(64), p.at(0), 0, 0), nullptr); });
+}
+
+namespace {
+
+// A receiver that records where each row was found and takes or passes
+// over the rows as told.
+struct recorder {
+  std::vector<long> found;
+  int decision = 1;
+  const uint8_t* origin = nullptr;
+  static int take(void* context, const uint8_t* position, const uint8_t*, row_record*, int32_t) {
+    recorder* r = static_cast<recorder*>(context);
+    r->found.push_back(static_cast<long>(position - r->origin));
+    return r->decision;
+  }
+};
+
+}  // namespace
+
+// The search writes no row itself: it hands each one to the receiver, and
+// the receiver's answer decides the step (past the row, or the next byte).
+TEST(Scanner, RowsGoToTheReceiverWhoseAnswerSetsTheStep) {
+  const struct {
+    int decision;
+    int fine_search;
+    std::vector<long> found;
+  } cases[] = {
+      {1, 0, {200}},       // taken: the step over the payload skips the inner cell
+      {0, 0, {200, 208}},  // passed over: the search goes on at 201 and finds it
+      {1, 1, {200, 208}},  // taken, but --fine-search steps by one byte
+  };
+  for (const auto& c : cases) {
+    page_image p;
+    p.put(200, outer_cell());
+    p.g.opt.fine_search = c.fine_search;
+    recorder r;
+    r.decision = c.decision;
+    r.origin = p.at(0);
+    p.g.report = row_report{recorder::take, nullptr, &r};
+    EXPECT_EQ(capture_stdout([&] { find_next_row(&p.g, p.at(100), p.at(400), p.at(100), 0, 0); }), "");
+    EXPECT_EQ(r.found, c.found) << "decision " << c.decision << ", fine search " << c.fine_search;
+  }
 }

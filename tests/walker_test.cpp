@@ -204,8 +204,8 @@ struct walk_result {
 walk_result walk(const std::vector<uint8_t>& image, uint32_t page_size, bool freespace) {
   globals g;
   globals_init(&g);
-  g.debug = 1;
-  g.freespace = freespace;
+  g.opt.debug = 1;
+  g.opt.freespace = freespace;
   g.page_size = page_size;
   image_attach(&g, image.data(), image.size());
   walk_result result;

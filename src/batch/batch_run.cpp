@@ -22,8 +22,8 @@ bool reserved_name(const std::string& rel) {
   return rel == "inventory.csv" || rel == "inventory.sqlite" || rel == ".sarvek-work";
 }
 
-unsigned worker_count(const globals& g) {
-  if (g.jobs > 0) return static_cast<unsigned>(g.jobs);
+unsigned worker_count(const run_options& opt) {
+  if (opt.jobs > 0) return static_cast<unsigned>(opt.jobs);
   const long n = sysconf(_SC_NPROCESSORS_ONLN);
   return n > 0 ? static_cast<unsigned>(n) : 1;
 }
@@ -83,10 +83,10 @@ bool stand_in(const std::string& work, size_t i, planned_file* f, child_job* job
 
 // The deep run of one database with its logs, then the check that none of
 // them changed meanwhile.
-void run_database(const globals& g, const std::string& work, size_t i, std::vector<planned_file>* files) {
+void run_database(const run_options& opt, const std::string& work, size_t i, std::vector<planned_file>* files) {
   planned_file& f = (*files)[i];
-  const std::string root = g.input_file;
-  const std::string out = g.out_dir;
+  const std::string root = opt.input_file;
+  const std::string out = opt.out_dir;
   if (reserved_name(f.entry.rel) || !make_parents(out, f.entry.rel)) {
     f.record.kind = "failed";
     f.record.error = "its output folder cannot be made under the output folder";
@@ -100,7 +100,7 @@ void run_database(const globals& g, const std::string& work, size_t i, std::vect
   job.out_dir = out + "/" + f.entry.rel;
   job.facts = work + "/" + std::to_string(i) + ".facts";
   job.errors = work + "/" + std::to_string(i) + ".err";
-  record_child(run_child(g, job), files, &f);
+  record_child(run_child(opt, job), files, &f);
   f.record.output = f.entry.rel;
   for (int32_t index : {static_cast<int32_t>(i), f.wal, f.journal}) {
     if (index < 0) continue;
@@ -118,13 +118,13 @@ uint64_t total_bytes(const std::vector<planned_file>& files, bool databases_only
 }
 
 // Reads every regular file once: its hash and what its content is.
-void scan_all(const globals& g, unsigned jobs, std::vector<planned_file>* files) {
-  batch_progress progress("hashing", files->size(), total_bytes(*files, false), isatty(2) && !g.quiet);
+void scan_all(const run_options& opt, unsigned jobs, std::vector<planned_file>* files) {
+  batch_progress progress("hashing", files->size(), total_bytes(*files, false), isatty(2) && !opt.quiet);
   parallel_for(files->size(), jobs, [&](size_t i) {
     planned_file& f = (*files)[i];
     fill_file_facts(&f);
     if (f.entry.type == entry_type::regular) {
-      f.scan = scan_file(g.input_file, f.entry);
+      f.scan = scan_file(opt.input_file, f.entry);
       f.record.sha256 = f.scan.sha256;
     }
     progress.done(f.entry.size);
@@ -132,13 +132,13 @@ void scan_all(const globals& g, unsigned jobs, std::vector<planned_file>* files)
   progress.end();
 }
 
-void run_all(const globals& g, unsigned jobs, const std::string& work, std::vector<planned_file>* files) {
+void run_all(const run_options& opt, unsigned jobs, const std::string& work, std::vector<planned_file>* files) {
   std::vector<size_t> runs;
   for (size_t i = 0; i < files->size(); ++i)
     if ((*files)[i].run) runs.push_back(i);
-  batch_progress progress("reading", runs.size(), total_bytes(*files, true), isatty(2) && !g.quiet);
+  batch_progress progress("reading", runs.size(), total_bytes(*files, true), isatty(2) && !opt.quiet);
   parallel_for(runs.size(), jobs, [&](size_t k) {
-    run_database(g, work, runs[k], files);
+    run_database(opt, work, runs[k], files);
     progress.done((*files)[runs[k]].entry.size);
   });
   progress.end();
@@ -146,44 +146,44 @@ void run_all(const globals& g, unsigned jobs, const std::string& work, std::vect
 
 }  // namespace
 
-bool input_is_folder(const globals& g) {
+bool input_is_folder(const run_options& opt) {
   struct stat st{};
-  return g.input_file && stat(g.input_file, &st) == 0 && S_ISDIR(st.st_mode);
+  return opt.input_file && stat(opt.input_file, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool check_single_file_options(const globals& g) {
-  if (g.jobs == 0 && !g.shard_text) return true;
-  fprintf(stderr, "ERROR: %s needs a folder as input\n", g.jobs != 0 ? "-j" : "--shard=");
+bool check_single_file_options(const run_options& opt) {
+  if (opt.jobs == 0 && !opt.shard_text) return true;
+  fprintf(stderr, "ERROR: %s needs a folder as input\n", opt.jobs != 0 ? "-j" : "--shard=");
   return false;
 }
 
-int batch_main(globals* g) {
-  if (!g->out_dir) {
+int batch_main(const run_options* opt) {
+  if (!opt->out_dir) {
     fputs("ERROR: A folder as input needs --out-dir=\n", stderr);
     return 1;
   }
-  if (g->xlsx_file || g->as_of_text || g->wal_file || g->journal_file) {
+  if (opt->xlsx_file || opt->as_of_text || opt->wal_file || opt->journal_file) {
     fputs("ERROR: A folder as input does not combine with --xlsx=, --as-of=, --wal= or --journal=\n", stderr);
     return 1;
   }
   std::vector<tree_entry> entries;
-  if (!walk_tree(g->input_file, &entries)) {
-    fprintf(stderr, "ERROR: Cannot read the folder '%s' ( %s )\n", g->input_file, strerror(errno));
+  if (!walk_tree(opt->input_file, &entries)) {
+    fprintf(stderr, "ERROR: Cannot read the folder '%s' ( %s )\n", opt->input_file, strerror(errno));
     return 1;
   }
-  if (!prepare_out_folder(g->input_file, g->out_dir)) return 1;
-  const std::string work = std::string(g->out_dir) + "/.sarvek-work";
+  if (!prepare_out_folder(opt->input_file, opt->out_dir)) return 1;
+  const std::string work = std::string(opt->out_dir) + "/.sarvek-work";
   if (mkdir(work.c_str(), 0700) != 0) {
     fprintf(stderr, "ERROR: Cannot create '%s' ( %s )\n", work.c_str(), strerror(errno));
     return 1;
   }
   std::vector<planned_file> files;
-  for (tree_entry& e : shard_entries(std::move(entries), g->shard_index, g->shard_count))
+  for (tree_entry& e : shard_entries(std::move(entries), opt->shard_index, opt->shard_count))
     files.push_back({std::move(e), {}, {}});
-  const unsigned jobs = worker_count(*g);
-  scan_all(*g, jobs, &files);
+  const unsigned jobs = worker_count(*opt);
+  scan_all(*opt, jobs, &files);
   plan_files(&files);
-  run_all(*g, jobs, work, &files);
+  run_all(*opt, jobs, work, &files);
   std::error_code ec;
   std::filesystem::remove_all(work, ec);
   std::vector<inventory_record> records;
@@ -192,9 +192,9 @@ int batch_main(globals* g) {
     records.push_back(f.record);
     failed = failed || !f.record.error.empty();
   }
-  if (!write_inventory(g->out_dir, records)) return 1;
-  if (!g->quiet)
-    fprintf(stderr, "sarvek: %zu files listed in '%s/inventory.csv'%s\n", records.size(), g->out_dir,
+  if (!write_inventory(opt->out_dir, records)) return 1;
+  if (!opt->quiet)
+    fprintf(stderr, "sarvek: %zu files listed in '%s/inventory.csv'%s\n", records.size(), opt->out_dir,
             failed ? "; some could not be read (see its error column)" : "");
   return failed ? 2 : 0;
 }

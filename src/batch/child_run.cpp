@@ -65,24 +65,24 @@ int spawn_and_wait(const std::vector<std::string>& args, const std::string& erro
 
 }  // namespace
 
-std::vector<std::string> child_arguments(const globals& g, const child_job& job) {
+std::vector<std::string> child_arguments(const run_options& opt, const child_job& job) {
   std::vector<std::string> args = {"sarvek", "--deep", "-i", job.input, "--out-dir=" + job.out_dir,
                                    "--wal=" + job.wal, "--journal=" + job.journal, "--quiet",
                                    "--facts=" + job.facts};
-  if (g.format) args.push_back(std::string("--format=") + g.format);
-  for (const char* table : g.only_tables) args.push_back(std::string("--table=") + table);
-  if (g.no_times) args.push_back("--no-times");
-  if (g.no_inferred) args.push_back("--no-inferred");
+  if (opt.format) args.push_back(std::string("--format=") + opt.format);
+  for (const char* table : opt.only_tables) args.push_back(std::string("--table=") + table);
+  if (opt.no_times) args.push_back("--no-times");
+  if (opt.no_inferred) args.push_back("--no-inferred");
   // --export=NAME: a file of that name in each output folder.
-  if (g.export_file)
-    args.push_back("--export=" + job.out_dir + "/" + std::filesystem::path(g.export_file).filename().string());
-  if (g.page_size) args.push_back("--page-size=" + std::to_string(g.page_size));
+  if (opt.export_file)
+    args.push_back("--export=" + job.out_dir + "/" + std::filesystem::path(opt.export_file).filename().string());
+  if (opt.page_size) args.push_back("--page-size=" + std::to_string(opt.page_size));
   return args;
 }
 
-child_result run_child(const globals& g, const child_job& job) {
+child_result run_child(const run_options& opt, const child_job& job) {
   child_result out;
-  const int status = spawn_and_wait(child_arguments(g, job), job.errors);
+  const int status = spawn_and_wait(child_arguments(opt, job), job.errors);
   read_facts(job.facts, &out);
   if (status < 0) {
     out.error = std::string("cannot start the reader ( ") + strerror(errno) + " )";

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
 
 struct child_job {
   std::string input;       // the database's path
@@ -26,7 +26,7 @@ struct child_result {
 // The child's arguments: the per-file options plus those of the batch that
 // shape the outputs (--format=, --table=, --no-times, --no-inferred,
 // --export= inside the output folder).
-std::vector<std::string> child_arguments(const globals& g, const child_job& job);
+std::vector<std::string> child_arguments(const run_options& opt, const child_job& job);
 
 // Runs the child and waits for it; reads its facts and its error.
-child_result run_child(const globals& g, const child_job& job);
+child_result run_child(const run_options& opt, const child_job& job);

@@ -23,16 +23,16 @@ bool copy_output(const std::string& from, const std::string& to, const std::stri
 
 }  // namespace
 
-int merge_main(globals* g) {
+int merge_main(const run_options* opt) {
   std::vector<inventory_record> records;
   std::set<std::string> seen;
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(g->out_dir)) && !(fs::is_directory(g->out_dir) && fs::is_empty(g->out_dir, ec))) {
-    fprintf(stderr, "ERROR: Output folder '%s' exists and is not an empty folder\n", g->out_dir);
+  if (fs::exists(fs::symlink_status(opt->out_dir)) && !(fs::is_directory(opt->out_dir) && fs::is_empty(opt->out_dir, ec))) {
+    fprintf(stderr, "ERROR: Output folder '%s' exists and is not an empty folder\n", opt->out_dir);
     return 1;
   }
-  fs::create_directories(g->out_dir, ec);
-  for (const char* dir : g->merge_inputs) {
+  fs::create_directories(opt->out_dir, ec);
+  for (const char* dir : opt->merge_inputs) {
     std::vector<inventory_record> part;
     if (!read_inventory(dir, &part)) return 1;
     for (inventory_record& r : part) {
@@ -40,11 +40,11 @@ int merge_main(globals* g) {
         fprintf(stderr, "ERROR: '%s' is listed by more than one inventory\n", r.path.c_str());
         return 1;
       }
-      if (!r.output.empty() && !copy_output(dir, g->out_dir, r.output)) return 1;
+      if (!r.output.empty() && !copy_output(dir, opt->out_dir, r.output)) return 1;
       records.push_back(std::move(r));
     }
   }
   std::sort(records.begin(), records.end(),
             [](const inventory_record& a, const inventory_record& b) { return a.path < b.path; });
-  return write_inventory(g->out_dir, records) ? 0 : 1;
+  return write_inventory(opt->out_dir, records) ? 0 : 1;
 }

@@ -17,7 +17,7 @@
 #include "live/schema_load.h"
 #include "live/table_rows.h"
 #include "diagnostics/progress.h"
-#include "image/image.h"
+#include "image/file_map.h"
 #include "deep/outputs.h"
 #include "deep/time_probe.h"
 #include "sink/sha256.h"
@@ -42,24 +42,23 @@ const char* encoding_name(text_encoding encoding) {
 }
 
 // Reads the header; false after an "ERROR: " line when no page size can be had.
-bool read_header(globals* g, deep_state* s) {
-  const byte_view file(g->db_origin, g->db_size);
-  const uint32_t forced = g->page_size;
-  s->header = read_db_header(file, forced);
+bool read_header(deep_state* s) {
+  const char* input = s->opt->input_file;
+  const uint32_t forced = s->opt->page_size;
+  s->header = read_db_header(s->image, forced);
   if (s->header.page_size == 0) {
     if (forced != 0)
       fprintf(stderr, "ERROR: Page size %u given for '%s' is not a power of two from 512 to 65536\n",
-              forced, g->input_file);
+              forced, input);
     else
       fprintf(stderr,
               "ERROR: '%s' has no valid page size in its header; give one with --page-size=\n",
-              g->input_file);
+              input);
     return false;
   }
   if (!s->header.magic_ok)
     note(&s->notes, "'%s' does not begin with the SQLite 3 header; it is read as a database all the same",
-         g->input_file);
-  g->page_size = s->header.page_size;
+         input);
   return true;
 }
 
@@ -167,9 +166,8 @@ void report_frames(deep_state* s) {
 
 // The database and each log read, with their SHA-256 when the export wants it.
 void input_facts(const deep_state& s, bool hashes, run_facts* facts) {
-  const globals* g = s.g;
-  facts->files.push_back({"database", g->input_file, g->db_size,
-                          hashes ? sha256_hex(byte_view(g->db_origin, g->db_size)) : std::string()});
+  facts->files.push_back({"database", s.opt->input_file, s.image.size(),
+                          hashes ? sha256_hex(s.image) : std::string()});
   for (const auto& [role, file] : {std::pair<const char*, const side_file*>{"wal", &s.logs.wal_side},
                                   {"journal", &s.logs.journal_side}})
     if (file->used())
@@ -187,25 +185,28 @@ std::string joined_arguments(int argc, char** argv) {
 
 }  // namespace
 
-int deep_main(globals* g, int argc, char** argv) {
-  int fd = -1;
-  if (image_map_file(g, &fd) != 0) return 1;
-  const int status = deep_run_image(g, argc, argv);
-  close(fd);
+int deep_main(const run_options& opt, run_output* out, int argc, char** argv) {
+  mapped_file file{};
+  if (map_input_file(opt.input_file, &file) != 0) return 1;
+  const int status = deep_run_image(opt, out, byte_view(file.data, file.size), argc, argv);
+  close(file.fd);
   return status;
 }
 
-int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
+int deep_run_image(const run_options& opt, run_output* out, byte_view image, int argc, char** argv,
+                   const log_images& logs) {
   const std::string started = utc_now();
   deep_state s;
-  s.g = g;
-  s.notes.g = g;
-  if (!read_header(g, &s)) return 1;
+  s.opt = &opt;
+  s.out = out;
+  s.image = image;
+  s.notes.out = out;
+  if (!read_header(&s)) return 1;
   // The export and the output folder are refused (an existing file, a
   // folder that is not empty) before anything is read.
   deep_outputs outputs;
-  if (!open_outputs(g, &outputs)) return 1;
-  s.store = make_page_store(byte_view(g->db_origin, g->db_size), s.header);
+  if (!open_outputs(&opt, out, &outputs)) return 1;
+  s.store = make_page_store(image, s.header);
   if (!open_logs(&s, logs.wal, logs.journal)) {
     close_logs(&s.logs);
     return 1;
@@ -215,25 +216,25 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   s.walk.store = &s.store;
   s.walk.map = &s.map;
   s.walk.notes = &s.notes;
-  s.walk.g = g;
+  s.walk.out = out;
 
   attach_outputs(&outputs, &s);
   s.emitter.sink = &s.sinks;
   s.emitter.encoding = s.header.encoding;
-  s.emitter.removed_only = g->removed_only != 0;
+  s.emitter.removed_only = opt.removed_only != 0;
   if (!s.logs.wal_foreign) s.emitter.wal = &s.logs.wal;
-  s.emitter.no_inferred = g->no_inferred != 0;
-  s.memory.remember = !g->deep_live_only;
+  s.emitter.no_inferred = opt.no_inferred != 0;
+  s.memory.remember = !opt.deep_live_only;
   expect_live(&s.memory, table_leaf_cells(s.store));
 
   progress_meter meter;
-  progress_begin(g, &meter);
-  read_live_rows(&s, decodes_times(*g) ? &outputs.times : nullptr, outputs.filter.get());
+  progress_begin(out, &meter, opt.debug != 0, image.size(), s.header.page_size, 1);
+  read_live_rows(&s, decodes_times(opt) ? &outputs.times : nullptr, outputs.filter.get());
   check_table_names(s, outputs);
-  if (!g->deep_live_only) recover_deleted(&s);
+  if (!opt.deep_live_only) recover_deleted(&s);
   report_pages(&s);
   report_frames(&s);
-  progress_end(g);
+  progress_end(out);
 
   run_facts facts;
   facts.version = SARVEK_VERSION;
@@ -244,9 +245,9 @@ int deep_run_image(globals* g, int argc, char** argv, const log_images& logs) {
   facts.started = started;
   facts.finished = utc_now();
   int sink_status = finish_outputs(&s, &outputs, facts);
-  if (g->facts_file && !write_facts_file(s, outputs.counter, g->facts_file)) sink_status = 1;
+  if (opt.facts_file && !write_facts_file(s, outputs.counter, opt.facts_file)) sink_status = 1;
   notes_end(&s.notes);
   close_logs(&s.logs);
   if (sink_status != 0) return 1;
-  return g->blob_failures != 0 ? 2 : 0;
+  return out->blob_failures != 0 ? 2 : 0;
 }

@@ -11,13 +11,18 @@
 #include "deep/page_map.h"
 #include "live/row_emitter.h"
 #include "deep/row_memory.h"
+#include "format/bytes.h"
 #include "format/db_header.h"
 #include "format/page_store.h"
 #include "schema/schema.h"
+#include "setup/run_options.h"
+#include "setup/run_output.h"
 #include "sink/fanout_sink.h"
 
 struct deep_state {
-  globals* g = nullptr;
+  const run_options* opt = nullptr;
+  run_output* out = nullptr;
+  byte_view image;  // the database file
   db_header header{};
   page_store store{};
   page_map map;

@@ -24,13 +24,13 @@ void note(note_log* log, const char* format, ...) {
     va_end(args);
   }
   if (log->quiet) return;
-  if (log->g) progress_erase(log->g);
+  if (log->out) progress_erase(log->out);
   fprintf(stderr, "sarvek: %s\n", text.c_str());
 }
 
 void notes_end(note_log* log) {
   if (log->suppressed == 0 || log->quiet) return;
-  if (log->g) progress_erase(log->g);
+  if (log->out) progress_erase(log->out);
   fprintf(stderr, "sarvek: %llu more notes left out\n",
           static_cast<unsigned long long>(log->suppressed));
   log->suppressed = 0;

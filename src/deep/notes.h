@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_output.h"
 
 constexpr uint64_t note_limit = 1000;
 
 struct note_log {
-  const globals* g = nullptr;  // for the progress line, erased before each note
+  const run_output* out = nullptr;  // for the progress line, erased before each note
   uint64_t written = 0;
   uint64_t suppressed = 0;
   bool quiet = false;              // --quiet: notes are kept, not written

@@ -14,34 +14,34 @@
 #include "sink/stream_sink.h"
 #include "sink/xlsx_sink.h"
 
-bool open_outputs(globals* g, deep_outputs* out) {
-  const bool jsonl = g->format && strcmp(g->format, "jsonl") == 0;
-  const time_columns* times = g->no_times ? nullptr : &out->times;
-  if (g->out_dir) {
+bool open_outputs(const run_options* opt, run_output* counts, deep_outputs* out) {
+  const bool jsonl = opt->format && strcmp(opt->format, "jsonl") == 0;
+  const time_columns* times = opt->no_times ? nullptr : &out->times;
+  if (opt->out_dir) {
     out->dir = std::make_unique<out_dir>();
-    if (!out->dir->open(g->out_dir)) return false;
+    if (!out->dir->open(opt->out_dir)) return false;
     std::unique_ptr<table_format> format;
-    if (jsonl) format = std::make_unique<json_format>(g, times);
-    else format = std::make_unique<csv_format>(g);
-    out->rows = std::make_unique<dir_sink>(out->dir.get(), std::move(format), g);
+    if (jsonl) format = std::make_unique<json_format>(opt, times);
+    else format = std::make_unique<csv_format>(opt);
+    out->rows = std::make_unique<dir_sink>(out->dir.get(), std::move(format), counts);
   } else if (jsonl) {
-    out->rows = std::make_unique<stream_sink>(STDOUT_FILENO, std::make_unique<json_format>(g, times), g);
+    out->rows = std::make_unique<stream_sink>(STDOUT_FILENO, std::make_unique<json_format>(opt, times), counts);
   } else {
-    out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, g);
+    out->rows = std::make_unique<csv_sink>(STDOUT_FILENO, opt, counts);
   }
   // The export after the folder, which must be empty when opened: the
   // export may be made inside it.
-  if (g->export_file && !(out->exported = sqlite_sink::open(g->export_file))) return false;
-  if (out->exported && !g->no_times) out->exported->decode_times(&out->times);
-  out->blobs = std::make_unique<blob_files>(g, out->dir ? out->dir->fd() : AT_FDCWD, out->exported != nullptr);
-  if (g->xlsx_file && !(out->workbook = xlsx_sink::open(g->xlsx_file, g, out->blobs.get()))) return false;
-  if (!g->only_tables.empty()) out->filter = std::make_unique<table_filter>(g->only_tables);
+  if (opt->export_file && !(out->exported = sqlite_sink::open(opt->export_file))) return false;
+  if (out->exported && !opt->no_times) out->exported->decode_times(&out->times);
+  out->blobs = std::make_unique<blob_files>(opt, counts, out->dir ? out->dir->fd() : AT_FDCWD, out->exported != nullptr);
+  if (opt->xlsx_file && !(out->workbook = xlsx_sink::open(opt->xlsx_file, opt, counts, out->blobs.get()))) return false;
+  if (!opt->only_tables.empty()) out->filter = std::make_unique<table_filter>(opt->only_tables);
   return true;
 }
 
-bool decodes_times(const globals& g) {
-  const bool jsonl = g.format && strcmp(g.format, "jsonl") == 0;
-  return !g.no_times && (jsonl || g.export_file);
+bool decodes_times(const run_options& opt) {
+  const bool jsonl = opt.format && strcmp(opt.format, "jsonl") == 0;
+  return !opt.no_times && (jsonl || opt.export_file);
 }
 
 void attach_outputs(deep_outputs* out, deep_state* s) {
@@ -51,7 +51,7 @@ void attach_outputs(deep_outputs* out, deep_state* s) {
   s->sinks.add(&out->counter);
   if (out->filter) s->sinks.only(out->filter.get());
   if (out->blobs->active()) s->sinks.write_blobs(out->blobs.get());
-  s->notes.quiet = s->g->quiet != 0;
+  s->notes.quiet = s->opt->quiet != 0;
 }
 
 void check_table_names(const deep_state& s, const deep_outputs& out) {
@@ -76,6 +76,6 @@ int finish_outputs(deep_state* s, deep_outputs* out, const run_facts& facts) {
   out->counter.report(&s->sinks);
   for (const std::string& text : s->notes.kept) s->sinks.note(text);
   const int status = s->sinks.finish(facts);
-  if (!s->g->quiet) out->counter.print(stderr);
+  if (!s->opt->quiet) out->counter.print(stderr);
   return status;
 }

@@ -27,11 +27,11 @@ struct deep_outputs {
 
 // Creates the files the options name, refusing existing ones, before
 // anything is read; false after an "ERROR: " line.
-bool open_outputs(globals* g, deep_outputs* out);
+bool open_outputs(const run_options* opt, run_output* counts, deep_outputs* out);
 
 // True when an output decodes times: JSON Lines and the export, unless
 // --no-times.
-bool decodes_times(const globals& g);
+bool decodes_times(const run_options& opt);
 
 // Hands the outputs to the run's sinks.
 void attach_outputs(deep_outputs* out, deep_state* s);

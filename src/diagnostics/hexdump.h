@@ -11,6 +11,6 @@ int hexdump(const uint8_t* data, uint16_t length, const char* label);
 uint64_t dump_clip(const uint8_t* data, uint64_t length, const uint8_t* lo,
                    const uint8_t* hi);
 
-// Dumps the current page (db_page, as far as the image holds it) and
+// Dumps the walk's current page (as far as the image holds it) and
 // flushes standard output.
 void raw_page_dump(const globals* g);

@@ -15,7 +15,7 @@ namespace {
 constexpr char erase_sequence[] = "\r\033[K";
 
 // Whether a line is on the terminal now. File-wide, because the signal
-// handler that erases it cannot reach the run's globals.
+// handler that erases it cannot reach the run's state.
 volatile sig_atomic_t line_shown = 0;
 
 constexpr int erasing_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
@@ -79,14 +79,14 @@ void format_duration(char* out, size_t size, double seconds) {
     snprintf(out, size, "%u:%02u", static_cast<unsigned>(s / 60), static_cast<unsigned>(s % 60));
 }
 
-void draw(const globals* g, progress_meter* meter, int64_t now) {
+void draw(progress_meter* meter, int64_t now) {
   const uint64_t done =
-      std::min<uint64_t>(static_cast<uint64_t>(g->page_number - 1), meter->total_pages);
-  const uint64_t bytes = std::min<uint64_t>(done * g->page_size, g->db_size);
+      std::min<uint64_t>(static_cast<uint64_t>(meter->page - 1), meter->total_pages);
+  const uint64_t bytes = std::min<uint64_t>(done * meter->page_size, meter->image_size);
   char text[160];
   size_t length = progress_format(text, sizeof text, done, meter->total_pages, bytes,
                                   static_cast<double>(now - meter->start_ns) / 1e9,
-                                  g->rows_printed);
+                                  meter->out->rows_printed);
   length = std::min<size_t>(length, meter->columns - 1);  // a wrapped line cannot be erased
   char line[sizeof text + 8];
   const int n = snprintf(line, sizeof line, "\r%.*s\033[K", static_cast<int>(length), text);
@@ -100,8 +100,8 @@ void draw(const globals* g, progress_meter* meter, int64_t now) {
 
 }  // namespace
 
-bool progress_wanted(const globals* g, bool stderr_is_tty, bool stdout_is_tty) {
-  return stderr_is_tty && !stdout_is_tty && !g->debug && g->db_size >= progress_min_size;
+bool progress_wanted(bool debug, uint64_t image_size, bool stderr_is_tty, bool stdout_is_tty) {
+  return stderr_is_tty && !stdout_is_tty && !debug && image_size >= progress_min_size;
 }
 
 size_t progress_format(char* out, size_t size, uint64_t pages_done, uint64_t total_pages,
@@ -121,44 +121,52 @@ size_t progress_format(char* out, size_t size, uint64_t pages_done, uint64_t tot
   return std::min<size_t>(static_cast<size_t>(n), size - 1);
 }
 
-void progress_begin(globals* g, progress_meter* meter) {
-  if (!progress_wanted(g, isatty(STDERR_FILENO) == 1, isatty(STDOUT_FILENO) == 1)) return;
+void progress_begin(run_output* out, progress_meter* meter, bool debug, uint64_t image_size,
+                    uint32_t page_size, int64_t first) {
+  if (!progress_wanted(debug, image_size, isatty(STDERR_FILENO) == 1, isatty(STDOUT_FILENO) == 1))
+    return;
   *meter = progress_meter{};
-  const uint64_t walked = g->db_size > 1 ? g->db_size - 1 : 0;  // the walk's last start offset
-  meter->total_pages = (walked + g->page_size - 1) / g->page_size;
-  meter->check_every = std::max<uint64_t>(1, (uint64_t{1} << 20) / g->page_size);
+  const uint64_t walked = image_size > 1 ? image_size - 1 : 0;  // the walk's last start offset
+  meter->total_pages = (walked + page_size - 1) / page_size;
+  meter->check_every = std::max<uint64_t>(1, (uint64_t{1} << 20) / page_size);
   meter->columns = terminal_columns();
   meter->start_ns = now_ns();
-  g->progress = meter;
+  meter->image_size = image_size;
+  meter->page_size = page_size;
+  meter->page = first;
+  meter->out = out;
+  out->progress = meter;
   install_handlers();
-  draw(g, meter, meter->start_ns);
-  meter->next_check = static_cast<uint64_t>(g->page_number) + meter->check_every;
+  draw(meter, meter->start_ns);
+  meter->next_check = static_cast<uint64_t>(first) + meter->check_every;
 }
 
-void progress_update(const globals* g) {
-  progress_meter* meter = g->progress;
-  if (!meter || static_cast<uint64_t>(g->page_number) < meter->next_check) return;
-  meter->next_check = static_cast<uint64_t>(g->page_number) + meter->check_every;
+void progress_advance(const run_output* out, int64_t page) {
+  progress_meter* meter = out->progress;
+  if (!meter) return;
+  meter->page = std::max(meter->page, page);
+  if (static_cast<uint64_t>(meter->page) < meter->next_check) return;
+  meter->next_check = static_cast<uint64_t>(meter->page) + meter->check_every;
   const int64_t now = now_ns();
-  if (now >= meter->next_draw_ns) draw(g, meter, now);
+  if (now >= meter->next_draw_ns) draw(meter, now);
 }
 
-void progress_erase(const globals* g) {
-  if (!g->progress || !line_shown) return;
+void progress_erase(const run_output* out) {
+  if (!out->progress || !line_shown) return;
   fwrite(erase_sequence, 1, sizeof erase_sequence - 1, stderr);
   fflush(stderr);
   line_shown = 0;
 }
 
-void progress_end_message(const globals* g) {
-  if (!g->progress) return;
+void progress_end_message(const run_output* out) {
+  if (!out->progress) return;
   fputc('\n', stderr);
   fflush(stderr);
 }
 
-void progress_end(globals* g) {
-  if (!g->progress) return;
-  progress_erase(g);
+void progress_end(run_output* out) {
+  if (!out->progress) return;
+  progress_erase(out);
   restore_handlers();
-  g->progress = nullptr;
+  out->progress = nullptr;
 }

@@ -1,7 +1,5 @@
 #include "image/image.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,37 +9,14 @@
 #include <string>
 
 #include "diagnostics/debug.h"
+#include "image/file_map.h"
 #include "output/flush.h"
 
 int image_map_file(globals* g, int* fd_out) {
-  const char* path = g->input_file;
-  struct stat status;
-  if (stat(path, &status) != 0) {
-    fprintf(stderr, "ERROR: Cannot access input file '%s' ( %s )\n", path, strerror(errno));
-    return 1;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    fprintf(stderr, "ERROR: Input file '%s' is not a regular file\n", path);
-    return 1;
-  }
-  if (status.st_size <= 0) {
-    fprintf(stderr, "ERROR: Input file '%s' is empty\n", path);
-    return 1;
-  }
-  int fd = open(path, O_RDONLY);
-  if (fd < 0) {
-    fprintf(stderr, "ERROR: Cannot open input file '%s' ( %s )\n", path, strerror(errno));
-    return 1;
-  }
-  uint64_t size = static_cast<uint64_t>(status.st_size);
-  void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (view == MAP_FAILED) {
-    fprintf(stderr, "ERROR: Cannot map input file '%s' ( %s )\n", path, strerror(errno));
-    close(fd);
-    return 1;
-  }
-  image_attach(g, static_cast<const uint8_t*>(view), size);
-  *fd_out = fd;
+  mapped_file file{};
+  if (map_input_file(g->opt.input_file, &file) != 0) return 1;
+  image_attach(g, file.data, file.size);
+  *fd_out = file.fd;
   return 0;
 }
 
@@ -67,7 +42,7 @@ uint32_t image_be32(const globals* g, uint64_t offset) {
 
 void image_warn_unread_logs(const globals* g) {
   for (const char* suffix : {"-wal", "-journal"}) {
-    const std::string path = std::string(g->input_file) + suffix;
+    const std::string path = std::string(g->opt.input_file) + suffix;
     struct stat status;
     if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0)
       fprintf(stderr, "sarvek: '%s' is not read by this mode; --deep reads it\n", path.c_str());
@@ -82,19 +57,19 @@ int image_read_header(globals* g) {
   if (g->page_size == 0) {
     fprintf(stderr,
             "ERROR: Page size of '%s' is 0 in its header; give one with --page-size=\n",
-            g->input_file ? g->input_file : "");
+            g->opt.input_file ? g->opt.input_file : "");
     return 1;
   }
   g->reserved_bytes = static_cast<uint8_t>(image_be16(g, 20) >> 8);
   g->page_count = image_be32(g, 28);
-  if (g->debug) printf("Pagesize: %u, Pagecount: %u\n", g->page_size, g->page_count);
+  if (g->opt.debug) printf("Pagesize: %u, Pagecount: %u\n", g->page_size, g->page_count);
   g->freelist_trunk = image_be32(g, 32);
-  if (g->debug) printf("First page of freelist trunk: %d\n", static_cast<int>(g->freelist_trunk));
+  if (g->opt.debug) printf("First page of freelist trunk: %d\n", static_cast<int>(g->freelist_trunk));
   g->freelist_count = image_be32(g, 36);
-  if (g->debug) printf("Freelist page count: %d\n", static_cast<int>(g->freelist_count));
-  g->db_page = g->db_origin;
-  g->db_cfp = g->db_page;
-  if (g->debug) printf_at("DEBUG: Commence decoding data\n");
+  if (g->opt.debug) printf("Freelist page count: %d\n", static_cast<int>(g->freelist_count));
+  g->walk.page = g->db_origin;
+  g->walk.cfp = g->walk.page;
+  if (g->opt.debug) printf_at("DEBUG: Commence decoding data\n");
   flush_stdout(g);
   return 0;
 }

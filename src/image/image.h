@@ -2,7 +2,7 @@
 #pragma once
 #include "setup/globals.h"
 
-// Takes the file status of g->input_file, opens and maps it read-only.
+// Takes the file status of g->opt.input_file, opens and maps it read-only.
 // On failure writes one "ERROR: " line to standard error and returns 1;
 // on success stores the descriptor in *fd_out and returns 0.
 int image_map_file(globals* g, int* fd_out);
@@ -12,8 +12,8 @@ int image_map_file(globals* g, int* fd_out);
 void image_attach(globals* g, const uint8_t* data, uint64_t size);
 
 // Reads page size, page count and the freelist fields from the header,
-// writes their -d lines, sets db_page and db_cfp, and flushes standard
-// output. Returns 1 after an "ERROR: " line when the page size is 0.
+// writes their -d lines, places the walk at the first page, and flushes
+// standard output. Returns 1 after an "ERROR: " line when the page size is 0.
 int image_read_header(globals* g);
 
 // Says on standard error, one line each, that a non-empty FILE-wal or

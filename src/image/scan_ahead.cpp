@@ -106,7 +106,7 @@ scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset) {
   // --freespace runs print from freeblocks only: the walker skips over each
   // row it finds elsewhere, so it looks at far fewer positions than a map
   // of every position would cost the worker.
-  if (g->debug || g->freespace || !g->scan_ahead || g->page_size == 0 || g->cell_table_size == 0)
+  if (g->opt.debug || g->opt.freespace || !g->opt.scan_ahead || g->page_size == 0 || g->cell_table_size == 0)
     return nullptr;
   const uint64_t last = g->db_size - 1;  // the walker's loop bound
   if (first_offset >= last) return nullptr;

@@ -14,7 +14,7 @@ struct scan_ahead;
 
 // Starts the worker for the pages at offsets first_offset, first_offset +
 // page_size, ... up to the image's last byte. Null when the run goes without
-// it: -d, --freespace, the fast path built out, g->scan_ahead off, fewer
+// it: -d, --freespace, the fast path built out, g->opt.scan_ahead off, fewer
 // than two pages to search, a single processor, or no thread to be had.
 scan_ahead* scan_ahead_start(const globals* g, uint64_t first_offset);
 

@@ -60,10 +60,7 @@ void enter_page(walk_context* walk, uint32_t number, bool index_tree, int32_t ow
   }
   walk->stack.push_back({page, 0, false});
   walk->pages_walked += 1;
-  if (walk->g) {
-    walk->g->page_number = static_cast<int64_t>(walk->pages_walked) + 1;
-    progress_update(walk->g);
-  }
+  if (walk->out) progress_advance(walk->out, static_cast<int64_t>(walk->pages_walked) + 1);
 }
 
 // Reads cell i of the page; notes and returns false when it is damaged.

@@ -36,7 +36,7 @@ struct walk_context {
   const page_store* store;
   page_map* map;
   note_log* notes;
-  globals* g;                       // the progress line counts pages walked
+  const run_output* out;            // the progress line counts pages walked
   uint64_t pages_walked = 0;
   bool index_entries = false;       // the tree being walked is an index
   int32_t index = -1;               // which one (index_state::defs)

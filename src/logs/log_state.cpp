@@ -115,7 +115,7 @@ bool foreign(deep_state* s, const char* what, const std::string& why) {
 
 void open_wal(deep_state* s) {
   log_state& logs = s->logs;
-  logs.wal = read_wal(logs.wal_side.bytes(), s->store, s->g->as_of);
+  logs.wal = read_wal(logs.wal_side.bytes(), s->store, s->opt->as_of);
   note_wal(s);
   std::string why;
   logs.wal_foreign = !wal_fits(logs.base.db, logs.wal, &why) && foreign(s, "write-ahead log", why);
@@ -148,10 +148,10 @@ void open_journal(deep_state* s) {
 bool as_of_exists(deep_state* s) {
   const log_state& logs = s->logs;
   const uint64_t commits = logs.wal_foreign ? 0 : logs.wal.commit_frames.size();
-  if (s->g->as_of < 0 || static_cast<uint64_t>(s->g->as_of) <= commits) return true;
-  if (s->notes.g) progress_erase(s->notes.g);
+  if (s->opt->as_of < 0 || static_cast<uint64_t>(s->opt->as_of) <= commits) return true;
+  if (s->notes.out) progress_erase(s->notes.out);
   fprintf(stderr, "ERROR: --as-of=%lld: the write-ahead log holds %llu commits (0 is the database file alone)\n",
-          static_cast<long long>(s->g->as_of), static_cast<unsigned long long>(commits));
+          static_cast<long long>(s->opt->as_of), static_cast<unsigned long long>(commits));
   return false;
 }
 
@@ -159,16 +159,16 @@ bool as_of_exists(deep_state* s) {
 
 bool open_logs(deep_state* s, byte_view wal_image, byte_view journal_image) {
   log_state& logs = s->logs;
-  globals* g = s->g;
+  const run_options* opt = s->opt;
   logs.base = s->store;
   if (wal_image.data()) {
-    attach_side_file(wal_image, std::string(g->input_file) + "-wal", &logs.wal_side);
-  } else if (!open_side_file(g->wal_file, g->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side)) {
+    attach_side_file(wal_image, std::string(opt->input_file) + "-wal", &logs.wal_side);
+  } else if (!open_side_file(opt->wal_file, opt->input_file, "-wal", "write-ahead log", &s->notes, &logs.wal_side)) {
     return false;
   }
   if (journal_image.data()) {
-    attach_side_file(journal_image, std::string(g->input_file) + "-journal", &logs.journal_side);
-  } else if (!open_side_file(g->journal_file, g->input_file, "-journal", "rollback journal", &s->notes,
+    attach_side_file(journal_image, std::string(opt->input_file) + "-journal", &logs.journal_side);
+  } else if (!open_side_file(opt->journal_file, opt->input_file, "-journal", "rollback journal", &s->notes,
                              &logs.journal_side)) {
     return false;
   }

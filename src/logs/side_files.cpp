@@ -14,7 +14,7 @@
 namespace {
 
 bool fail(note_log* notes, const char* what, const std::string& path, const char* reason) {
-  if (notes->g) progress_erase(notes->g);
+  if (notes->out) progress_erase(notes->out);
   fprintf(stderr, "ERROR: Cannot read the %s '%s' ( %s )\n", what, path.c_str(), reason);
   return false;
 }

@@ -12,13 +12,13 @@
 
 int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
   char name[32];
-  snprintf(name, sizeof name, "%d.blob", g->blob_count);
-  if (g->debug) printf_at("DEBUG: Writing %d bytes to %s\n", static_cast<int>(size), name);
+  snprintf(name, sizeof name, "%d.blob", g->out.blob_count);
+  if (g->opt.debug) printf_at("DEBUG: Writing %d bytes to %s\n", static_cast<int>(size), name);
   // O_NOFOLLOW: a symbolic link planted under the blob's name must not
   // redirect evidence bytes into another file.
   const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    progress_erase(g);
+    progress_erase(&g->out);
     fprintf(stderr, "Cannot open %s (%s)\n", name, strerror(errno));
     return 1;
   }
@@ -37,7 +37,7 @@ int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {
     if (n != static_cast<ssize_t>(want)) break;
   }
   if (written != size) {
-    progress_erase(g);
+    progress_erase(&g->out);
     const int reported = n < 0 && written == 0 ? -1 : static_cast<int>(written);
     fprintf(stderr, "Wrote %d of %d bytes to %s ( %s )\n", reported, static_cast<int>(size), name,
             strerror(errno));

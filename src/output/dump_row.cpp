@@ -43,14 +43,14 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
                           row_record* row, uint64_t capacity) {
   uint8_t* buffer = static_cast<uint8_t*>(malloc(capacity));
   if (!buffer) {
-    progress_erase(g);
+    progress_erase(&g->out);
     fprintf_at(stderr, "ERROR: Cannot allocate %ld bytes for mapped data\n",
                static_cast<long>(capacity));
     return nullptr;
   }
-  if (g->debug) printf("ALLOCATED %d bytes to mapped data\n", static_cast<int>(capacity));
+  if (g->opt.debug) printf("ALLOCATED %d bytes to mapped data\n", static_cast<int>(capacity));
   memset(buffer, 'X', capacity);
-  if (g->debug) printf("Copying data for initial page\n");
+  if (g->opt.debug) printf("Copying data for initial page\n");
   // The first piece: the cell's part on its page. A row whose local part
   // follows the format ends with its page number, which the next piece
   // follows; otherwise the piece runs to the page's end and the next one
@@ -67,12 +67,12 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
   }
   copy_clipped(buffer, capacity, 0, position, first_piece);
   for (const uint32_t* page = row->overflow_pages; *page != 0; ++page) {
-    if (g->debug)
+    if (g->opt.debug)
       printf("Copying data from file to memory for page %d to offset [%d]\n",
              static_cast<int>(*page), static_cast<int>(at));
     const uint64_t data_start = uint64_t{*page - 1} * g->page_size + 4;
     if (data_start + page_data > g->db_size) {
-      if (g->debug)
+      if (g->opt.debug)
         printf_at("dump_row:ERROR: page seek request outside of boundaries of file (%p < %p > %p)\n",
                   static_cast<const void*>(g->db_origin),
                   reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + data_start),
@@ -93,13 +93,13 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
 
 int dump_row(globals* g, const uint8_t* position, const uint8_t* page_end, row_record* row,
              int32_t mode) {
-  if (g->debug) {
+  if (g->opt.debug) {
     printf("\n-DUMPING ROW------------------\n");
     hexdump(position, static_cast<uint16_t>(dump_clip(position, 16, g->db_origin, g->db_end + 1)),
             "Dump_row starting data");
   }
   if (row->payload_length > g->db_size) {
-    if (g->debug)
+    if (g->opt.debug)
       printf_at("ERROR: Nonsensical payload length of %ld requested, ignoring.\n",
                 static_cast<long>(row->payload_length));
     return -1;
@@ -116,11 +116,11 @@ int dump_row(globals* g, const uint8_t* position, const uint8_t* page_end, row_r
     buffer = assemble_payload(g, position, page_end, row, capacity);
     if (!buffer) return -1;
   }
-  if (g->debug)
+  if (g->opt.debug)
     hexdump(row->mapped_data, static_cast<uint16_t>(row->mapped_end - row->mapped_data),
             "Payload mapped data");
   render_row(g, position, row, mode);
-  g->rows_printed += 1;
+  g->out.rows_printed += 1;
   free(buffer);
   return 0;
 }

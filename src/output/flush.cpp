@@ -13,7 +13,7 @@ void flush_stdout(const globals* g) {
   // can be read without the stream's lock.
   if (fflush(stdout) == 0 && !ferror_unlocked(stdout)) return;
   const int error = errno != 0 ? errno : EIO;
-  progress_erase(g);
+  progress_erase(&g->out);
   fprintf(stderr, "ERROR: Cannot write to standard output ( %s )\n", strerror(error));
   // Not exit(): its flush would retry the lost rows' buffer. The scan-ahead
   // worker, if any, ends with the process.

@@ -103,17 +103,17 @@ void hex_encode(char* out, const uint8_t* data, uint32_t length) {
 namespace {
 
 void print_blob(globals* g, const cell_entry& cell, const uint8_t* data) {
-  if (!g->dump_blobs) return;
-  if (cell.size < g->blob_size_limit) {
-    if (g->debug) printf_at("DEBUG:Not Dumping data to blob file, keeping in CSV\n");
+  if (!g->opt.dump_blobs) return;
+  if (cell.size < g->opt.blob_size_limit) {
+    if (g->opt.debug) printf_at("DEBUG:Not Dumping data to blob file, keeping in CSV\n");
     dump_blob_literal(data, cell.size);
     return;
   }
-  if (g->debug)
-    printf_at("DEBUG:Dumping data to %d.blob [%d bytes]\n", g->blob_count,
+  if (g->opt.debug)
+    printf_at("DEBUG:Dumping data to %d.blob [%d bytes]\n", g->out.blob_count,
               static_cast<int>(cell.size));
-  if (write_blob_file(g, data, cell.size) != 0) g->blob_failures += 1;
-  if (g->debug) printf("\"%d.blob\"", g->blob_count);
+  if (write_blob_file(g, data, cell.size) != 0) g->out.blob_failures += 1;
+  if (g->opt.debug) printf("\"%d.blob\"", g->out.blob_count);
 }
 
 // Writes one cell's field; false for a type that no decoded row can hold.
@@ -134,10 +134,10 @@ bool print_cell(globals* g, const cell_entry& cell, const uint8_t* data) {
     case 9: putchar('1'); break;
     case 12:
       print_blob(g, cell, data);
-      g->blob_count += 1;
+      g->out.blob_count += 1;
       break;
     case 13:
-      if (g->debug) printf_at("DEBUG: Dumping text-13\n");
+      if (g->opt.debug) printf_at("DEBUG: Dumping text-13\n");
       dump_text(data, cell.size);
       break;
     default: return false;
@@ -195,16 +195,16 @@ int render_row(globals* g, const uint8_t* position, const row_record* row, int32
       continue;
     }
     const cell_entry& cell = row->cells[index];
-    if (g->debug)
+    if (g->opt.debug)
       printf_at("DEBUG: Cell[%d], Type:%d, size:%d, offset:%d\n", index,
                 static_cast<int>(cell.type), static_cast<int>(cell.size),
                 static_cast<int>(cell.offset));
     putchar(',');
     if (!print_cell(g, cell, row->mapped_data + cell.offset)) {
-      progress_erase(g);
+      progress_erase(&g->out);
       fprintf(stderr, "Invalid cell type '%d'", static_cast<int>(cell.type));
-      progress_end_message(g);
-      if (g->debug) {
+      progress_end_message(&g->out);
+      if (g->opt.debug) {
         printf_at("DEBUG: Invalid cell type '%d'", static_cast<int>(cell.type));
         hexdump(position, static_cast<uint16_t>(dump_clip(position, 128, g->db_origin, g->db_end + 1)),
                 "Invalid cell type");

@@ -3,23 +3,10 @@
 #include <cstdio>
 
 #include "diagnostics/debug.h"
-#include "diagnostics/hexdump.h"
-#include "output/flush.h"
+#include "diagnostics/scan_trace.h"
 #include "recognition/varint.h"
 
 namespace {
-
-void dump_clipped(const globals* g, const uint8_t* data, uint64_t length, const char* label) {
-  hexdump(data, static_cast<uint16_t>(dump_clip(data, length, g->db_origin, g->db_end + 1)), label);
-}
-
-void report_overflow_list(const row_record* row) {
-  int entries = 0;
-  while (row->overflow_pages[entries] != 0) ++entries;
-  printf("DEBUG: Total of %d overflow pages\n", entries);
-  for (int i = 0; i < entries; ++i)
-    printf("DEBUG: Overflow %d->%d\n", i, static_cast<int>(row->overflow_pages[i]));
-}
 
 // Follows the row's overflow chain from the page number at `pointer` (four
 // readable bytes of the image). Returns false to reject the candidate.
@@ -30,36 +17,54 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
   row->overflow_pages[0] = first;
   row->overflow_pages[1] = 0;
   if (first > g->page_count) return false;
-  if (g->debug) {
-    printf_at("DEBUG: First overflow page = %lu\n", static_cast<unsigned long>(first));
-    // The 16 bytes that end with the page number, or fewer at the image's start.
-    const uint8_t* end = pointer + 4;
-    const uint64_t back = end - g->db_origin < 16 ? static_cast<uint64_t>(end - g->db_origin) : 16;
-    dump_clipped(g, end - back, back, "First overflow page start data");
-  }
+  if (g->opt.debug) trace_first_overflow(g, pointer, first);
   uint32_t k = 1;
   for (uint32_t current = first; current != 0;) {
     const uint64_t offset = overflow_page_offset(g, current);
     const void* address = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + offset);
-    if (g->debug) printf_at("DEBUG: Calculated address: %p\n", address);
+    if (g->opt.debug) printf_at("DEBUG: Calculated address: %p\n", address);
     if (!overflow_link_readable(g, offset)) {
-      if (g->debug)
+      if (g->opt.debug)
         printf_at("ERROR: Seek beyond end of data looking for overflow page (%p > %p)\n", address,
                   static_cast<const void*>(g->db_end));
       break;
     }
     current = read_be32(g->db_origin + offset);
     row->overflow_pages[k] = current;
-    if (g->debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
+    if (g->opt.debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
     if (++k > overflow_chain_limit) {
       printf("ERROR: No more space for overflow pages\n");
-      flush_stdout(g);
+      if (g->report.flush) g->report.flush(g->report.context);
       row->overflow_pages[0] = 0;
       break;
     }
     row->overflow_pages[k] = 0;
   }
-  if (g->debug) report_overflow_list(row);
+  if (g->opt.debug) trace_overflow_list(row);
+  return true;
+}
+
+// A payload longer than its page holds: finds where the first overflow page
+// number sits and follows the chain. Returns false to reject the candidate
+// (true as well for a payload that does not overflow).
+bool read_overflow(const globals* g, const uint8_t* position, const uint8_t* page_end,
+                   uint64_t header_start, uint64_t payload_length, bool freespace, row_record* row) {
+  const local_rule rule = freespace ? freespace_local_rule(g) : standard_local_rule(g);
+  if (payload_length > rule.threshold) {
+    const uint8_t* pointer;
+    if (rule.format) {
+      // The page number follows the row's local part, inside the window.
+      const uint64_t local = local_payload_size(rule, payload_length);
+      if (header_start + local + 4 > static_cast<uint64_t>(page_end - position)) return false;
+      row->local_size = local;
+      pointer = position + header_start + local;
+    } else {
+      uint32_t unused;
+      if (!first_overflow_page(g, page_end, &unused)) return false;
+      pointer = page_end - 4;
+    }
+    if (!walk_overflow_chain(g, pointer, row)) return false;
+  }
   return true;
 }
 
@@ -70,7 +75,7 @@ bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* r
 // length tests.
 int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* read,
                      uint64_t header_end, row_record* row, int32_t mode) {
-  const bool debug = g->debug;
+  const bool debug = g->opt.debug;
   const uint8_t* image_end = g->db_end + 1;
   const uint64_t payload_length = row->payload_length;
   cell_entry* cells = row->cells;
@@ -87,7 +92,7 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
       type = (serial & 1) ? 13 : 12;
       size = (serial - 12) >> 1;
     } else if (serial == 10 || serial == 11) {
-      if (debug) printf_at("DEBUG: celltype 10/11 reserved, aborting row.\n");
+      if (debug) trace_reserved_type();
       return 0;
     } else {
       type = static_cast<uint32_t>(serial);
@@ -98,43 +103,27 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
     if (size > payload_length - sum) return 0;  // the total would exceed the payload
     sum += size;
     read_offset = static_cast<uint64_t>(read - position);
-    if (debug)
-      printf("[%d:%d:%d-%d(%d)]", i, static_cast<int>(type), static_cast<int>(static_cast<uint32_t>(size)),
-             static_cast<int>(offset), static_cast<int>(header_end - read_offset));
+    if (debug) trace_cell(i, type, size, offset, static_cast<int64_t>(header_end - read_offset));
     if (read_offset >= header_end) break;
     row->last_cell = ++i;
-    if (i > g->cellcount_max || static_cast<uint32_t>(i) >= row->cell_capacity) return 0;
+    if (i > g->opt.cellcount_max || static_cast<uint32_t>(i) >= row->cell_capacity) return 0;
   }
-  if (debug) {
-    if (read_offset == header_end) {
-      printf("DEBUG: Payload head size match. (%d =? %d)\n ", static_cast<int>(read_offset),
-             static_cast<int>(header_end));
-      printf("DEBUG: Data size by cell meta sum = %d\n ", static_cast<int>(sum));
-    } else {
-      printf("DEBUG: Payload scan end point, and predicted end point didn't match, difference %d \n",
-             static_cast<int>(read_offset - header_end));
-    }
-  }
-  if (i < g->cellcount_min) {
-    if (debug) printf_at("DEBUG: cell count under the minimum, so aborting\n");
+  if (debug) trace_header_end(read_offset, header_end, sum);
+  if (i < g->opt.cellcount_min) {
+    if (debug) trace_too_few_cells();
     return 0;
   }
   const uint64_t header_size = row->payload_header_size;
-  if (debug)
-    printf("Offset [%u] + headersize [%lu] = length check [%lu]... \n", static_cast<uint32_t>(sum),
-           static_cast<unsigned long>(static_cast<uint32_t>(header_size)),
-           static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+  if (debug) trace_length_check(sum, header_size, payload_length);
   if (mode == mode_freespace) {
-    if (debug)
-      printf_at("DEBUG: FREESPACE SUBMATCH FOUND ( %u of %lu used )\n", static_cast<uint32_t>(sum),
-                static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+    if (debug) trace_freespace_match(sum, payload_length);
     // Kept positive: a result of the budget or more ends the window anyway.
     if (sum >= INT32_MAX || header_size >= INT32_MAX) return INT32_MAX;
     const uint64_t used = 4 + header_size + sum;
     return used > INT32_MAX ? INT32_MAX : static_cast<int32_t>(used);
   }
   if (sum + header_size != payload_length) return 0;
-  if (debug) printf("\nMATCH FOUND!\n");
+  if (debug) trace_match();
   return 1;
 }
 
@@ -142,14 +131,10 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
 
 int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* page_end,
                    row_record* row, int32_t mode, uint32_t freeblock_size) {
-  const bool debug = g->debug;
+  const bool debug = g->opt.debug;
   const bool freespace = mode == mode_freespace;
   const uint8_t* image_end = g->db_end + 1;
-  if (debug) {
-    printf_at("DEBUG:DECODING ROW-------------------------MODE:%s\n",
-              freespace ? "Freespace" : "Standard");
-    dump_clipped(g, position, 16, "Decode_row start data");
-  }
+  if (debug) trace_decode_start(g, position, freespace);
   row->last_cell = 0;
   row->overflow_pages[0] = 0;
   row->local_size = 0;
@@ -163,11 +148,10 @@ int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* pag
     return 0;
   }
   row->payload_length = payload_length;
-  if (payload_length > g->db_size || payload_length < g->rowsize_min ||
-      payload_length > g->rowsize_max)
+  if (payload_length > g->db_size || payload_length < g->opt.rowsize_min ||
+      payload_length > g->opt.rowsize_max)
     return 0;
-  if (debug)
-    printf_at("DEBUG:Payload size: %lu\n", static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+  if (debug) trace_payload_size(payload_length);
 
   uint64_t rowid = 1;
   if (!freespace && !decode_varint_within(&rowid, read, image_end, &read)) return 0;
@@ -183,29 +167,10 @@ int32_t decode_row(const globals* g, const uint8_t* position, const uint8_t* pag
   if (freespace) {
     payload_length -= header_size;  // wraps when the header outgrows the budget
     row->payload_length = payload_length;
-    if (debug)
-      printf_at("DEBUG: Looking for %lu bytes of data after the payload header\n",
-                static_cast<unsigned long>(static_cast<uint32_t>(payload_length)));
+    if (debug) trace_freespace_data(payload_length);
   }
-  const local_rule rule = freespace ? freespace_local_rule(g) : standard_local_rule(g);
-  if (payload_length > rule.threshold) {
-    const uint8_t* pointer;
-    if (rule.format) {
-      // The page number follows the row's local part, inside the window.
-      const uint64_t local = local_payload_size(rule, payload_length);
-      if (header_start + local + 4 > static_cast<uint64_t>(page_end - position)) return 0;
-      row->local_size = local;
-      pointer = position + header_start + local;
-    } else {
-      uint32_t unused;
-      if (!first_overflow_page(g, page_end, &unused)) return 0;
-      pointer = page_end - 4;
-    }
-    if (!walk_overflow_chain(g, pointer, row)) return 0;
-  }
+  if (!read_overflow(g, position, page_end, header_start, payload_length, freespace, row)) return 0;
   if (header_size < 2) return 0;
-  if (debug)
-    printf("[L:%lld][id:%lld][PLHz:%lld]", static_cast<long long>(payload_length),
-           static_cast<long long>(rowid), static_cast<long long>(header_size));
+  if (debug) trace_record_sizes(payload_length, rowid, header_size);
   return decode_cells(g, position, read, header_start + header_size, row, mode);
 }

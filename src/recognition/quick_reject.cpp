@@ -153,8 +153,8 @@ lane_room lane_room_for(const quick_limits& q, uint64_t room) {
 void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_end,
                        uint32_t cell_capacity, int32_t mode) {
   const uint8_t* image_end = g->db_end + 1;
-  q->payload_min = g->rowsize_min;
-  q->payload_max = g->rowsize_max < g->db_size ? g->rowsize_max : g->db_size;
+  q->payload_min = g->opt.rowsize_min;
+  q->payload_max = g->opt.rowsize_max < g->db_size ? g->opt.rowsize_max : g->db_size;
   q->page_size = g->page_size;
   const local_rule freespace_rule = freespace_local_rule(g);
   q->overflow_threshold = freespace_rule.threshold;
@@ -176,10 +176,10 @@ void quick_limits_init(quick_limits* q, const globals* g, const uint8_t* page_en
   q->short_rows = q->standard_threshold >= 127 && q->page_size >= 127;
   q->long_lengths_reject = q->payload_max < 16384 || (q->standard_threshold < 16384 &&
                                                       q->standard_chain == chain_outcome::rejects);
-  q->cellcount_min = g->cellcount_min;
-  q->header_min = clamp_byte(std::max<int64_t>(2, int64_t{g->cellcount_min} + 2));
+  q->cellcount_min = g->opt.cellcount_min;
+  q->header_min = clamp_byte(std::max<int64_t>(2, int64_t{g->opt.cellcount_min} + 2));
   const int64_t last_slot = static_cast<int64_t>(cell_capacity) - 1;
-  q->max_cell_index = static_cast<int32_t>(g->cellcount_max < last_slot ? g->cellcount_max : last_slot);
+  q->max_cell_index = static_cast<int32_t>(g->opt.cellcount_max < last_slot ? g->opt.cellcount_max : last_slot);
   q->lanes = standard_lanes(*q, q->standard_chain);
   q->lanes_tail = standard_lanes(*q, chain_outcome::rejects);
   q->image_end = image_end;

@@ -7,7 +7,7 @@ int cell_table_reserve(globals* g) {
   if (g->cell_table) return 0;
   // A header of h bytes holds at most h - 1 serial types, and h is bounded
   // by the page size and by the file, so this many slots always suffice.
-  const uint64_t by_limit = static_cast<uint64_t>(static_cast<int64_t>(g->cellcount_max) + 1);
+  const uint64_t by_limit = static_cast<uint64_t>(static_cast<int64_t>(g->opt.cellcount_max) + 1);
   const uint64_t by_header = std::min<uint64_t>(g->page_size, g->db_size);
   uint64_t slots = std::min(by_limit, by_header);
   slots = std::max<uint64_t>(slots, min_cell_capacity);

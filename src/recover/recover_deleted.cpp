@@ -10,9 +10,7 @@
 namespace {
 
 void show_progress(deep_state* s, uint32_t number) {
-  if (!s->g) return;
-  s->g->page_number = std::max<int64_t>(s->g->page_number, number);
-  progress_update(s->g);
+  if (s->out) progress_advance(s->out, number);
 }
 
 }  // namespace

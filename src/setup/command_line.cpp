@@ -102,42 +102,42 @@ void apply_option(const long_option& option, const char* value, const char* prog
 
 // Tries the long options in their fixed order; a prefix match of the
 // literal's own length selects the option. Returns false when none matches.
-bool apply_long_option(const char* arg, const char* program, globals* g) {
+bool apply_long_option(const char* arg, const char* program, run_options* opt) {
   const long_option table[] = {
       {"--version", option_kind::version, nullptr, 0, nullptr, nullptr},
       {"--help", option_kind::help, nullptr, 0, nullptr, nullptr},
-      {"--no-blobs", option_kind::flag, &g->dump_blobs, 0, nullptr, nullptr},
-      {"--blob-size-limit=", option_kind::number, nullptr, 0, nullptr, &g->blob_size_limit},
-      {"--page-start=", option_kind::number, nullptr, 0, &g->start_page, nullptr},
-      {"--page-end=", option_kind::number, nullptr, 0, &g->end_page, nullptr},
-      {"--page-size=", option_kind::number, nullptr, 0, nullptr, &g->page_size},
-      {"--freespace-minimum=", option_kind::number, nullptr, 0, nullptr, &g->freespace_minimum},
-      {"--cellcount-min=", option_kind::number, nullptr, 0, &g->cellcount_min, nullptr, nullptr,
-       &g->scan_limit_given},
-      {"--cellcount-max=", option_kind::number, nullptr, 0, &g->cellcount_max, nullptr, nullptr,
-       &g->scan_limit_given},
-      {"--rowsize-min=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_min, nullptr,
-       &g->scan_limit_given},
-      {"--rowsize-max=", option_kind::number, nullptr, 0, nullptr, &g->rowsize_max, nullptr,
-       &g->scan_limit_given},
-      {"--fine-search", option_kind::flag, &g->fine_search, 1, nullptr, nullptr},
-      {"--freespace", option_kind::flag, &g->freespace, 1, nullptr, nullptr},
-      {"--removed-only", option_kind::flag, &g->removed_only, 1, nullptr, nullptr},
-      {"--deep", option_kind::flag, &g->deep, 1, nullptr, nullptr},
-      {"--no-inferred", option_kind::flag, &g->no_inferred, 1, nullptr, nullptr},
-      {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->export_file},
-      {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->wal_file},
-      {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->journal_file},
-      {"--as-of=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->as_of_text},
-      {"--table=", option_kind::list, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &g->only_tables},
-      {"--out-dir=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->out_dir},
-      {"--format=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->format},
-      {"--xlsx=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->xlsx_file},
-      {"--no-times", option_kind::flag, &g->no_times, 1, nullptr, nullptr},
-      {"--quiet", option_kind::flag, &g->quiet, 1, nullptr, nullptr},
-      {"--shard=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->shard_text},
-      {"--merge-inventories", option_kind::flag, &g->merge, 1, nullptr, nullptr},
-      {"--facts=", option_kind::text, nullptr, 0, nullptr, nullptr, &g->facts_file},
+      {"--no-blobs", option_kind::flag, &opt->dump_blobs, 0, nullptr, nullptr},
+      {"--blob-size-limit=", option_kind::number, nullptr, 0, nullptr, &opt->blob_size_limit},
+      {"--page-start=", option_kind::number, nullptr, 0, &opt->start_page, nullptr},
+      {"--page-end=", option_kind::number, nullptr, 0, &opt->end_page, nullptr},
+      {"--page-size=", option_kind::number, nullptr, 0, nullptr, &opt->page_size},
+      {"--freespace-minimum=", option_kind::number, nullptr, 0, nullptr, &opt->freespace_minimum},
+      {"--cellcount-min=", option_kind::number, nullptr, 0, &opt->cellcount_min, nullptr, nullptr,
+       &opt->scan_limit_given},
+      {"--cellcount-max=", option_kind::number, nullptr, 0, &opt->cellcount_max, nullptr, nullptr,
+       &opt->scan_limit_given},
+      {"--rowsize-min=", option_kind::number, nullptr, 0, nullptr, &opt->rowsize_min, nullptr,
+       &opt->scan_limit_given},
+      {"--rowsize-max=", option_kind::number, nullptr, 0, nullptr, &opt->rowsize_max, nullptr,
+       &opt->scan_limit_given},
+      {"--fine-search", option_kind::flag, &opt->fine_search, 1, nullptr, nullptr},
+      {"--freespace", option_kind::flag, &opt->freespace, 1, nullptr, nullptr},
+      {"--removed-only", option_kind::flag, &opt->removed_only, 1, nullptr, nullptr},
+      {"--deep", option_kind::flag, &opt->deep, 1, nullptr, nullptr},
+      {"--no-inferred", option_kind::flag, &opt->no_inferred, 1, nullptr, nullptr},
+      {"--export=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->export_file},
+      {"--wal=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->wal_file},
+      {"--journal=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->journal_file},
+      {"--as-of=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->as_of_text},
+      {"--table=", option_kind::list, nullptr, 0, nullptr, nullptr, nullptr, nullptr, &opt->only_tables},
+      {"--out-dir=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->out_dir},
+      {"--format=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->format},
+      {"--xlsx=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->xlsx_file},
+      {"--no-times", option_kind::flag, &opt->no_times, 1, nullptr, nullptr},
+      {"--quiet", option_kind::flag, &opt->quiet, 1, nullptr, nullptr},
+      {"--shard=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->shard_text},
+      {"--merge-inventories", option_kind::flag, &opt->merge, 1, nullptr, nullptr},
+      {"--facts=", option_kind::text, nullptr, 0, nullptr, nullptr, &opt->facts_file},
   };
   for (const long_option& option : table) {
     const size_t length = strlen(option.literal);
@@ -149,8 +149,8 @@ bool apply_long_option(const char* arg, const char* program, globals* g) {
 }
 
 // --as-of=N: N decimal digits, a commit number up to 2^32 - 1.
-void read_as_of(globals* g) {
-  const char* text = g->as_of_text;
+void read_as_of(run_options* opt) {
+  const char* text = opt->as_of_text;
   if (!text) return;
   char* end = nullptr;
   errno = 0;
@@ -159,12 +159,12 @@ void read_as_of(globals* g) {
     fprintf(stderr, "ERROR: --as-of= needs a commit number (0 for the database file alone), not '%s'\n", text);
     exit(1);
   }
-  g->as_of = static_cast<int64_t>(value);
+  opt->as_of = static_cast<int64_t>(value);
 }
 
 // --shard=K/N: 1 <= K <= N, N up to 65536.
-void read_shard(globals* g) {
-  const char* text = g->shard_text;
+void read_shard(run_options* opt) {
+  const char* text = opt->shard_text;
   if (!text) return;
   unsigned k = 0, n = 0;
   char tail = 0;
@@ -173,41 +173,41 @@ void read_shard(globals* g) {
     fprintf(stderr, "ERROR: --shard= needs K/N with 1 <= K <= N <= 65536, not '%s'\n", text);
     exit(1);
   }
-  g->shard_index = k - 1;
-  g->shard_count = n;
+  opt->shard_index = k - 1;
+  opt->shard_count = n;
 }
 
 // --merge-inventories OUT... --out-dir=CASE: no other option applies.
-void check_merge_options(const globals* g) {
-  if (!g->out_dir || g->out_dir[0] == '\0' || g->merge_inputs.empty()) {
+void check_merge_options(const run_options* opt) {
+  if (!opt->out_dir || opt->out_dir[0] == '\0' || opt->merge_inputs.empty()) {
     fputs("ERROR: --merge-inventories needs the output folders to join and --out-dir=\n", stderr);
     exit(1);
   }
 }
 
 // The usage errors of the deep mode's options: "ERROR: " and exit 1.
-void check_deep_options(globals* g) {
+void check_deep_options(run_options* opt) {
   const char* conflict = nullptr;
-  if (g->freespace) conflict = "--freespace";
-  else if (g->fine_search) conflict = "--fine-search";
-  else if (g->debug) conflict = "-d";
-  else if (g->scan_limit_given) conflict = "--cellcount-min=, --cellcount-max=, --rowsize-min= or --rowsize-max=";
-  if (g->deep && conflict) {
+  if (opt->freespace) conflict = "--freespace";
+  else if (opt->fine_search) conflict = "--fine-search";
+  else if (opt->debug) conflict = "-d";
+  else if (opt->scan_limit_given) conflict = "--cellcount-min=, --cellcount-max=, --rowsize-min= or --rowsize-max=";
+  if (opt->deep && conflict) {
     fprintf(stderr, "ERROR: --deep does not combine with %s\n", conflict);
     exit(1);
   }
-  if (g->no_inferred && !g->deep) {
+  if (opt->no_inferred && !opt->deep) {
     fputs("ERROR: --no-inferred needs --deep\n", stderr);
     exit(1);
   }
   const struct {
     const char* value;
     const char* name;
-  } deep_only[] = {{g->export_file, "--export="}, {g->wal_file, "--wal="}, {g->journal_file, "--journal="},
-                   {g->out_dir, "--out-dir="}, {g->xlsx_file, "--xlsx="}};
+  } deep_only[] = {{opt->export_file, "--export="}, {opt->wal_file, "--wal="}, {opt->journal_file, "--journal="},
+                   {opt->out_dir, "--out-dir="}, {opt->xlsx_file, "--xlsx="}};
   for (const auto& option : deep_only) {
     if (!option.value) continue;
-    if (!g->deep) {
+    if (!opt->deep) {
       fprintf(stderr, "ERROR: %s needs --deep\n", option.name);
       exit(1);
     }
@@ -216,24 +216,24 @@ void check_deep_options(globals* g) {
       exit(1);
     }
   }
-  const char* needs_deep = g->as_of_text ? "--as-of=" : !g->only_tables.empty() ? "--table="
-                           : g->format ? "--format=" : g->no_times ? "--no-times" : g->quiet ? "--quiet"
-                           : g->shard_text ? "--shard=" : g->jobs != 0 ? "-j" : g->facts_file ? "--facts=" : nullptr;
-  if (needs_deep && !g->deep) {
+  const char* needs_deep = opt->as_of_text ? "--as-of=" : !opt->only_tables.empty() ? "--table="
+                           : opt->format ? "--format=" : opt->no_times ? "--no-times" : opt->quiet ? "--quiet"
+                           : opt->shard_text ? "--shard=" : opt->jobs != 0 ? "-j" : opt->facts_file ? "--facts=" : nullptr;
+  if (needs_deep && !opt->deep) {
     fprintf(stderr, "ERROR: %s needs --deep\n", needs_deep);
     exit(1);
   }
-  if (g->format && strcmp(g->format, "csv") != 0 && strcmp(g->format, "jsonl") != 0) {
-    fprintf(stderr, "ERROR: --format= needs csv or jsonl, not '%s'\n", g->format);
+  if (opt->format && strcmp(opt->format, "csv") != 0 && strcmp(opt->format, "jsonl") != 0) {
+    fprintf(stderr, "ERROR: --format= needs csv or jsonl, not '%s'\n", opt->format);
     exit(1);
   }
-  read_as_of(g);
-  read_shard(g);
+  read_as_of(opt);
+  read_shard(opt);
 }
 
 }  // namespace
 
-int parse_parameters(int argc, char** argv, globals* g) {
+int parse_parameters(int argc, char** argv, run_options* opt) {
   if (argc < 2) {
     fputs(help_text, stderr);
     exit(1);
@@ -247,18 +247,18 @@ int parse_parameters(int argc, char** argv, globals* g) {
       printf("%s %s", argv[0], help_text);
       exit(0);
     } else if (strcmp(arg, "-d") == 0) {
-      g->debug = 1;
+      opt->debug = 1;
     } else if (strcmp(arg, "-v") == 0) {
-      g->verbose = 1;
+      opt->verbose = 1;
     } else if (strcmp(arg, "-j") == 0) {
       if (i + 1 >= argc || parse_number(argv[i + 1]) < 1) {
         fputs("ERROR: -j needs a number of workers of at least 1\n", stderr);
         exit(1);
       }
-      g->jobs = parse_number(argv[++i]);
+      opt->jobs = parse_number(argv[++i]);
     } else if (strncmp(arg, "-j", 2) == 0 && isdigit(static_cast<unsigned char>(arg[2]))) {
-      g->jobs = parse_number(arg + 2);  // -jN, as make takes it
-      if (g->jobs < 1) {
+      opt->jobs = parse_number(arg + 2);  // -jN, as make takes it
+      if (opt->jobs < 1) {
         fputs("ERROR: -j needs a number of workers of at least 1\n", stderr);
         exit(1);
       }
@@ -267,24 +267,24 @@ int parse_parameters(int argc, char** argv, globals* g) {
         fputs("Not enough paramters\n", stderr);
         exit(1);
       }
-      g->input_file = argv[++i];
+      opt->input_file = argv[++i];
     } else if (strncmp(arg, "--", 2) == 0) {
-      if (g->debug) fprintf(stderr, "Parameter: '%s' %d\n", arg, 18);
-      if (!apply_long_option(arg, argv[0], g)) {
+      if (opt->debug) fprintf(stderr, "Parameter: '%s' %d\n", arg, 18);
+      if (!apply_long_option(arg, argv[0], opt)) {
         fprintf(stderr, "Cannot interpret extended parameter: \"%s\"\n", arg);
         exit(1);
       }
-    } else if (g->merge) {
-      g->merge_inputs.push_back(arg);  // the folders --merge-inventories joins
+    } else if (opt->merge) {
+      opt->merge_inputs.push_back(arg);  // the folders --merge-inventories joins
     }
     // Any other argument is ignored without a message.
   }
-  if (g->merge) {
-    check_merge_options(g);
+  if (opt->merge) {
+    check_merge_options(opt);
     return 0;
   }
-  check_deep_options(g);
-  if (!g->input_file) {
+  check_deep_options(opt);
+  if (!opt->input_file) {
     fputs("ERROR: Need input file\n", stderr);
     exit(1);
   }

@@ -12,7 +12,7 @@
 #include "sink/write_all.h"
 
 bool blob_files::written_to_file(const value_view& v) const {
-  return g_->dump_blobs && v.kind == value_kind::blob && v.bytes.size() >= g_->blob_size_limit;
+  return opt_->dump_blobs && v.kind == value_kind::blob && v.bytes.size() >= opt_->blob_size_limit;
 }
 
 std::string blob_files::key_of(const deep_row& row) const {
@@ -35,11 +35,11 @@ bool blob_files::write_file(const deep_row& row, size_t i, byte_view bytes, std:
   if (fd >= 0) close(fd);
   if (error == 0) return true;
   // An incomplete file must not pass for the value: it goes.
-  progress_erase(g_);
+  progress_erase(counts_);
   fprintf(stderr, "ERROR: Cannot write blob file '%s' ( %s )\n", name->c_str(), strerror(error));
   if (fd >= 0) unlinkat(dir_fd_, name->c_str(), 0);
   name->clear();
-  g_->blob_failures += 1;
+  counts_->blob_failures += 1;
   return false;
 }
 

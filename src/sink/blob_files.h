@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
+#include "setup/run_output.h"
 #include "sink/media_type.h"
 #include "sink/row_sink.h"
 #include "sink/safe_names.h"
@@ -20,9 +21,10 @@
 class blob_files {
  public:
   // dir_fd: the folder for the files (AT_FDCWD: the working folder).
-  blob_files(globals* g, int dir_fd, bool describe) : g_(g), dir_fd_(dir_fd), describe_(describe) {}
+  blob_files(const run_options* opt, run_output* out, int dir_fd, bool describe)
+      : opt_(opt), counts_(out), dir_fd_(dir_fd), describe_(describe) {}
   // True when there is anything to do: files to write or blobs to describe.
-  bool active() const { return describe_ || (g_->dump_blobs && g_->blob_size_limit != 0xFFFFFFFFu); }
+  bool active() const { return describe_ || (opt_->dump_blobs && opt_->blob_size_limit != 0xFFFFFFFFu); }
   // The row as handed on, with blob_files set for the blobs written; each
   // blob described to `to`.
   const deep_row& prepare(const deep_row& row, row_sink* to);
@@ -38,7 +40,8 @@ class blob_files {
   std::string key_of(const deep_row& row) const;
   std::string column_of(const deep_row& row, size_t i) const;
 
-  globals* g_;
+  const run_options* opt_;
+  run_output* counts_;
   int dir_fd_;
   bool describe_;
   media_types media_;

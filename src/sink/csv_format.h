@@ -7,7 +7,7 @@
 
 class csv_format final : public table_format {
  public:
-  explicit csv_format(globals* g) : values_(g) {}
+  explicit csv_format(const run_options* opt) : values_(opt) {}
   std::string_view extension() const override { return "csv"; }
   bool has_header() const override { return true; }
   void header(std::string* out, const table_def* table, size_t fields) override;

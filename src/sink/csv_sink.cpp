@@ -15,7 +15,9 @@ constexpr size_t buffer_limit = size_t{1} << 18;
 
 }  // namespace
 
-csv_sink::csv_sink(int fd, globals* g) : fd_(fd), g_(g), values_(g) { buffer_.reserve(buffer_limit + 4096); }
+csv_sink::csv_sink(int fd, const run_options* opt, run_output* out) : fd_(fd), out_(out), values_(opt) {
+  buffer_.reserve(buffer_limit + 4096);
+}
 
 void csv_sink::drain() {
   if (error_ == 0) error_ = write_all(fd_, buffer_);
@@ -25,7 +27,7 @@ void csv_sink::drain() {
 void csv_sink::row(const deep_row& row) {
   if (error_ != 0) return;
   values_.append_row(&buffer_, row, true);
-  g_->rows_printed += 1;
+  out_->rows_printed += 1;
   if (buffer_.size() >= buffer_limit) drain();
 }
 
@@ -33,7 +35,7 @@ int csv_sink::finish(const run_facts& facts) {
   (void)facts;
   drain();
   if (error_ == 0) return 0;
-  progress_erase(g_);
+  progress_erase(out_);
   fprintf(stderr, "ERROR: Cannot write to standard output ( %s )\n", strerror(error_));
   return 1;
 }

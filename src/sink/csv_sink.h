@@ -4,15 +4,16 @@
 #pragma once
 #include <string>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
+#include "setup/run_output.h"
 #include "sink/csv_values.h"
 #include "sink/row_sink.h"
 
 class csv_sink : public row_sink {
  public:
-  // g supplies the blob settings (--no-blobs, --blob-size-limit=) and the
-  // progress line, and counts the rows written.
-  csv_sink(int fd, globals* g);
+  // opt supplies the blob settings (--no-blobs, --blob-size-limit=); out
+  // the progress line, and it counts the rows written.
+  csv_sink(int fd, const run_options* opt, run_output* out);
   void row(const deep_row& row) override;
   int finish(const run_facts& facts) override;
   // True once a write has failed; later rows are dropped.
@@ -22,7 +23,7 @@ class csv_sink : public row_sink {
   void drain();
 
   int fd_;
-  globals* g_;
+  run_output* out_;
   int error_ = 0;
   csv_values values_;
   std::string buffer_;

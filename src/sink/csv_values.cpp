@@ -42,7 +42,7 @@ void append_real(std::string* out, double value) {
 void csv_values::blob(std::string* out, byte_view bytes, std::string_view file) {
   if (!file.empty()) {
     out->append(file);
-  } else if (g_->dump_blobs && bytes.size() < g_->blob_size_limit) {
+  } else if (opt_->dump_blobs && bytes.size() < opt_->blob_size_limit) {
     out->append("x'");
     const size_t at = out->size();
     out->resize(at + 2 * bytes.size());

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
 #include "sink/row_sink.h"
 
 void append_integer(std::string* out, int64_t value);
@@ -19,8 +19,8 @@ void append_real(std::string* out, double value);
 
 class csv_values {
  public:
-  // g supplies the blob settings (--no-blobs, --blob-size-limit=).
-  explicit csv_values(globals* g) : g_(g) {}
+  // opt supplies the blob settings (--no-blobs, --blob-size-limit=).
+  explicit csv_values(const run_options* opt) : opt_(opt) {}
   // The row's line, with the table's name first when with_table.
   void append_row(std::string* out, const deep_row& row, bool with_table);
 
@@ -28,6 +28,6 @@ class csv_values {
   void value(std::string* out, const value_view& v, std::string_view file);
   void blob(std::string* out, byte_view bytes, std::string_view file);
 
-  globals* g_;
+  const run_options* opt_;
   std::string scratch_;
 };

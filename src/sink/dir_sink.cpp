@@ -30,8 +30,8 @@ void append_csv_name(std::string* out, std::string_view name) {
     append_quoted(out, name);
 }
 
-dir_sink::dir_sink(out_dir* dir, std::unique_ptr<table_format> format, globals* g)
-    : dir_(dir), format_(std::move(format)), g_(g) {
+dir_sink::dir_sink(out_dir* dir, std::unique_ptr<table_format> format, run_output* out)
+    : dir_(dir), format_(std::move(format)), out_(out) {
   dir_->reserve("tables");
   dir_->reserve("lost_and_found");
 }
@@ -126,7 +126,7 @@ void dir_sink::row(const deep_row& row) {
   const size_t before = file->buffer.size();
   format_->row(&file->buffer, row);
   buffered_ += file->buffer.size() - before;
-  g_->rows_printed += 1;
+  out_->rows_printed += 1;
   if (file->buffer.size() >= file_buffer_limit) drain(file);
   if (buffered_ >= total_buffer_limit) drain_all();
 }
@@ -183,7 +183,7 @@ int dir_sink::finish(const run_facts& facts) {
   if (error_ == 0 && lost_) finish_lost();
   if (error_ == 0) write_map();
   if (error_ == 0) return 0;
-  progress_erase(g_);
+  progress_erase(out_);
   fprintf(stderr, "ERROR: Cannot write '%s/%s' ( %s )\n", dir_->path().c_str(), failed_file_.c_str(),
           strerror(error_));
   return 1;

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "setup/globals.h"
+#include "setup/run_output.h"
 #include "sink/out_dir.h"
 #include "sink/row_sink.h"
 
@@ -26,8 +26,8 @@ class table_format {
 
 class dir_sink final : public row_sink {
  public:
-  // The folder must be open already; g counts the rows written.
-  dir_sink(out_dir* dir, std::unique_ptr<table_format> format, globals* g);
+  // The folder must be open already; out counts the rows written.
+  dir_sink(out_dir* dir, std::unique_ptr<table_format> format, run_output* out);
   ~dir_sink() override;
   void table(const table_def& table) override;
   void row(const deep_row& row) override;
@@ -53,7 +53,7 @@ class dir_sink final : public row_sink {
 
   out_dir* dir_;
   std::unique_ptr<table_format> format_;
-  globals* g_;
+  run_output* out_;
   int error_ = 0;
   std::string failed_file_;
   std::deque<table_file> files_;

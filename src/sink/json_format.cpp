@@ -163,7 +163,7 @@ void json_format::value(std::string* out, const value_view& v, std::string_view 
         out->append("\"file\":");
         append_json_string(out, file);
         out->push_back(',');
-      } else if (g_->dump_blobs && v.bytes.size() < g_->blob_size_limit) {
+      } else if (opt_->dump_blobs && v.bytes.size() < opt_->blob_size_limit) {
         out->append("\"base64\":");
         append_base64(out, v.bytes);
         out->append(",");

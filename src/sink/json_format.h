@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
 #include "sink/dir_sink.h"
 #include "sink/time_columns.h"
 
@@ -31,7 +31,7 @@ void append_json_string(std::string* out, std::string_view s);
 class json_format final : public table_format {
  public:
   // times: the decoded time columns, or null.
-  json_format(globals* g, const time_columns* times) : g_(g), times_(times) {}
+  json_format(const run_options* opt, const time_columns* times) : opt_(opt), times_(times) {}
   std::string_view extension() const override { return "jsonl"; }
   bool has_header() const override { return false; }
   void header(std::string* out, const table_def* table, size_t fields) override {
@@ -50,7 +50,7 @@ class json_format final : public table_format {
   void times(std::string* out, const deep_row& row, const table_keys& keys);
   const table_keys& keys_of(const table_def* table);
 
-  globals* g_;
+  const run_options* opt_;
   const time_columns* times_;
   std::string scratch_;
   std::unordered_map<const table_def*, table_keys> keys_;

@@ -29,13 +29,14 @@ size_t byte_of_character(std::string_view s, size_t n) {
 
 }  // namespace
 
-std::unique_ptr<xlsx_sink> xlsx_sink::open(const std::string& path, globals* g, blob_files* blobs) {
+std::unique_ptr<xlsx_sink> xlsx_sink::open(const std::string& path, const run_options* opt, run_output* out,
+                                           blob_files* blobs) {
   std::string partial, error;
   if (!create_partial(path, &partial, &error)) {
     fprintf(stderr, "ERROR: Cannot create workbook '%s' ( %s )\n", path.c_str(), error.c_str());
     return nullptr;
   }
-  std::unique_ptr<xlsx_sink> sink(new xlsx_sink(path, partial, g, blobs));
+  std::unique_ptr<xlsx_sink> sink(new xlsx_sink(path, partial, opt, out, blobs));
   // The rows wait in temporary files beside the workbook, not in /tmp:
   // evidence stays on the volume the examiner chose.
   const std::string folder = std::filesystem::path(path).parent_path().string();
@@ -145,7 +146,7 @@ void xlsx_sink::cell(sheet* s, uint16_t col, const deep_row& row, size_t i) {
     case value_kind::blob:
       if (i < row.blob_files.size() && !row.blob_files[i].empty()) {
         scratch_ = row.blob_files[i];
-      } else if (g_->dump_blobs && v.bytes.size() < g_->blob_size_limit) {
+      } else if (opt_->dump_blobs && v.bytes.size() < opt_->blob_size_limit) {
         scratch_ = "x'";
         scratch_.resize(2 + 2 * v.bytes.size());
         hex_encode(scratch_.data() + 2, v.bytes.data(), static_cast<uint32_t>(v.bytes.size()));
@@ -165,7 +166,7 @@ void xlsx_sink::row(const deep_row& row) {
   if (s->full) return;
   if (s->next_row >= LXW_ROW_MAX) {
     s->full = true;
-    progress_erase(g_);
+    progress_erase(out_);
     fprintf(stderr, "sarvek: workbook: sheet '%s' is full; its table's later rows are left out of the workbook\n",
             s->name.c_str());
     return;
@@ -209,7 +210,7 @@ int xlsx_sink::finish(const run_facts& facts) {
     partial_.clear();
     return 0;
   }
-  progress_erase(g_);
+  progress_erase(out_);
   fprintf(stderr, "ERROR: Cannot write workbook '%s' ( %s )\n", path_.c_str(), error.c_str());
   return 1;
 }

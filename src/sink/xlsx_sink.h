@@ -18,7 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "setup/globals.h"
+#include "setup/run_options.h"
+#include "setup/run_output.h"
 #include "sink/blob_files.h"
 #include "sink/row_sink.h"
 #include "sink/safe_names.h"
@@ -30,7 +31,8 @@ class xlsx_sink final : public row_sink {
  public:
   // On failure writes one "ERROR: " line and returns null. blobs: where
   // whole values of cut cells go.
-  static std::unique_ptr<xlsx_sink> open(const std::string& path, globals* g, blob_files* blobs);
+  static std::unique_ptr<xlsx_sink> open(const std::string& path, const run_options* opt, run_output* out,
+                                          blob_files* blobs);
   ~xlsx_sink() override;
   void table(const table_def& table) override;
   void row(const deep_row& row) override;
@@ -44,8 +46,8 @@ class xlsx_sink final : public row_sink {
     uint32_t next_row = 1;  // after the header
     bool full = false;      // the sheet's rows are used up
   };
-  xlsx_sink(std::string path, std::string partial, globals* g, blob_files* blobs)
-      : path_(std::move(path)), partial_(std::move(partial)), g_(g), blobs_(blobs) {}
+  xlsx_sink(std::string path, std::string partial, const run_options* opt, run_output* out, blob_files* blobs)
+      : path_(std::move(path)), partial_(std::move(partial)), opt_(opt), out_(out), blobs_(blobs) {}
   sheet* sheet_for(const table_def* table, size_t fields);
   void header(sheet* s, const table_def* table, size_t fields);
   void cell(sheet* s, uint16_t col, const deep_row& row, size_t i);
@@ -54,7 +56,8 @@ class xlsx_sink final : public row_sink {
 
   std::string path_, partial_;
   std::string tmpdir_;  // the folder of the temporary files
-  globals* g_;
+  const run_options* opt_;
+  run_output* out_;
   blob_files* blobs_;
   lxw_workbook* wb_ = nullptr;
   lxw_worksheet* summary_ = nullptr;

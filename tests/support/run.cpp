@@ -34,7 +34,7 @@ void drain(int out_fd, int err_fd, std::string& out, std::string& err) {
 }  // namespace
 
 run_result run_program(const std::vector<std::string>& args,
-                       const run_options& options) {
+                       const spawn_options& options) {
   run_result result;
   int out_pipe[2], err_pipe[2] = {-1, -1};
   if (pipe(out_pipe) != 0) return result;
@@ -71,7 +71,7 @@ run_result run_program(const std::vector<std::string>& args,
 const char* sarvek_path() { return SARVEK_BIN; }
 
 run_result run_sarvek(const std::vector<std::string>& args,
-                      const run_options& options) {
+                      const spawn_options& options) {
   std::vector<std::string> full{sarvek_path()};
   full.insert(full.end(), args.begin(), args.end());
   return run_program(full, options);
