@@ -4,8 +4,8 @@
 //   deep_live_only -i <db> [sarvek's --deep options]
 #include "deep/deep_run.h"
 #include "setup/command_line.h"
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 
 int main(int argc, char** argv) {
   run_options options;

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 
 constexpr uint64_t fuzz_option_bytes = 3;
 constexpr uint64_t fuzz_length_bytes = 4;

@@ -67,10 +67,14 @@ std::vector<std::string> history(const db_layout& layout, std::mt19937* rng) {
   // Payload lengths of one, two and (where a page holds them) three bytes.
   for (int i = 1; i <= 60; ++i) {
     const size_t name = i % 10 == 0 ? static_cast<size_t>(std::min(usable / 3, 17000)) : 3 + i % 40;
+    // The draws in a fixed order (the operands of + are unsequenced): the
+    // later column first, as the databases were first made.
+    const std::string photo = i % 3 ? hex_blob(rng, i % 20) : "NULL";
+    const std::string name_text = text_of(rng, name);
     sql.push_back("INSERT INTO contacts(name, phone, age, score, photo) VALUES(" +
-                  quoted(text_of(rng, name)) + ", " + quoted("+1-555-" + std::to_string(1000 + i)) + ", " +
+                  quoted(name_text) + ", " + quoted("+1-555-" + std::to_string(1000 + i)) + ", " +
                   std::to_string(i * 37 % 90) + ", " + std::to_string(i) + ".25, " +
-                  (i % 3 ? hex_blob(rng, i % 20) : "NULL") + ")");
+                  photo + ")");
   }
   static const char* firsts[] = {"NULL", "0", "1", "-7", "300", "70000", "2147483647", "1099511627776",
                                  "9007199254740993", "2.5", "'first text'", "x'C0FFEE'"};
@@ -91,18 +95,24 @@ std::vector<std::string> history(const db_layout& layout, std::mt19937* rng) {
   for (int i = 0; i < 4; ++i)
     sql.push_back("INSERT INTO files(name, data) VALUES(" + quoted("file" + std::to_string(i)) + ", " +
                   hex_blob(rng, static_cast<size_t>(usable / 2 + i * usable * 2)) + ")");
-  for (int i = 0; i < 40; ++i)
-    sql.push_back("INSERT INTO words VALUES(" + quoted("w" + std::to_string(i) + text_of(rng, 4)) + ", " +
-                  std::to_string(i) + ", " + quoted(text_of(rng, 130 + i)) + ")");
+  for (int i = 0; i < 40; ++i) {
+    const std::string note = text_of(rng, 130 + i);
+    const std::string word = text_of(rng, 4);
+    sql.push_back("INSERT INTO words VALUES(" + quoted("w" + std::to_string(i) + word) + ", " +
+                  std::to_string(i) + ", " + quoted(note) + ")");
+  }
   for (int i = 0; i < 30; ++i)
     sql.push_back("INSERT INTO doomed(note, n) VALUES(" + quoted(text_of(rng, 20 + i)) + ", " + std::to_string(i) + ")");
   for (int i = 0; i < 20; ++i)
     sql.push_back("INSERT INTO emptied VALUES(" + quoted(text_of(rng, 8 + i)) + ", " + std::to_string(i * 1000) +
                   ", " + std::to_string(i) + ".5)");
-  for (int i = 0; i < 50; ++i)
-    sql.push_back("INSERT INTO tagged(tag, weight, note) VALUES(" + quoted("t" + std::to_string(i % 9) + text_of(rng, 3)) +
+  for (int i = 0; i < 50; ++i) {
+    const std::string note = text_of(rng, 5 + i % 20);
+    const std::string tag = text_of(rng, 3);
+    sql.push_back("INSERT INTO tagged(tag, weight, note) VALUES(" + quoted("t" + std::to_string(i % 9) + tag) +
                   ", " + std::to_string(i * 7 % 100) + ", " +
-                  quoted("note " + std::to_string(i) + text_of(rng, 5 + i % 20)) + ")");
+                  quoted("note " + std::to_string(i) + note) + ")");
+  }
   // Single deletions, a run of adjacent ones, the newest cell (at the start
   // of the content area), updates that grow and shrink rows.
   for (int id : {5, 12, 30, 59}) sql.push_back("DELETE FROM contacts WHERE id = " + std::to_string(id));

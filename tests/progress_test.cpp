@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "support/run.h"
 #include "support/sqlite_db.h"
 #include "support/text.h"

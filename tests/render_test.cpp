@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diagnostics/hexdump.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "image/image.h"
 #include "output/render.h"
 #include "support/text.h"

@@ -4,7 +4,7 @@
 #include "batch/batch_run.h"
 #include "image/image.h"
 #include "deep/deep_run.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "image/page_walker.h"
 #include "output/flush.h"
 #include "recognition/row_record.h"

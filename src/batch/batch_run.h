@@ -2,7 +2,7 @@
 // of its own, its outputs in OUT/<path>/, and OUT/inventory.csv and
 // OUT/inventory.sqlite listing every file seen.
 #pragma once
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 
 // True when the input is a folder.
 bool input_is_folder(const run_options& opt);

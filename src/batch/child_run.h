@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 
 struct child_job {
   std::string input;       // the database's path

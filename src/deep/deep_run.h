@@ -2,8 +2,8 @@
 // prints every live row of every table by name.
 #pragma once
 #include "format/bytes.h"
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 
 // Runs the deep mode on opt's input with opt's options; argv is recorded in
 // the export, out counts what the outputs write. Returns the exit status: 0

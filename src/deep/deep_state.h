@@ -15,8 +15,8 @@
 #include "format/db_header.h"
 #include "format/page_store.h"
 #include "schema/schema.h"
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 #include "sink/fanout_sink.h"
 
 struct deep_state {

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 
 void note(note_log* log, const char* format, ...) {
   if (log->written >= note_limit) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/run_output.h"
+#include "shared/run_output.h"
 
 constexpr uint64_t note_limit = 1000;
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "diagnostics/debug.h"
-#include "image/file_map.h"
+#include "shared/file_map.h"
 #include "output/flush.h"
 
 int image_map_file(globals* g, int* fd_out) {

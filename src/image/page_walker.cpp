@@ -5,7 +5,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "image/page_header.h"
 #include "image/scan_ahead.h"
 #include "output/dump_row.h"

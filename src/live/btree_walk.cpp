@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "format/cell.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "deep/deep_state.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "format/log_fit.h"
 
 namespace {

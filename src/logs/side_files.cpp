@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "diagnostics/debug.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "output/render.h"
 
 int write_blob_file(const globals* g, const uint8_t* data, uint32_t size) {

@@ -6,7 +6,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "output/render.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 
 void flush_stdout(const globals* g) {
   // Only the walker's thread writes to standard output, so the error flag

@@ -10,7 +10,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "output/flush.h"
 
 namespace {

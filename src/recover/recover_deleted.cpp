@@ -5,7 +5,7 @@
 #include "recover/dropped_tables.h"
 #include "recover/page_chunks.h"
 #include "recover/page_recovery.h"
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The command line: fills the run's options.
 #pragma once
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 
 // The help text, 31 lines.
 extern const char* const help_text;

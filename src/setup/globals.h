@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "recognition/row_report.h"
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 
 struct cell_entry;
 struct survivor_map;

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "sink/out_dir.h"
 #include "sink/sha256.h"
 #include "sink/write_all.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 #include "sink/media_type.h"
 #include "sink/row_sink.h"
 #include "sink/safe_names.h"

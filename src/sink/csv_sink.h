@@ -4,8 +4,8 @@
 #pragma once
 #include <string>
 
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 #include "sink/csv_values.h"
 #include "sink/row_sink.h"
 

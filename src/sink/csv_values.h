@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 #include "sink/row_sink.h"
 
 void append_integer(std::string* out, int64_t value);

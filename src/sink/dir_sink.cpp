@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "sink/csv_values.h"
 #include "sink/write_all.h"
 

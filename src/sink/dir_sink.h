@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "setup/run_output.h"
+#include "shared/run_output.h"
 #include "sink/out_dir.h"
 #include "sink/row_sink.h"
 

@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 #include "sink/dir_sink.h"
 #include "sink/time_columns.h"
 

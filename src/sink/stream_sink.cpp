@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "sink/write_all.h"
 
 namespace {

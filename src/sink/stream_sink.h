@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "setup/run_output.h"
+#include "shared/run_output.h"
 #include "sink/dir_sink.h"
 
 class stream_sink final : public row_sink {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 #include "format/text.h"
 #include "output/render.h"
 #include "sink/csv_values.h"

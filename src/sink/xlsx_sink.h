@@ -18,8 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "setup/run_options.h"
-#include "setup/run_output.h"
+#include "shared/run_options.h"
+#include "shared/run_output.h"
 #include "sink/blob_files.h"
 #include "sink/row_sink.h"
 #include "sink/safe_names.h"

@@ -1,4 +1,4 @@
-#include "image/file_map.h"
+#include "shared/file_map.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

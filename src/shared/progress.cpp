@@ -1,4 +1,4 @@
-#include "diagnostics/progress.h"
+#include "shared/progress.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "setup/run_options.h"
+#include "shared/run_options.h"
 
 int run_options_init(run_options* o) {
   *o = run_options{};  // every option not named below starts at zero

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "setup/run_output.h"
+#include "shared/run_output.h"
 
 // Images smaller than this finish too soon to need a progress line.
 constexpr uint64_t progress_min_size = uint64_t{64} << 20;
