@@ -4,8 +4,8 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/hexdump.h"
-#include "output/flush.h"
 #include "format/varint.h"
+#include "output/flush.h"
 
 namespace {
 
