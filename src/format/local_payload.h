@@ -21,10 +21,10 @@ constexpr U min_local(U usable) {
   return U(U(usable - 12) * 32 / 255 - 23);
 }
 
-// The local part of a payload longer than max_local, given X and M.
-inline uint64_t overflow_local_size(uint64_t payload, uint64_t usable, uint64_t max, uint64_t min) {
-  const uint64_t k = min + (payload - min) % (usable - 4);
-  return k <= max ? k : min;
+// The local part of a payload longer than X, given X and M.
+inline uint64_t overflow_local_size(uint64_t payload, uint64_t usable, uint64_t x, uint64_t m) {
+  const uint64_t k = m + (payload - m) % (usable - 4);
+  return k <= x ? k : m;
 }
 
 // The local part of a payload of P bytes: P when it fits, else K or M.
