@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "format/varint.h"
 #include "image/image.h"
 #include "recognition/decode_row.h"
-#include "recognition/varint.h"
 #include "support/sqlite_db.h"
 
 namespace {

@@ -63,7 +63,7 @@ void check_image(const std::vector<uint8_t>& image, uint32_t page_size,
   if (configure) configure(&g);
   image_attach(&g, image.data(), image.size());
   g.page_size = page_size;
-  g.page_count = image_be32(&g, 28);
+  g.page_count = image_be(&g, 28, 4);
   row_record row;
   EXPECT_EQ(row_record_bind(&g, &row), 0);
   check_counts counts;

@@ -99,7 +99,7 @@ TEST(SurvivorMap, LeavesOutOnlySilentRejectionsAndKeepsEveryRow) {
     for (uint32_t page_size : {512u, 1024u}) {
       attached a(*image);
       a.g.page_size = page_size;
-      a.g.page_count = image_be32(&a.g, 28);
+      a.g.page_count = image_be(&a.g, 28, 4);
       row_record row;
       ASSERT_EQ(row_record_bind(&a.g, &row), 0);
       // One buffer for every window: a map must not keep bits of the last.

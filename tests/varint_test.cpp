@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "recognition/varint.h"
+#include "format/varint.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/btree_page.h"
+#include "format/db_header.h"
 #include "format/journal.h"
 #include "format/wal.h"
 #include "sink/sha256.h"
@@ -67,7 +68,7 @@ bool hash_file(int fd, std::vector<uint8_t>* head, std::string* digest, std::str
 
 content_kind classify_bytes(const uint8_t* data, size_t size, bool* damaged_header) {
   *damaged_header = false;
-  if (size >= 100 && memcmp(data, "SQLite format 3", 16) == 0) return content_kind::database;
+  if (size >= 100 && memcmp(data, db_magic, sizeof db_magic) == 0) return content_kind::database;
   const uint32_t magic = size >= wal_header_size ? be32_or_zero(byte_view(data, size), 0) : 0;
   if (magic == wal_magic_le || magic == wal_magic_be) return content_kind::wal;
   if (size >= 28 && memcmp(data, journal_magic, 8) == 0) return content_kind::journal;

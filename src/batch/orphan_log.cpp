@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "format/btree_page.h"
@@ -35,8 +36,7 @@ std::vector<uint8_t> last_page_one(int fd, bool wal, uint32_t page_size, uint64_
 // table leaf.
 std::vector<uint8_t> empty_page_one(uint32_t page_size) {
   std::vector<uint8_t> page(page_size, 0);
-  const char magic[] = "SQLite format 3";
-  for (size_t i = 0; i < sizeof magic; ++i) page[i] = static_cast<uint8_t>(magic[i]);
+  memcpy(page.data(), db_magic, sizeof db_magic);
   page[16] = static_cast<uint8_t>(page_size == 65536 ? 0 : page_size >> 8);
   page[17] = static_cast<uint8_t>(page_size == 65536 ? 1 : page_size & 0xFF);
   page[18] = page[19] = 1;

@@ -4,20 +4,7 @@
 
 #include "format/bytes.h"
 #include "format/page_store.h"
-
-enum : uint8_t {
-  page_index_interior = 2,
-  page_table_interior = 5,
-  page_index_leaf = 10,
-  page_table_leaf = 13,
-};
-
-inline bool is_btree_type(uint8_t type) {
-  return type == page_index_interior || type == page_table_interior || type == page_index_leaf ||
-         type == page_table_leaf;
-}
-inline bool is_leaf_type(uint8_t type) { return type == page_index_leaf || type == page_table_leaf; }
-inline bool is_table_type(uint8_t type) { return type == page_table_leaf || type == page_table_interior; }
+#include "format/pages.h"
 
 struct btree_page {
   byte_view bytes;           // the whole page as stored (may be cut short)

@@ -4,20 +4,6 @@
 
 #include "format/btree_page.h"
 
-uint32_t max_local(uint32_t usable, bool table_leaf) {
-  return table_leaf ? usable - 35 : (usable - 12) * 64 / 255 - 23;
-}
-
-uint32_t min_local(uint32_t usable) { return (usable - 12) * 32 / 255 - 23; }
-
-uint32_t local_payload_size(uint64_t payload, uint32_t usable, bool table_leaf) {
-  const uint32_t x = max_local(usable, table_leaf);
-  if (payload <= x) return static_cast<uint32_t>(payload);
-  const uint32_t m = min_local(usable);
-  const uint64_t k = m + (payload - m) % (usable - 4);
-  return k <= x ? static_cast<uint32_t>(k) : m;
-}
-
 bool read_cell(byte_view page, uint8_t type, uint32_t usable, uint32_t offset, uint32_t limit,
                cell_info* cell) {
   const byte_view bounded = page.first(std::min<uint64_t>({page.size(), limit, usable}));

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "format/bytes.h"
+#include "format/local_payload.h"
 
 struct cell_info {
   uint32_t offset;          // the cell's first byte within its page
@@ -15,16 +16,6 @@ struct cell_info {
   uint32_t overflow_page;   // first overflow page, 0 when the payload is all local
   uint32_t size;            // bytes the cell takes on its page
 };
-
-// The largest payload kept wholly on a page: X = U - 35 on table leaves,
-// (U - 12) * 64 / 255 - 23 on index pages.
-uint32_t max_local(uint32_t usable, bool table_leaf);
-
-// The smallest local part of an overflowing payload: M.
-uint32_t min_local(uint32_t usable);
-
-// The local part of a payload of P bytes: P when it fits, else K or M.
-uint32_t local_payload_size(uint64_t payload, uint32_t usable, bool table_leaf);
 
 // Reads the cell at `offset` of a page of the given type. Every byte of the
 // cell must lie before `limit` (the usable size, or the end of a carved

@@ -8,8 +8,7 @@ bool page_size_valid(uint32_t size) {
 
 db_header read_db_header(byte_view file, uint32_t page_size_override) {
   db_header h{};
-  static const char magic[] = "SQLite format 3";
-  h.magic_ok = file.size() >= 16 && memcmp(file.data(), magic, 16) == 0;
+  h.magic_ok = file.size() >= sizeof db_magic && memcmp(file.data(), db_magic, sizeof db_magic) == 0;
   uint32_t size = be16_or_zero(file, 16);
   if (size == 1) size = 65536;
   if (page_size_override != 0) size = page_size_override;

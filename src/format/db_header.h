@@ -4,6 +4,9 @@
 
 #include "format/bytes.h"
 
+// The file's first 16 bytes (with the terminating NUL).
+inline constexpr char db_magic[16] = "SQLite format 3";
+
 enum class text_encoding : uint8_t { utf8 = 1, utf16le = 2, utf16be = 3 };
 
 struct db_header {

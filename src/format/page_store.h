@@ -8,6 +8,7 @@
 
 #include "format/bytes.h"
 #include "format/db_header.h"
+#include "format/pages.h"
 
 enum class page_origin : uint8_t { db, wal, journal };
 
@@ -44,7 +45,7 @@ inline page_ref store_page(const page_store& store, uint32_t number) {
   if (number == 0 || number > store.page_count) return {{}, page_origin::db, 0};
   if (number <= store.overlay.size() && !store.overlay[number - 1].bytes.empty())
     return store.overlay[number - 1];
-  const uint64_t offset = uint64_t{number - 1} * store.page_size;
+  const uint64_t offset = page_offset(number, store.page_size);
   if (offset >= store.db.size()) return {{}, page_origin::db, offset};
   const uint64_t length = std::min<uint64_t>(store.page_size, store.db.size() - offset);
   return {store.db.subspan(offset, length), page_origin::db, offset};

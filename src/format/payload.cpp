@@ -18,7 +18,7 @@ payload_view gather_payload(const page_reader& pages, uint32_t usable, uint32_t 
     return result;
   }
   scratch->assign(local.begin(), local.end());
-  const uint64_t per_page = usable - 4;
+  const uint64_t per_page = overflow_page_capacity(usable);
   uint64_t remaining = cell.payload_size - cell.local_size;
   uint32_t next = cell.overflow_page;
   while (remaining > 0) {
@@ -34,18 +34,17 @@ payload_view gather_payload(const page_reader& pages, uint32_t usable, uint32_t 
     }
     const page_ref ref = pages.read(next);
     const uint64_t want = std::min(remaining, per_page);
-    const byte_view data = ref.bytes.size() > 4 ? ref.bytes.subspan(4) : byte_view{};
-    const uint64_t got = std::min<uint64_t>(want, data.size());
-    scratch->insert(scratch->end(), data.begin(), data.begin() + static_cast<ptrdiff_t>(got));
+    const byte_view data = overflow_page_data(ref.bytes, 0, want);
+    scratch->insert(scratch->end(), data.begin(), data.end());
     result.last_page = next;
-    result.last_page_used = static_cast<uint32_t>(got);
-    remaining -= got;
-    if (got < want) {
+    result.last_page_used = static_cast<uint32_t>(data.size());
+    remaining -= data.size();
+    if (data.size() < want) {
       result.damage = payload_damage::page_cut_short;
       result.damaged_page = next;
       break;
     }
-    next = be32_or_zero(ref.bytes, 0);
+    if (!next_overflow_page(ref.bytes, 0, &next)) next = 0;
   }
   result.bytes = byte_view(scratch->data(), scratch->size());
   result.complete = remaining == 0;

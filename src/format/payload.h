@@ -6,6 +6,7 @@
 
 #include "format/bytes.h"
 #include "format/cell.h"
+#include "format/overflow.h"
 #include "format/page_store.h"
 
 // Decides whether a chain may go on to a page. The live walk claims each

@@ -16,22 +16,13 @@ value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding enco
     case 8: return integer_value(0);
     case 9: return integer_value(1);
     case 7: {
-      uint64_t bits = 0;
-      for (int i = 0; i < 8; ++i) bits = bits << 8 | data[i];
-      double d;
-      memcpy(&d, &bits, sizeof d);
+      const double d = load_be_real(data);
       return std::isnan(d) ? null_value() : real_value(d);
     }
     case 0:
     case 10:
     case 11: return null_value();
-    default: {
-      const uint32_t n = static_cast<uint32_t>(serial_size(serial));
-      uint64_t raw = 0;
-      for (uint32_t i = 0; i < n; ++i) raw = raw << 8 | data[i];
-      const uint32_t unused = 64 - 8 * n;
-      return integer_value(static_cast<int64_t>(raw << unused) >> unused);
-    }
+    default: return integer_value(load_be_signed(data, static_cast<uint32_t>(serial_size(serial))));
   }
 }
 
@@ -48,7 +39,7 @@ bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encodi
   while (at < header_size) {
     uint64_t serial = 0;
     if (!read_varint(header, &at, &serial)) return false;
-    if (serial == 10 || serial == 11) return false;
+    if (serial_reserved(serial)) return false;
     const uint64_t size = serial_size(serial);
     if (size > payload_size - body) return false;
     if (size <= available.size() - std::min<uint64_t>(body, available.size()) &&

@@ -4,13 +4,8 @@
 #include <vector>
 
 #include "format/bytes.h"
+#include "format/serial_type.h"
 #include "format/value.h"
-
-// Bytes of the value of a serial type; 10 and 11 (reserved) take none.
-inline uint64_t serial_size(uint64_t serial) {
-  static constexpr uint8_t fixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  return serial >= 12 ? (serial - 12) / 2 : fixed[serial];
-}
 
 // The value of serial type `serial` whose bytes begin at data (serial_size
 // bytes, all readable). Integers are sign-extended; a NaN real reads as NULL,

@@ -70,9 +70,7 @@ void append_utf8_checked(std::string* out, byte_view text) {
 }
 
 void append_utf16(std::string* out, byte_view text, bool big_endian) {
-  const auto unit = [&](size_t i) -> uint32_t {
-    return big_endian ? uint32_t{text[i]} << 8 | text[i + 1] : uint32_t{text[i + 1]} << 8 | text[i];
-  };
+  const auto unit = [&](size_t i) { return utf16_unit(text, i, big_endian); };
   size_t i = 0;
   for (; i + 1 < text.size(); i += 2) {
     const uint32_t u = unit(i);

@@ -5,6 +5,11 @@
 #include "format/bytes.h"
 #include "format/db_header.h"
 
+// The UTF-16 code unit at byte i of text (i + 1 inside it).
+inline uint32_t utf16_unit(byte_view text, size_t i, bool big_endian) {
+  return big_endian ? load_be16(&text[i]) : uint32_t{text[i + 1]} << 8 | text[i];
+}
+
 // Appends the text to out as UTF-8. A sequence that is not valid in the
 // encoding becomes U+FFFD (one per maximal invalid sequence in UTF-8, one
 // per unpaired surrogate or odd trailing byte in UTF-16).

@@ -5,8 +5,7 @@
 namespace {
 
 inline uint32_t word_at(const uint8_t* p, bool big_endian) {
-  if (big_endian)
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+  if (big_endian) return load_be32(p);
   return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | uint32_t{p[0]};
 }
 

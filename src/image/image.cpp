@@ -26,20 +26,6 @@ void image_attach(globals* g, const uint8_t* data, uint64_t size) {
   g->db_end = data + size - 1;
 }
 
-uint32_t image_be16(const globals* g, uint64_t offset) {
-  uint32_t value = 0;
-  for (uint64_t i = offset; i < offset + 2; ++i)
-    value = value << 8 | (i < g->db_size ? g->db_origin[i] : 0u);
-  return value;
-}
-
-uint32_t image_be32(const globals* g, uint64_t offset) {
-  uint32_t value = 0;
-  for (uint64_t i = offset; i < offset + 4; ++i)
-    value = value << 8 | (i < g->db_size ? g->db_origin[i] : 0u);
-  return value;
-}
-
 void image_warn_unread_logs(const globals* g) {
   for (const char* suffix : {"-wal", "-journal"}) {
     const std::string path = std::string(g->opt.input_file) + suffix;
@@ -51,7 +37,7 @@ void image_warn_unread_logs(const globals* g) {
 
 int image_read_header(globals* g) {
   if (g->page_size == 0) {
-    g->page_size = image_be16(g, 16);
+    g->page_size = image_be(g, 16, 2);
     if (g->page_size == 1) g->page_size = 65536;  // the format's code for 64 KiB
   }
   if (g->page_size == 0) {
@@ -60,12 +46,12 @@ int image_read_header(globals* g) {
             g->opt.input_file ? g->opt.input_file : "");
     return 1;
   }
-  g->reserved_bytes = static_cast<uint8_t>(image_be16(g, 20) >> 8);
-  g->page_count = image_be32(g, 28);
+  g->reserved_bytes = static_cast<uint8_t>(image_be(g, 20, 2) >> 8);
+  g->page_count = image_be(g, 28, 4);
   if (g->opt.debug) printf("Pagesize: %u, Pagecount: %u\n", g->page_size, g->page_count);
-  g->freelist_trunk = image_be32(g, 32);
+  g->freelist_trunk = image_be(g, 32, 4);
   if (g->opt.debug) printf("First page of freelist trunk: %d\n", static_cast<int>(g->freelist_trunk));
-  g->freelist_count = image_be32(g, 36);
+  g->freelist_count = image_be(g, 36, 4);
   if (g->opt.debug) printf("Freelist page count: %d\n", static_cast<int>(g->freelist_count));
   g->walk.page = g->db_origin;
   g->walk.cfp = g->walk.page;

@@ -1,5 +1,6 @@
 // The database image: the mapped input file and its header fields.
 #pragma once
+#include "format/bytes.h"
 #include "setup/globals.h"
 
 // Takes the file status of g->opt.input_file, opens and maps it read-only.
@@ -21,6 +22,11 @@ int image_read_header(globals* g);
 // prints may then not be the database's current state.
 void image_warn_unread_logs(const globals* g);
 
-// Big-endian reads at a byte offset of the image; bytes past the image read as 0.
-uint32_t image_be16(const globals* g, uint64_t offset);
-uint32_t image_be32(const globals* g, uint64_t offset);
+// The whole image as a view of bytes.
+inline byte_view image_bytes(const globals* g) { return {g->db_origin, g->db_size}; }
+
+// The big-endian integer of n bytes at an offset of the image; bytes past
+// the image read as 0.
+inline uint32_t image_be(const globals* g, uint64_t offset, uint32_t n) {
+  return static_cast<uint32_t>(be_padded(image_bytes(g), offset, n));
+}

@@ -4,13 +4,13 @@
 #pragma once
 #include <cstdint>
 
+#include "format/bytes.h"
+#include "format/pages.h"
 #include "setup/globals.h"
 
 // Big-endian 16-bit value at a page offset; bytes outside the window read as 0.
 inline uint32_t page_be16(const uint8_t* page, uint64_t window, uint64_t offset) {
-  const uint32_t high = offset < window ? page[offset] : 0u;
-  const uint32_t low = offset + 1 < window ? page[offset + 1] : 0u;
-  return high << 8 | low;
+  return static_cast<uint32_t>(be_padded(byte_view(page, window), offset, 2));
 }
 
 // The current page's header fields and first freeblock.

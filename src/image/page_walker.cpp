@@ -96,7 +96,7 @@ void decode_leaf_header(globals* g, uint64_t window, page_values* pv) {
   if (g->opt.debug)
     printf_at("DEBUG: PAGEHEADER:%d pagebyte: %d, freeblock offset: %d, cell count: %d, "
               "first cell offset %d, free bytes %d\n",
-              page_number, 13, static_cast<int>(pv->freeblock_offset),
+              page_number, static_cast<int>(page_table_leaf), static_cast<int>(pv->freeblock_offset),
               static_cast<int>(page_be16(page, window, 3)),
               static_cast<int>(page_be16(page, window, 5)),
               static_cast<int>(page_byte(page, window, 7)));
@@ -141,7 +141,7 @@ void walk_one_page(globals* g, uint64_t page_offset) {
     printf("\n\n%s:%d:-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=START.\n", SRC_FILE, __LINE__);
     raw_page_dump(g);
   }
-  if (g->walk.page[0] == 13) decode_leaf_header(g, window, &pv);
+  if (g->walk.page[0] == page_table_leaf) decode_leaf_header(g, window, &pv);
   search_window(g, pv);
   if (g->opt.debug)
     printf_at("DEBUG: Finished searching for rows in DB page %d\n", static_cast<int>(g->walk.page_number));

@@ -44,7 +44,7 @@ struct scan_ahead {
 bool scan_ahead_plan(const globals* g, uint64_t offset, survivor_map* map) {
   const uint64_t window = std::min<uint64_t>(g->page_size, g->db_size - offset);
   const uint8_t* page = g->db_origin + offset;
-  const page_values pv = page[0] == 13 ? leaf_page_values(page, window) : page_values{};
+  const page_values pv = page[0] == page_table_leaf ? leaf_page_values(page, window) : page_values{};
   // Only windows without a freeblock: they start at the page's first byte.
   if (pv.mode != 0) return false;
   const uint8_t* page_end = page + window;

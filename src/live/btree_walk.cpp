@@ -88,7 +88,7 @@ void visit_record(walk_context* walk, const btree_page& page, const cell_info& c
          name, page.number, cell.offset, payload.damaged_page, damage_text(payload.damage));
   if (payload.last_page != 0 && payload.last_page <= walk->map->size())
     (*walk->map)[payload.last_page - 1].free_bytes =
-        walk->store->usable - 4 - payload.last_page_used;
+        overflow_page_capacity(walk->store->usable) - payload.last_page_used;
   if (visitor) visitor->visit({&page, &cell, payload});
 }
 

@@ -15,6 +15,7 @@ namespace {
 // [0, capacity): the pieces of an assembly never write past the buffer.
 void copy_clipped(uint8_t* buffer, uint64_t capacity, int64_t at, const uint8_t* src,
                   uint64_t len) {
+  if (len == 0) return;
   if (at < 0) {
     const uint64_t skip = static_cast<uint64_t>(-at);
     if (skip >= len) return;
@@ -63,14 +64,15 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
   if (row->local_size != 0) {
     first_piece = static_cast<uint64_t>(row->prefix_length) + row->local_size;
     at = static_cast<int64_t>(first_piece);
-    data_length = standard_local_rule(g).usable - 4;
+    data_length = overflow_page_capacity(static_cast<uint32_t>(standard_local_rule(g).usable));
   }
   copy_clipped(buffer, capacity, 0, position, first_piece);
   for (const uint32_t* page = row->overflow_pages; *page != 0; ++page) {
     if (g->opt.debug)
       printf("Copying data from file to memory for page %d to offset [%d]\n",
              static_cast<int>(*page), static_cast<int>(at));
-    const uint64_t data_start = uint64_t{*page - 1} * g->page_size + 4;
+    const uint64_t start = page_offset(*page, g->page_size);
+    const uint64_t data_start = start + overflow_link_size;
     if (data_start + page_data > g->db_size) {
       if (g->opt.debug)
         printf_at("dump_row:ERROR: page seek request outside of boundaries of file (%p < %p > %p)\n",
@@ -80,7 +82,8 @@ uint8_t* assemble_payload(const globals* g, const uint8_t* position, const uint8
       free(buffer);
       return nullptr;
     }
-    copy_clipped(buffer, capacity, at, g->db_origin + data_start, data_length);
+    const byte_view data = overflow_page_data(image_bytes(g), start, data_length);
+    copy_clipped(buffer, capacity, at, data.data(), data.size());
     at += static_cast<int64_t>(data_length);
   }
   row->mapped_data = buffer;

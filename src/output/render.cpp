@@ -15,14 +15,6 @@
 
 namespace {
 
-// The big-endian two's-complement integer of `bytes` bytes at p.
-int64_t read_signed(const uint8_t* p, int bytes) {
-  uint64_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
-  const int unused = 64 - 8 * bytes;
-  return static_cast<int64_t>(value << unused) >> unused;
-}
-
 // Decimal integers go through to_chars: the same digits as printf's "%d",
 // "%ld" and "%lld", at a fraction of the cost on the per-row path.
 void print_integer(int64_t value) {
@@ -35,9 +27,7 @@ void print_integer(int64_t value) {
 // through to_chars, which rounds exactly as printf does; infinities and NaNs
 // keep printf's upper-case spelling.
 void print_double(const uint8_t* p) {
-  const uint64_t bits = static_cast<uint64_t>(read_signed(p, 8));
-  double value;
-  memcpy(&value, &bits, sizeof value);
+  const double value = load_be_real(p);
   if (!std::isfinite(value)) {
     printf("%LF", static_cast<long double>(value));
     return;
@@ -122,13 +112,13 @@ bool print_cell(globals* g, const cell_entry& cell, const uint8_t* data) {
     case 0: fputs("NULL", stdout); break;
     case 1:
       putchar('x');
-      print_integer(read_signed(data, 1));
+      print_integer(load_be_signed(data, 1));
       break;
-    case 2: print_integer(read_signed(data, 2)); break;
-    case 3: print_integer(read_signed(data, 3)); break;
-    case 4: print_integer(read_signed(data, 4)); break;
-    case 5: print_integer(read_signed(data, 6)); break;
-    case 6: print_integer(read_signed(data, 8)); break;
+    case 2: print_integer(load_be_signed(data, 2)); break;
+    case 3: print_integer(load_be_signed(data, 3)); break;
+    case 4: print_integer(load_be_signed(data, 4)); break;
+    case 5: print_integer(load_be_signed(data, 6)); break;
+    case 6: print_integer(load_be_signed(data, 8)); break;
     case 7: print_double(data); break;
     case 8: putchar('0'); break;
     case 9: putchar('1'); break;

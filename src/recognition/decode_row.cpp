@@ -4,7 +4,7 @@
 
 #include "diagnostics/debug.h"
 #include "diagnostics/scan_trace.h"
-#include "recognition/varint.h"
+#include "format/varint.h"
 
 namespace {
 
@@ -13,23 +13,22 @@ namespace {
 // Addresses are computed in 64 bits, so a large page number can never wrap
 // back into the image.
 bool walk_overflow_chain(const globals* g, const uint8_t* pointer, row_record* row) {
-  const uint32_t first = read_be32(pointer);
+  const uint32_t first = load_be32(pointer);
   row->overflow_pages[0] = first;
   row->overflow_pages[1] = 0;
   if (first > g->page_count) return false;
   if (g->opt.debug) trace_first_overflow(g, pointer, first);
   uint32_t k = 1;
   for (uint32_t current = first; current != 0;) {
-    const uint64_t offset = overflow_page_offset(g, current);
+    const uint64_t offset = page_offset(current, g->page_size);
     const void* address = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(g->db_origin) + offset);
     if (g->opt.debug) printf_at("DEBUG: Calculated address: %p\n", address);
-    if (!overflow_link_readable(g, offset)) {
+    if (!image_next_overflow_page(g, offset, &current)) {
       if (g->opt.debug)
         printf_at("ERROR: Seek beyond end of data looking for overflow page (%p > %p)\n", address,
                   static_cast<const void*>(g->db_end));
       break;
     }
-    current = read_be32(g->db_origin + offset);
     row->overflow_pages[k] = current;
     if (g->opt.debug) printf_at("DEBUG: overflow page[%d] = %d\n", static_cast<int>(k), static_cast<int>(current));
     if (++k > overflow_chain_limit) {
@@ -90,13 +89,13 @@ int32_t decode_cells(const globals* g, const uint8_t* position, const uint8_t* r
     uint64_t size;
     if (serial >= 12) {
       type = (serial & 1) ? 13 : 12;
-      size = (serial - 12) >> 1;
-    } else if (serial == 10 || serial == 11) {
+      size = serial_size(serial);
+    } else if (serial_reserved(serial)) {
       if (debug) trace_reserved_type();
       return 0;
     } else {
       type = static_cast<uint32_t>(serial);
-      size = fixed_serial_size[serial];
+      size = serial_size(serial);
     }
     const uint32_t offset = static_cast<uint32_t>(header_end + sum);
     cells[i] = cell_entry{type, offset, static_cast<uint32_t>(size)};

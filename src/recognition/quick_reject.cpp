@@ -22,9 +22,7 @@ chain_outcome walk_outcome(const globals* g, const uint8_t* page_end) {
     return chain_outcome::rejects;
   uint32_t k = 1;
   for (uint32_t current = first; current != 0; ++k) {
-    const uint64_t offset = overflow_page_offset(g, current);
-    if (!overflow_link_readable(g, offset)) break;
-    current = read_be32(g->db_origin + offset);
+    if (!image_next_overflow_page(g, page_offset(current, g->page_size), &current)) break;
     if (k + 1 > overflow_chain_limit) return chain_outcome::prints;
   }
   return chain_outcome::silent;
@@ -59,7 +57,7 @@ void format_outcome(const globals* g, const uint8_t* page_end, const local_rule&
   };
   bool prints = false;
   const auto judge = [&](const uint8_t* place) {
-    const uint32_t first = read_be32(place);
+    const uint32_t first = load_be32(place);
     if (first > g->page_count) return;
     note(place);
     if (first != 0 && first <= followed) prints = true;
@@ -71,7 +69,7 @@ void format_outcome(const globals* g, const uint8_t* page_end, const local_rule&
     while (p <= last) {
       p = static_cast<const uint8_t*>(memchr(p, 0, static_cast<size_t>(last - p + 1)));
       if (!p) break;
-      if (read_be32(p) == 0) {
+      if (load_be32(p) == 0) {
         // A run of zero bytes: every place up to 4 bytes before its end
         // reads 0 (no chain); the three after that read small numbers.
         const uint8_t* end = p + 4;

@@ -62,7 +62,7 @@ struct serial_table {
   uint32_t size[128];
   constexpr serial_table() : size() {
     for (uint32_t s = 0; s < 128; ++s)
-      size[s] = s < 10 ? fixed_serial_size[s] : s < 12 ? reserved_size : (s - 12) / 2;
+      size[s] = serial_reserved(s) ? reserved_size : static_cast<uint32_t>(serial_size(s));
   }
 };
 inline constexpr serial_table serials;
@@ -136,7 +136,7 @@ inline constexpr serial_table serials;
         size = serials.size[serial];
         if (size == reserved_size) return true;
       } else {
-        size = (serial - 12) >> 1;
+        size = serial_size(serial);
       }
     }
     if (size > limit - total) return true;
@@ -188,7 +188,7 @@ inline constexpr serial_table serials;
     // window, or that exceeds the page count, rejects.
     const uint64_t at =
         static_cast<uint64_t>(header - position) + local_payload_size(q.standard_rule, payload);
-    if (at + 4 > static_cast<uint64_t>(q.page_end - position) || read_be32(position + at) > q.page_count)
+    if (at + 4 > static_cast<uint64_t>(q.page_end - position) || load_be32(position + at) > q.page_count)
       return true;
   }
   // Some walk of the window prints: the header's tests come after it.

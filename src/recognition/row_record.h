@@ -1,6 +1,12 @@
 // One decoded row candidate.
 #pragma once
 #include <cstdint>
+
+#include "format/bytes.h"
+#include "format/local_payload.h"
+#include "format/overflow.h"
+#include "format/serial_type.h"
+#include "image/image.h"
 #include "setup/globals.h"
 
 struct cell_entry {
@@ -30,23 +36,13 @@ struct row_record {
   const uint8_t* mapped_end;
 };
 
-// Data sizes of the fixed-size serial types 0 to 9.
-inline constexpr uint32_t fixed_serial_size[10] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
-
-// The big-endian 32-bit number at p.
-inline uint32_t read_be32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
 // Where a row's payload stops on its own page. Standard-mode rows on pages
-// of 480 bytes or more follow the format: with the usable size U (the page
-// size less the reserved bytes, or the page size when that leaves less than
-// 480), a payload longer than X = U - 35 keeps K = M + (P - M) mod (U - 4)
-// bytes on the page when K <= X and M = (U - 12) * 32 / 255 - 23 bytes
-// otherwise, followed by the first overflow page number. Free-space records
-// (whose payload length is not their own) and smaller pages take an
-// overflowing row to end at its page's end instead, with the page number in
-// the page's last four bytes, and overflow above page size - 35.
+// of 480 bytes or more follow the format's rule (format/local_payload.h)
+// with the usable size U: the page size less the reserved bytes, or the
+// page size when that leaves less than 480. Free-space records (whose
+// payload length is not their own) and smaller pages take an overflowing
+// row to end at its page's end instead, with the page number in the page's
+// last four bytes, and overflow above a table leaf's X for the page size.
 struct local_rule {
   bool format;         // the format's rule (else: the row ends at the page's end)
   uint64_t usable;     // U
@@ -55,21 +51,20 @@ struct local_rule {
 };
 
 inline local_rule freespace_local_rule(const globals* g) {
-  return {false, g->page_size, static_cast<uint32_t>(g->page_size - 35u), 0};
+  return {false, g->page_size, max_local(g->page_size, true), 0};
 }
 
 inline local_rule standard_local_rule(const globals* g) {
   if (g->page_size < 480) return freespace_local_rule(g);
   uint64_t usable = uint64_t{g->page_size} - g->reserved_bytes;
   if (usable < 480) usable = g->page_size;
-  return {true, usable, usable - 35, (usable - 12) * 32 / 255 - 23};
+  return {true, usable, max_local(usable, true), min_local(usable)};
 }
 
 // The payload bytes that an overflowing row of payload length P keeps on
 // its page, by the format's rule (P above the threshold).
 inline uint64_t local_payload_size(const local_rule& rule, uint64_t payload) {
-  const uint64_t k = rule.min_local + (payload - rule.min_local) % (rule.usable - 4);
-  return k <= rule.threshold ? k : rule.min_local;
+  return overflow_local_size(payload, rule.usable, rule.threshold, rule.min_local);
 }
 
 // An overflowing row that ends at its page's end: its first overflow page
@@ -77,20 +72,20 @@ inline uint64_t local_payload_size(const local_rule& rule, uint64_t payload) {
 // image.
 inline bool first_overflow_page(const globals* g, const uint8_t* page_end, uint32_t* page) {
   if (page_end > g->db_end + 1 || page_end - g->db_origin < 4) return false;
-  *page = read_be32(page_end - 4);
+  *page = load_be32(page_end - 4);
   return true;
-}
-
-// The byte offset of overflow page `page` (1-based), in 64 bits so that a
-// large number never wraps back into the image.
-inline uint64_t overflow_page_offset(const globals* g, uint32_t page) {
-  return static_cast<uint64_t>(page - 1) * g->page_size;
 }
 
 // Whether the next-page number at an overflow page's offset can be read:
 // the page must not start beyond db_end - 4.
 inline bool overflow_link_readable(const globals* g, uint64_t offset) {
   return offset + 5 <= g->db_size;
+}
+
+// The byte scan's step along an overflow chain: the page after the overflow
+// page at `offset` of the image, when overflow_link_readable admits its link.
+inline bool image_next_overflow_page(const globals* g, uint64_t offset, uint32_t* next) {
+  return overflow_link_readable(g, offset) && next_overflow_page(image_bytes(g), offset, next);
 }
 
 // Sizes the run's cell table once: every header that the limits, the page

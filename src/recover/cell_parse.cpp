@@ -19,7 +19,7 @@ bool parse_record_header(byte_view page, uint32_t at, uint32_t hi, uint32_t max_
   uint64_t total = header_size;
   while (pos < header_end) {
     uint64_t serial = 0;
-    if (!read_varint(header, &pos, &serial) || serial == 10 || serial == 11) return false;
+    if (!read_varint(header, &pos, &serial) || serial_reserved(serial)) return false;
     if (out->fields.size() >= max_fields) return false;
     // Compared before adding: a huge serial type must not wrap the sum.
     const uint64_t size = serial_size(serial);

@@ -26,27 +26,12 @@ table_rules rules_for(const table_def& table) {
 
 namespace {
 
-int64_t read_int(byte_view data, uint32_t n) {
-  uint64_t raw = 0;
-  for (uint32_t i = 0; i < n; ++i) raw = raw << 8 | data[i];
-  const uint32_t unused = 64 - 8 * n;
-  return static_cast<int64_t>(raw << unused) >> unused;
-}
-
 // Whether an integer of serial type 1..6 could not have used a smaller one.
 bool integer_minimal(uint64_t serial, int64_t v, uint32_t schema_format) {
   static const int64_t limits[] = {0, 0x7F, 0x7FFF, 0x7FFFFF, 0x7FFFFFFF, 0x7FFFFFFFFFFF};
   if (serial == 1) return schema_format < 4 || (v != 0 && v != 1);
   const int64_t below = limits[serial - 1];
   return v > below || v < -below - 1;
-}
-
-double read_real(byte_view data) {
-  uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits = bits << 8 | data[i];
-  double d;
-  memcpy(&d, &bits, sizeof d);
-  return d;
 }
 
 // A real that the library would have stored as an integer: in a column of
@@ -95,10 +80,10 @@ bool text_valid(byte_view text, text_encoding encoding) {
   if (text.size() % 2 != 0) return false;
   const bool big = encoding == text_encoding::utf16be;
   for (size_t i = 0; i < text.size(); i += 2) {
-    const uint32_t u = big ? uint32_t{text[i]} << 8 | text[i + 1] : uint32_t{text[i + 1]} << 8 | text[i];
+    const uint32_t u = utf16_unit(text, i, big);
     if (u < 0xD800 || u > 0xDFFF) continue;
     if (u > 0xDBFF || i + 3 >= text.size()) return false;
-    const uint32_t v = big ? uint32_t{text[i + 2]} << 8 | text[i + 3] : uint32_t{text[i + 3]} << 8 | text[i + 2];
+    const uint32_t v = utf16_unit(text, i + 2, big);
     if (v < 0xDC00 || v > 0xDFFF) return false;
     i += 2;
   }
@@ -146,9 +131,10 @@ bool value_fits(const field_rule& rule, uint64_t serial, byte_view data, bool wh
   if (!whole) return true;
   const bool numeric = rule.strict == strict_type::none && numeric_affinity(rule.column_affinity);
   if (serial >= 1 && serial <= 6)
-    return integer_minimal(serial, read_int(data, static_cast<uint32_t>(serial_size(serial))), schema_format);
+    return integer_minimal(serial, load_be_signed(data.data(), static_cast<uint32_t>(serial_size(serial))),
+                           schema_format);
   if (serial == 7) {
-    const double d = read_real(data);
+    const double d = load_be_real(data.data());
     if (std::isnan(d) || std::fpclassify(d) == FP_SUBNORMAL) return false;
     if (rule.strict == strict_type::real) return !real_stored_as_integer(d, true);
     return !(numeric && real_stored_as_integer(d, false));

@@ -175,7 +175,7 @@ uint32_t read_known_types(const rebuild_input& in, uint32_t at, size_t count, ca
   uint64_t pos = at;
   for (size_t i = 0; i < count; ++i) {
     uint64_t serial = 0;
-    if (!read_varint(bounded, &pos, &serial) || serial == 10 || serial == 11) return 0;
+    if (!read_varint(bounded, &pos, &serial) || serial_reserved(serial)) return 0;
     rec->fields.push_back({serial, serial_size(serial), true});
   }
   return static_cast<uint32_t>(pos);

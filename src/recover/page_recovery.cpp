@@ -106,8 +106,11 @@ byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
   cell.overflow_page = rec.overflow_page;
   free_page_gate gate(&s_->map, &used_);
   const payload_view payload = gather_payload(s_->store, bytes_, cell, &chain_, &gate);
-  if (!payload.complete) *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
-  else if (be32_or_zero(store_page(s_->store, payload.last_page).bytes, 0) != 0) *broken_at = payload.last_page;
+  uint32_t after = 0;  // the last page's link: a whole chain ends with the payload
+  if (!payload.complete)
+    *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
+  else if (next_overflow_page(store_page(s_->store, payload.last_page).bytes, 0, &after) && after != 0)
+    *broken_at = payload.last_page;
   return *broken_at != 0 ? local : payload.bytes;
 }
 

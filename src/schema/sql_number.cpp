@@ -56,93 +56,114 @@ double scale_decimal(int64_t s, int e, bool negative_exponent) {
   return static_cast<double>(v);
 }
 
+// A decimal number as its text spells it: the significand's digits (those
+// past its precision only move the point), the point's shift and the
+// exponent.
+struct decimal_parts {
+  int sign = 1;
+  int64_t s = 0;        // significand
+  int d = 0;            // exponent adjustment for the point's position
+  int esign = 1;
+  int e = 0;
+  bool e_valid = true;  // false when an 'e' has no digits after it
+  int digits = 0;
+  int kind = 1;         // 1: whole number, 2 and more: point and/or exponent
+};
+
+// Reads the sign and the digits before and after the point; returns the
+// position after them.
+const char* read_significand(const char* z, const char* end, decimal_parts* p) {
+  if (*z == '-') {
+    p->sign = -1;
+    ++z;
+  } else if (*z == '+') {
+    ++z;
+  }
+  while (z < end && is_digit(*z)) {
+    p->s = p->s * 10 + (*z - '0');
+    ++z;
+    ++p->digits;
+    if (p->s >= (largest_int64 - 9) / 10) {
+      // Digits past the significand's precision only move the point.
+      while (z < end && is_digit(*z)) {
+        ++z;
+        ++p->d;
+      }
+    }
+  }
+  if (z < end && *z == '.') {
+    ++z;
+    ++p->kind;
+    while (z < end && is_digit(*z)) {
+      if (p->s < (largest_int64 - 9) / 10) {
+        p->s = p->s * 10 + (*z - '0');
+        --p->d;
+        ++p->digits;
+      }
+      ++z;
+    }
+  }
+  return z;
+}
+
+// Reads an exponent ('e' or 'E', a sign, digits) if one is at z; returns the
+// position after it.
+const char* read_exponent(const char* z, const char* end, decimal_parts* p) {
+  if (z >= end || (*z != 'e' && *z != 'E')) return z;
+  ++z;
+  p->e_valid = false;
+  ++p->kind;
+  if (z >= end) return z;
+  if (*z == '-') {
+    p->esign = -1;
+    ++z;
+  } else if (*z == '+') {
+    ++z;
+  }
+  while (z < end && is_digit(*z)) {
+    p->e = p->e < 10000 ? (p->e * 10 + (*z - '0')) : 10000;
+    ++z;
+    p->e_valid = true;
+  }
+  return z;
+}
+
+// The double of the parts: the exponent folded into the significand while
+// it stays exact, the rest scaled as the library scales it.
+double decimal_value(const decimal_parts& p) {
+  int64_t s = p.s;
+  int e = p.e * p.esign + p.d;
+  const bool negative_exponent = e < 0;
+  if (e < 0) e = -e;
+  if (s == 0) return p.sign < 0 ? -0.0 : 0.0;
+  while (e > 0) {
+    if (!negative_exponent) {
+      if (s >= largest_int64 / 10) break;
+      s *= 10;
+    } else {
+      if (s % 10 != 0) break;
+      s /= 10;
+    }
+    --e;
+  }
+  return scale_decimal(p.sign < 0 ? -s : s, e, negative_exponent);
+}
+
 }  // namespace
 
 int sql_text_to_real(std::string_view text, double* out) {
   *out = 0.0;
   const char* z = text.data();
   const char* end = z + text.size();
-  int sign = 1;
-  int64_t s = 0;     // significand
-  int d = 0;         // exponent adjustment for the point's position
-  int esign = 1;
-  int e = 0;
-  bool e_valid = true;
-  int digits = 0;
-  int kind = 1;      // 1: whole number, 2 and more: point and/or exponent
-
   while (z < end && is_space(*z)) ++z;
   if (z >= end) return 0;
-  if (*z == '-') {
-    sign = -1;
-    ++z;
-  } else if (*z == '+') {
-    ++z;
-  }
-  while (z < end && is_digit(*z)) {
-    s = s * 10 + (*z - '0');
-    ++z;
-    ++digits;
-    if (s >= (largest_int64 - 9) / 10) {
-      // Digits past the significand's precision only move the point.
-      while (z < end && is_digit(*z)) {
-        ++z;
-        ++d;
-      }
-    }
-  }
-  if (z < end && *z == '.') {
-    ++z;
-    ++kind;
-    while (z < end && is_digit(*z)) {
-      if (s < (largest_int64 - 9) / 10) {
-        s = s * 10 + (*z - '0');
-        --d;
-        ++digits;
-      }
-      ++z;
-    }
-  }
-  if (z < end && (*z == 'e' || *z == 'E')) {
-    ++z;
-    e_valid = false;
-    ++kind;
-    if (z < end) {
-      if (*z == '-') {
-        esign = -1;
-        ++z;
-      } else if (*z == '+') {
-        ++z;
-      }
-      while (z < end && is_digit(*z)) {
-        e = e < 10000 ? (e * 10 + (*z - '0')) : 10000;
-        ++z;
-        e_valid = true;
-      }
-    }
-  }
+  decimal_parts p;
+  z = read_significand(z, end, &p);
+  z = read_exponent(z, end, &p);
   while (z < end && is_space(*z)) ++z;
-
-  e = e * esign + d;
-  bool negative_exponent = e < 0;
-  if (e < 0) e = -e;
-  if (s == 0) {
-    *out = sign < 0 ? -0.0 : 0.0;
-  } else {
-    while (e > 0) {
-      if (!negative_exponent) {
-        if (s >= largest_int64 / 10) break;
-        s *= 10;
-      } else {
-        if (s % 10 != 0) break;
-        s /= 10;
-      }
-      --e;
-    }
-    *out = scale_decimal(sign < 0 ? -s : s, e, negative_exponent);
-  }
-  if (z == end && digits > 0 && e_valid && kind > 0) return kind;
-  if (kind >= 2 && (kind == 3 || e_valid) && digits > 0) return -1;
+  *out = decimal_value(p);
+  if (z == end && p.digits > 0 && p.e_valid && p.kind > 0) return p.kind;
+  if (p.kind >= 2 && (p.kind == 3 || p.e_valid) && p.digits > 0) return -1;
   return 0;
 }
 

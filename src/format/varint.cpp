@@ -1,4 +1,4 @@
-#include "recognition/varint.h"
+#include "format/varint.h"
 
 int32_t decode_varint(uint64_t* value_out, const uint8_t* position,
                       const uint8_t** next_out) {
