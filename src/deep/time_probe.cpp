@@ -8,26 +8,54 @@ namespace {
 
 // Takes each live record of one table into a probe per time-named
 // column, from the record's values directly (the rowid for the rowid
-// alias, the default for a column the record ends before).
+// alias, the default for a column the record ends before). The walk hands
+// over local parts: a payload is gathered whole only when a value the
+// probe still needs lies past it. A column no epoch can fit any more is
+// passed over, and the walk ends once every column is such.
 class probe_visitor final : public cell_visitor {
  public:
-  probe_visitor(const table_def& table, text_encoding encoding) : table_(table), probes_(table.columns.size()) {
+  probe_visitor(const table_def& table, text_encoding encoding, walk_context* walk, int32_t owner)
+      : table_(table), walk_(walk), owner_(owner), probes_(table.columns.size()), dead_(table.columns.size()) {
     emitter_.encoding = encoding;
     for (size_t j = 0; j < table.storage_order.size(); ++j)
       if (time_name_suggests(table.columns[table.storage_order[j]].name)) wanted_.emplace_back(table.storage_order[j], j);
   }
   void visit(const record_cell& c) override {
     if (!decode_payload(&emitter_, c.payload.bytes, c.cell->payload_size)) return;
-    for (const auto& [column, at] : wanted_) {
-      if (static_cast<int>(column) == table_.rowid_column && !table_.without_rowid)
-        probes_[column].add(integer_value(c.cell->rowid));
-      else if (at < emitter_.record.size())
-        probes_[column].add(emitter_.record[at]);
-      else
-        probes_[column].add(default_of(table_.columns[column]));
+    if (!c.payload.complete && needs_more()) {
+      const payload_view whole = gather_record(walk_, c, owner_);
+      if (!decode_payload(&emitter_, whole.bytes, c.cell->payload_size)) return;
     }
+    for (const auto& [column, at] : wanted_)
+      if (!dead_[column]) probes_[column].add(value_of(c, column, at));
+    if (++rows_ % 64 == 0) settle();
   }
   const std::vector<time_probe>& probes() const { return probes_; }
+
+ private:
+  value_view value_of(const record_cell& c, uint32_t column, size_t at) const {
+    if (static_cast<int>(column) == table_.rowid_column && !table_.without_rowid)
+      return integer_value(c.cell->rowid);
+    if (at < emitter_.record.size()) return emitter_.record[at];
+    return default_of(table_.columns[column]);
+  }
+  // Whether a value still needed lies past the local part.
+  bool needs_more() const {
+    for (const auto& [column, at] : wanted_)
+      if (at < emitter_.record.size() && emitter_.record[at].kind == value_kind::unknown && !dead_[column])
+        return true;
+    return false;
+  }
+  // Marks the columns no epoch can fit any more (now and then: the test
+  // costs more than a value); ends the walk when none is left open.
+  void settle() {
+    bool open = false;
+    for (const auto& [column, at] : wanted_) {
+      if (!dead_[column] && probes_[column].hopeless()) dead_[column] = 1;
+      open = open || !dead_[column];
+    }
+    if (!open) walk_->stop = true;
+  }
 
  private:
   static value_view default_of(const column_def& column) {
@@ -40,9 +68,13 @@ class probe_visitor final : public cell_visitor {
     return text;
   }
   const table_def& table_;
+  walk_context* walk_;
+  int32_t owner_;
   row_emitter emitter_;
   std::vector<std::pair<uint32_t, size_t>> wanted_;  // column, its place in the record
   std::vector<time_probe> probes_;
+  std::vector<uint8_t> dead_;  // by column: hopeless, no longer fed
+  uint64_t rows_ = 0;
 };
 
 bool has_time_name(const table_def& table) {
@@ -60,7 +92,8 @@ std::vector<time_epoch> probe_table(deep_state* s, const schema_object& object, 
   walk.store = &s->store;
   walk.map = &map;
   walk.notes = &silent;
-  probe_visitor visitor(*table, s->header.encoding);
+  walk.local_payload_only = true;
+  probe_visitor visitor(*table, s->header.encoding, &walk, object.table);
   walk_btree(&walk, object.root_page, table->without_rowid, object.table, table->name.c_str(), &visitor);
   std::vector<time_epoch> epochs(table->columns.size(), time_epoch::none);
   bool any = false;

@@ -81,6 +81,12 @@ bool read_cell_at(walk_context* walk, const btree_page& page, uint32_t i, const 
 
 void visit_record(walk_context* walk, const btree_page& page, const cell_info& cell, int32_t owner,
                   const char* name, cell_visitor* visitor) {
+  if (walk->local_payload_only && cell.overflow_page != 0 && cell.local_size < cell.payload_size) {
+    payload_view local{};
+    local.bytes = page.bytes.subspan(cell.payload_offset, cell.local_size);
+    if (visitor) visitor->visit({&page, &cell, local});
+    return;
+  }
   overflow_claim gate(walk, owner);
   const payload_view payload = gather_payload(*walk->store, page.bytes, cell, &walk->scratch, &gate);
   if (payload.damage != payload_damage::none)
@@ -103,7 +109,7 @@ void record_free_bytes(walk_context* walk, const btree_page& page, uint64_t cell
 void walk_leaf(walk_context* walk, const btree_page& page, int32_t owner, const char* name,
                cell_visitor* visitor) {
   uint64_t cell_bytes = 0;
-  for (uint32_t i = 0; i < page.cell_count; ++i) {
+  for (uint32_t i = 0; i < page.cell_count && !walk->stop; ++i) {
     cell_info cell{};
     if (!read_cell_at(walk, page, i, name, &cell)) continue;
     cell_bytes += std::max<uint32_t>(cell.size, 4);
@@ -156,6 +162,11 @@ void interior_free_bytes(walk_context* walk, const btree_page& page) {
 
 }  // namespace
 
+payload_view gather_record(walk_context* walk, const record_cell& record, int32_t owner) {
+  overflow_claim gate(walk, owner);
+  return gather_payload(*walk->store, record.page->bytes, *record.cell, &walk->scratch, &gate);
+}
+
 bool claim_page(walk_context* walk, uint32_t number, page_role role, int32_t owner) {
   if (number == 0 || number > walk->map->size()) return false;
   page_entry& entry = (*walk->map)[number - 1];
@@ -170,8 +181,9 @@ bool claim_page(walk_context* walk, uint32_t number, page_role role, int32_t own
 void walk_btree(walk_context* walk, uint32_t root, bool index_tree, int32_t owner,
                 const char* name, cell_visitor* visitor) {
   walk->stack.clear();
+  walk->stop = false;
   enter_page(walk, root, index_tree, owner, name);
-  while (!walk->stack.empty()) {
+  while (!walk->stack.empty() && !walk->stop) {
     const btree_page page = walk->stack.back().page;
     if (is_leaf_type(page.type)) {
       walk->stack.pop_back();

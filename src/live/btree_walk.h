@@ -42,7 +42,14 @@ struct walk_context {
   int32_t index = -1;               // which one (index_state::defs)
   std::vector<uint8_t> scratch;     // payload assembly, reused
   std::vector<walk_frame> stack;    // reused
+  // A visitor that reads few values: overflowing payloads come with their
+  // local part only (complete false), and gather_record fetches the rest.
+  bool local_payload_only = false;
+  bool stop = false;                // set by a visitor: the walk ends there
 };
+
+// The whole payload of a record handed over with its local part only.
+payload_view gather_record(walk_context* walk, const record_cell& record, int32_t owner);
 
 // Claims page `number` for owner in `role`; false when it is out of range
 // or already claimed (the page map's role is then left as it was).

@@ -1,7 +1,5 @@
 #include "sink/json_format.h"
 
-#include <openssl/evp.h>
-
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -15,21 +13,39 @@ namespace {
 
 constexpr int64_t exact_limit = int64_t{1} << 53;
 
-void append_base64(std::string* out, byte_view bytes) {
-  out->push_back('"');
-  const size_t at = out->size();
-  out->resize(at + 4 * ((bytes.size() + 2) / 3) + 1);
-  // EVP_EncodeBlock takes an int length: long blobs go in pieces of whole
-  // 3-byte groups.
-  constexpr size_t piece = size_t{3} << 28;
-  size_t written = 0;
-  for (size_t done = 0; done < bytes.size(); done += piece) {
-    const size_t n = std::min(piece, bytes.size() - done);
-    written += static_cast<size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out->data() + at + written),
-                                                   bytes.data() + done, static_cast<int>(n)));
+// The base64 digits of every 12-bit value, two characters each: a group of
+// three bytes takes two lookups.
+constexpr std::array<char, 2 * 4096> base64_pairs() {
+  constexpr char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::array<char, 2 * 4096> table{};
+  for (int v = 0; v < 4096; ++v) {
+    table[2 * v] = digits[v >> 6];
+    table[2 * v + 1] = digits[v & 63];
   }
-  out->resize(at + written);
-  out->push_back('"');
+  return table;
+}
+
+void append_base64(std::string* out, byte_view bytes) {
+  static constexpr std::array<char, 2 * 4096> pairs = base64_pairs();
+  const size_t whole = bytes.size() / 3, rest = bytes.size() % 3;
+  const size_t at = out->size();
+  out->resize(at + 4 * (whole + (rest != 0)) + 2);
+  char* to = out->data() + at;
+  *to++ = '"';
+  const uint8_t* from = bytes.data();
+  for (size_t i = 0; i < whole; ++i, from += 3, to += 4) {
+    const uint32_t v = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
+    std::memcpy(to, &pairs[2 * (v >> 12)], 2);
+    std::memcpy(to + 2, &pairs[2 * (v & 0xFFF)], 2);
+  }
+  if (rest != 0) {
+    const uint32_t v = uint32_t{from[0]} << 16 | (rest == 2 ? uint32_t{from[1]} << 8 : 0u);
+    std::memcpy(to, &pairs[2 * (v >> 12)], 2);
+    to[2] = rest == 2 ? pairs[2 * ((v & 0xFFF) >> 6) + 1] : '=';
+    to[3] = '=';
+    to += 4;
+  }
+  *to = '"';
 }
 
 }  // namespace

@@ -167,6 +167,14 @@ time_epoch time_probe::epoch() const {
   return count == 1 ? found : time_epoch::none;
 }
 
+bool time_probe::hopeless() const {
+  if (!numeric) return true;
+  if (!any) return false;
+  for (const epoch_unit& u : units)
+    if (fits(u.epoch, low, high)) return false;
+  return !fits(time_epoch::julian_day, low, high);
+}
+
 bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
   if (v.kind != value_kind::integer && v.kind != value_kind::real) return false;
   if (epoch == time_epoch::julian_day) {

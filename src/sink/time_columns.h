@@ -52,6 +52,9 @@ struct time_probe {
   void add(const value_view& v);
   // The one epoch that fits every value, or none.
   time_epoch epoch() const;
+  // True once no epoch can fit whatever values follow: a value that is not
+  // a number was seen, or no epoch fits the range so far (it only widens).
+  bool hopeless() const;
 };
 
 // ISO 8601 UTC ("2021-03-04T05:06:07Z", with the fraction the value holds:
