@@ -288,6 +288,17 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
   return found >= 0;
 }
 
+// Whether the rebuilt reading in scratch->record, begun at pos, runs over a
+// whole cell: the exact reading is then the one to take (it is looked for
+// from the next byte on), not a guess that swallows it.
+bool swallows_whole_cell(const carve_settings& settings, byte_view page, uint32_t pos,
+                         std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
+  const uint32_t end = scratch->record.end;
+  collect_anchors(settings, page, formats, judge, scratch, end);
+  const auto cell = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+  return cell != scratch->anchors.end() && *cell < end;
+}
+
 // Takes the cell at pos: whole, or rebuilt when a freeblock header
 // overwrote its start. After a record (not `first`) the next cell follows
 // at once or past up to three fragment bytes; it is whole (the library
@@ -301,8 +312,10 @@ bool take_cell_at(const carve_settings& settings, byte_view page, const page_reg
     if (!first) table = anchored_cell_at(settings, page, pos + g, block.end, formats, judge, scratch);
     uint32_t size = 0;
     if (table < -1 && pos + g + 5 <= block.end &&
-        (first || old_freeblock_header(settings, page, pos + g, &size)))
-      rebuild_at(settings, page, block, pos + g, formats, judge, scratch, &table);
+        (first || old_freeblock_header(settings, page, pos + g, &size)) &&
+        rebuild_at(settings, page, block, pos + g, formats, judge, scratch, &table) &&
+        swallows_whole_cell(settings, page, pos + g, formats, judge, scratch))
+      table = -2;
     if (table < -1) continue;
     judge->found(scratch->record, table, scratch->outer.kind);
     return true;
