@@ -52,11 +52,16 @@ void collect_anchors(const carve_settings& settings, byte_view page,
   scratch->anchored_until = std::max(scratch->anchored_until, up_to);
 }
 
+// Whether a whole cell found so far begins after pos and before `end`.
+bool cell_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
+  const auto cell = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
+  return cell != scratch.anchors.end() && *cell < end;
+}
+
 // Whether an old freeblock header or a whole cell begins after pos and
 // before `end`.
 bool boundary_between(const carve_scratch& scratch, uint32_t pos, uint32_t end) {
-  const auto cell = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
-  if (cell != scratch.anchors.end() && *cell < end) return true;
+  if (cell_between(scratch, pos, end)) return true;
   const auto header = std::upper_bound(scratch.old_headers.begin(), scratch.old_headers.end(), pos,
                                        [](uint32_t p, const auto& h) { return p < h.second; });
   return header != scratch.old_headers.end() && header->second < end;
@@ -293,10 +298,8 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
 // from the next byte on), not a guess that swallows it.
 bool swallows_whole_cell(const carve_settings& settings, byte_view page, uint32_t pos,
                          std::span<const cell_format> formats, record_judge* judge, carve_scratch* scratch) {
-  const uint32_t end = scratch->record.end;
-  collect_anchors(settings, page, formats, judge, scratch, end);
-  const auto cell = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
-  return cell != scratch->anchors.end() && *cell < end;
+  collect_anchors(settings, page, formats, judge, scratch, scratch->record.end);
+  return cell_between(*scratch, pos, scratch->record.end);
 }
 
 // Takes the cell at pos: whole, or rebuilt when a freeblock header

@@ -151,28 +151,29 @@ void time_probe::add(const value_view& v) {
   any = true;
 }
 
-time_epoch time_probe::epoch() const {
-  if (!numeric || !any) return time_epoch::none;
-  time_epoch found = time_epoch::none;
+int time_probe::fitting(time_epoch* found) const {
+  if (!numeric || !any) return 0;
   int count = 0;
   for (const epoch_unit& u : units)
     if (fits(u.epoch, low, high)) {
-      found = u.epoch;
+      *found = u.epoch;
       ++count;
     }
   if (fits(time_epoch::julian_day, low, high)) {
-    found = time_epoch::julian_day;
+    *found = time_epoch::julian_day;
     ++count;
   }
-  return count == 1 ? found : time_epoch::none;
+  return count;
+}
+
+time_epoch time_probe::epoch() const {
+  time_epoch found = time_epoch::none;
+  return fitting(&found) == 1 ? found : time_epoch::none;
 }
 
 bool time_probe::hopeless() const {
-  if (!numeric) return true;
-  if (!any) return false;
-  for (const epoch_unit& u : units)
-    if (fits(u.epoch, low, high)) return false;
-  return !fits(time_epoch::julian_day, low, high);
+  time_epoch found = time_epoch::none;
+  return !numeric || (any && fitting(&found) == 0);
 }
 
 bool format_time(const value_view& v, time_epoch epoch, std::string* out) {

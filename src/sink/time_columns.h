@@ -55,6 +55,10 @@ struct time_probe {
   // True once no epoch can fit whatever values follow: a value that is not
   // a number was seen, or no epoch fits the range so far (it only widens).
   bool hopeless() const;
+
+ private:
+  // How many epochs fit every value so far; *found is one of them.
+  int fitting(time_epoch* found) const;
 };
 
 // ISO 8601 UTC ("2021-03-04T05:06:07Z", with the fraction the value holds:
