@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "schema/cut_statement.h"
 #include "schema/schema.h"
 #include "schema/sql_keywords.h"
 #include "schema/sql_lexer.h"
@@ -287,3 +288,49 @@ TEST(Schema, SqliteMasterAndUnparsedTables) {
 }
 
 }  // namespace
+
+// A statement cut at every byte: the columns whose definitions survive whole
+// agree with the whole statement's parse; the cut column's name, once it is
+// followed by a space, and the PRIMARY KEY it begins to declare are read.
+TEST(Schema, CutStatementsKeepWhatSurvives) {
+  struct cut_case {
+    const char* sql;
+    size_t column;          // the column the cut at `at` falls in
+    const char* name;
+    const char* type;
+    bool key;
+  };
+  const std::string sql = "CREATE TABLE \"t x\"(a TEXT, [b c] INT, id INTEGER PRIMARY KEY, d)";
+  table_def whole;
+  ASSERT_TRUE(parse_create_table(sql, &whole));
+  for (size_t at = 0; at < sql.size(); ++at) {
+    SCOPED_TRACE(sql.substr(0, at));
+    cut_statement cut;
+    const bool parsed = parse_cut_statement(sql.substr(0, at), &cut);
+    ASSERT_EQ(parsed, at > sql.find('('));
+    if (!parsed) continue;
+    ASSERT_LE(cut.table.columns.size(), whole.columns.size());
+    for (size_t i = 0; i < cut.table.columns.size(); ++i) {
+      EXPECT_EQ(cut.table.columns[i].name, whole.columns[i].name);
+      EXPECT_EQ(cut.table.columns[i].declared_type, whole.columns[i].declared_type);
+    }
+  }
+  const cut_case cases[] = {
+      {"CREATE TABLE doomed(id INTEGER PRIM", 0, "id", "INTEGER", true},
+      {"CREATE TABLE doomed(id INTEGER PRIMARY K", 0, "id", "INTEGER", true},
+      {"CREATE TABLE doomed(id INTEGER P", 0, "id", "INTEGER", true},
+      {"CREATE TABLE doomed(id INTEGER NOT", 0, "id", "INTEGER", false},
+      {"CREATE TABLE doomed(id INTEGER", 0, "id", "", false},
+      {"CREATE TABLE doomed(id", 0, "", "", false},
+      {"CREATE TABLE doomed(a, \"b\" VARCHAR(9) ", 1, "b", "VARCHAR(9)", false},
+  };
+  for (const cut_case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    cut_statement cut;
+    ASSERT_TRUE(parse_cut_statement(c.sql, &cut));
+    EXPECT_EQ(cut.table.columns.size(), c.column);
+    EXPECT_EQ(cut.cut_name, c.name);
+    EXPECT_EQ(cut.cut_type, c.type);
+    EXPECT_EQ(cut.cut_key_prefix, c.key);
+  }
+}

@@ -21,7 +21,7 @@ void add_table(const table_def& table, uint32_t fewest, carve_tables* out) {
   bool untyped = !out->rules.back().fields.empty();
   for (const field_rule& f : out->rules.back().fields)
     untyped = untyped && f.column_affinity == affinity::blob && f.strict == strict_type::none && !f.rowid_alias;
-  out->untyped.push_back(untyped);
+  out->untyped.push_back(untyped || table.columns_inferred);
   out->names.push_back(table.name);
   if (searchable) out->by_format[static_cast<int>(format)].push_back(index);
 }
@@ -99,6 +99,8 @@ bool schema_row_plausible(std::span<const value_view> values) {
   append_utf8(&type, values[0].bytes, values[0].encoding);
   if (type != "table" && type != "index" && type != "view" && type != "trigger") return false;
   if (values[4].kind == value_kind::null) return type == "index";
+  // A statement a later cell overwrote: the type and the name still tell.
+  if (values[4].kind == value_kind::unknown) return values[1].kind == value_kind::text;
   if (values[4].kind != value_kind::text) return false;
   std::string sql;
   append_utf8(&sql, values[4].bytes.first(std::min<size_t>(values[4].bytes.size(), 16)), values[4].encoding);

@@ -276,6 +276,25 @@ int32_t read_at_hints(const carve_settings& settings, byte_view page, const page
   return unanchored ? -4 : found_table;
 }
 
+// The table of the one reading, over all tables, of a cell at pos whose
+// types all survive and that runs on past the block's end, where a later
+// cell took the rest; -2 when there is none or more than one.
+int32_t read_cut_at(const carve_settings& settings, byte_view page, const page_region& block,
+                    uint32_t pos, record_judge* judge, carve_scratch* scratch) {
+  int32_t found_table = -2;
+  for (const int32_t candidate : judge->rebuild_tables()) {
+    rebuild_input in{page, pos, block.end, judge->format_of(candidate), &judge->rules(candidate),
+                     settings.limits.usable, settings.encoding, settings.schema_format, {}, {}};
+    in.cut_at_hi = true;
+    rebuild_readings(in, &scratch->readings);
+      if (scratch->readings.empty()) continue;
+    if (scratch->readings.size() > 1 || found_table != -2) return -2;
+    found_table = candidate;
+    scratch->record = std::move(scratch->readings.front());
+  }
+  return found_table;
+}
+
 // Rebuilds the cell whose first four bytes are lost at pos, trying every
 // table the page may hold; true when exactly one table gives one reading.
 // Where no reading ends at a boundary, a cell that a later one cut at the
@@ -289,6 +308,8 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
     end_hints(settings, page, block, pos, formats, judge, scratch, true);
     found = read_at_hints(settings, page, block, pos, judge, scratch);
   }
+  if ((found == -2 || found == -4) && scratch->cut_tails && block.end == scratch->outer.end)
+    found = read_cut_at(settings, page, block, pos, judge, scratch);
   *table = found;
   return found >= 0;
 }

@@ -86,7 +86,8 @@ bool fields_fit(const rebuild_input& in, const carved_record& rec) {
   uint64_t at = rec.header_size;
   for (size_t i = 0; i < rec.fields.size(); ++i) {
     const carved_field& f = rec.fields[i];
-    const bool local = at + f.size <= rec.local_size;
+    const bool local = at + f.size <= rec.local_size &&
+                       (rec.cut_at == 0 || rec.record_start + at + f.size <= rec.cut_at);
     if (f.type_known) {
       const byte_view data = local ? in.page.subspan(rec.record_start + at, f.size) : byte_view{};
       if (!value_fits(in.rules->fields[i], f.serial, data, local, in.encoding, in.schema_format))
@@ -94,6 +95,21 @@ bool fields_fit(const rebuild_input& in, const carved_record& rec) {
     }
     at += f.size;
   }
+  return true;
+}
+
+// A reading cut where a later cell begins (at in.hi): it runs on past hi,
+// within the page, its types all survive and its first value lies before
+// hi.
+bool cut_reading(const rebuild_input& in, uint64_t payload, uint32_t local, uint64_t end,
+                 carved_record* rec) {
+  const uint64_t local_end = end + (local < payload ? 4 : 0);
+  if (end <= in.hi || local_end > std::min<uint64_t>(in.usable, in.page.size()) || rec->fields.empty() ||
+      rec->record_start + rec->header_size + rec->fields[0].size > in.hi)
+    return false;
+  if (!std::all_of(rec->fields.begin(), rec->fields.end(), [](const carved_field& f) { return f.type_known; }))
+    return false;
+  rec->cut_at = in.hi;
   return true;
 }
 
@@ -109,7 +125,10 @@ void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
   const uint32_t local = local_payload_size(payload, in.usable, table);
   uint64_t end = uint64_t{rec.record_start} + local;
   uint32_t overflow = 0;
-  if (local < payload) {
+  if (in.cut_at_hi) {
+    if (!cut_reading(in, payload, local, end, &rec)) return;
+    end = in.hi;
+  } else if (local < payload) {
     uint64_t next = 0;
     if (!read_be(in.page.first(in.hi), end, 4, &next) || next == 0) return;
     overflow = static_cast<uint32_t>(next);
@@ -132,6 +151,7 @@ void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
 // place where the record may end.
 void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t field,
                    const lost_type& lost, uint32_t length, std::vector<carved_record>* out) {
+  if (in.cut_at_hi) return;  // a cut record has no end to settle by
   uint64_t known = 0;
   if (!sum_sizes(rec, field, &known) || known > in.hi) return;
   for (const uint32_t end : in.end_hints) {

@@ -29,6 +29,9 @@ struct rebuild_input {
   // The hints with no fragment bytes before what gives them: a freed cell
   // is far more often followed at once than after one to three bytes.
   std::span<const uint32_t> exact_ends;
+  // A later cell begins at hi: a reading whose types all survive may run on
+  // past it, cut there (its values from hi on are not this record's).
+  bool cut_at_hi = false;
 };
 
 // The readings of the cell at in.pos that fit, into *readings (cleared).

@@ -9,6 +9,9 @@
 #include "format/btree_search.h"
 #include "format/payload.h"
 #include "format/record.h"
+#include "format/serial_type.h"
+#include "format/text.h"
+#include "schema/sql_lexer.h"
 
 namespace {
 
@@ -129,6 +132,20 @@ void recovery::decode_fields(const carved_record& rec, byte_view payload,
   }
 }
 
+// Whether a schema row names an object (its type and name read) that the
+// live schema does not hold.
+namespace {
+
+bool no_live_object(const schema& db_schema, std::span<const value_view> values) {
+  if (values.size() < 2 || values[0].kind != value_kind::text || values[1].kind != value_kind::text) return false;
+  const schema_object row = schema_object_from(values.first(2));
+  return std::none_of(db_schema.objects.begin(), db_schema.objects.end(), [&](const schema_object& o) {
+    return o.type == row.type && sql_iequal(o.name, row.name);
+  });
+}
+
+}  // namespace
+
 // Whether the record is of a row that is not live: its rowid survives and
 // its table's tree no longer holds it, or, in a table without rowid, its
 // primary key (values, when decoded) survives and no live row has it. A
@@ -143,6 +160,7 @@ bool recovery::no_longer_live(const carved_record& rec, int32_t table, std::span
     return key_values != 0 && values.size() >= key_values &&
            key_hash(table, values.first(key_values), &hash) && !s_->memory.live_keys.contains(hash);
   }
+  if (table == 0 && !rec.has_rowid) return no_live_object(s_->db_schema, values);
   if (!rec.has_rowid) return false;
   const uint32_t root = static_cast<size_t>(table) < s_->table_roots.size() ? s_->table_roots[table] : 0;
   rowid_hit hit{};
@@ -212,8 +230,25 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
             page_offset_ + rec.cell_start, rec.has_rowid, rec.rowid, reading_of(rec),
             assumption_of(rec)});
   if (page_entry* entry = map_entry(&s_->map, page_)) entry->rows_recovered += 1;
-  if (table == 0) schema_rows_.push_back(schema_object_from(values));
+  if (table == 0) keep_schema_row(rec, payload, values);
   explain_by_row(&s_->indexes, table, s_->emitter.columns, rec.has_rowid, rec.rowid);
+}
+
+// Keeps a deleted schema row for the dropped tables; of a statement cut by a
+// later cell, the text before the cut.
+void recovery::keep_schema_row(const carved_record& rec, byte_view payload, std::span<const value_view> values) {
+  schema_object object = schema_object_from(values);
+  constexpr size_t sql_field = 4;
+  if (rec.cut_at != 0 && values.size() > sql_field && values[sql_field].kind == value_kind::unknown &&
+      rec.fields[sql_field].type_known && serial_is_text(rec.fields[sql_field].serial)) {
+    const uint64_t at = field_offset(rec, sql_field);
+    const uint64_t kept = rec.cut_at > rec.record_start + at ? rec.cut_at - rec.record_start - at : 0;
+    const uint64_t size = std::min({kept, rec.fields[sql_field].size, at <= payload.size() ? payload.size() - at : 0});
+    const uint64_t unit = s_->header.encoding == text_encoding::utf8 ? 1 : 2;
+    append_utf8(&object.sql, payload.subspan(at, size - size % unit), s_->header.encoding);
+    object.sql_cut = true;
+  }
+  schema_rows_.push_back(std::move(object));
 }
 
 void recovery::note_overlap(const carved_record& rec) {

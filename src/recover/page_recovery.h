@@ -121,6 +121,7 @@ class recovery : public table_judge {
   void chain_note(uint32_t page);
   found_record* next_deferred();
   void note_overlap(const carved_record& rec);
+  void keep_schema_row(const carved_record& rec, byte_view payload, std::span<const value_view> values);
   bool live_row_explains(const index_def& def, int32_t index, std::span<const value_view> entry_key,
                          bool has_rowid, int64_t rowid, uint64_t keyed);
   void keep_index_entry(const carved_record& rec, int32_t index, region_kind kind);

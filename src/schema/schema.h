@@ -15,6 +15,7 @@ struct schema_object {
   std::string table_name;  // tbl_name
   uint32_t root_page = 0;  // 0 for views, triggers and virtual tables
   std::string sql;         // UTF-8
+  bool sql_cut = false;    // a later write overwrote the statement's end: sql holds what survives
   int table = -1;          // index into schema::tables for tables, else -1
 };
 

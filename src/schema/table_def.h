@@ -57,6 +57,9 @@ struct table_def {
   // record: a column named twice in the key counts once, unless the two
   // terms have different collations. Empty without a PRIMARY KEY.
   std::vector<uint32_t> primary_key;
+  // Read from the rows of a dropped table whose statement was cut: its
+  // records are taken only from its own pages.
+  bool columns_inferred = false;
   std::string module;          // a virtual table's module (fts5, rtree, ...);
                                // a virtual table's columns are left empty
 };
