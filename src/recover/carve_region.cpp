@@ -75,6 +75,17 @@ bool boundary_at(const carve_scratch& scratch, uint32_t at) {
   return header != scratch.old_headers.end() && header->second == at;
 }
 
+// Whether a live cell of the page begins at `at`.
+bool live_cell_at(carve_scratch* scratch, uint32_t at) {
+  if (!scratch->live_starts_read) {
+    const byte_view p = scratch->live_pointers;
+    for (size_t i = 0; i + 2 <= p.size(); i += 2) scratch->live_starts.push_back(load_be16(p.data() + i));
+    std::sort(scratch->live_starts.begin(), scratch->live_starts.end());
+    scratch->live_starts_read = true;
+  }
+  return std::binary_search(scratch->live_starts.begin(), scratch->live_starts.end(), at);
+}
+
 // Where a later write overwrote the whole cell at pos..end, 0 when nowhere:
 // a whole cell that begins inside it (the library takes a new cell from the
 // end of a freeblock), or, in an index cell (a short key, no long values
@@ -223,7 +234,8 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
     return hi - lo >= 2;
   };
   for (auto it = inside; it != headers_end && it->second <= block.end; ++it)
-    if (it->first == block.end || it->first == own_end || (it->first > block.end && agreed(it->first)) ||
+    if (it->first == block.end || it->first == own_end ||
+        (it->first > block.end && (agreed(it->first) || live_cell_at(scratch, it->first))) ||
         (it->first < block.end && boundary_at(*scratch, it->first)))
       add(it->second, 3);
   add(block.end, 0);

@@ -57,7 +57,20 @@ struct carve_scratch {
   uint32_t cut_start = 0;
   std::vector<uint32_t> hints;
   std::vector<uint32_t> exact;
+  // The cell pointer array of a page in use (empty otherwise): where its
+  // live cells begin, read into live_starts when first asked.
+  byte_view live_pointers;
+  std::vector<uint32_t> live_starts;
+  bool live_starts_read = false;
 };
+
+// Sets the page whose live cells bound old freeblocks: its cell pointer
+// array (empty for a page not in use).
+inline void set_live_pointers(carve_scratch* scratch, byte_view pointers) {
+  scratch->live_pointers = pointers;
+  scratch->live_starts.clear();
+  scratch->live_starts_read = false;
+}
 
 // Searches the region for cells of the given formats.
 void carve_region(const carve_settings& settings, byte_view page, const page_region& region,

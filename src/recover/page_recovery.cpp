@@ -265,6 +265,12 @@ void recovery::carve_btree_page(const btree_page& page, bool old, record_judge* 
   const cell_format format = is_table_type(page.type) ? cell_format::table : cell_format::index;
   const carve_settings& settings = *settings_;
   scratch_.cut_tails = !old;
+  // A page in use: an old freeblock header whose block ends where a live
+  // cell begins is a boundary, even past the block it now lies in.
+  const uint64_t pointers = page.header_offset + page.header_size;
+  set_live_pointers(&scratch_, old || cell_array_end(page) > page.bytes.size()
+                                   ? byte_view{}
+                                   : page.bytes.subspan(pointers, cell_array_end(page) - pointers));
   // An old cell pointer into the page's header or its pointer array points
   // at page structure, not a cell.
   const uint64_t structure_end = cell_array_end(page);
