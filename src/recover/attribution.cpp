@@ -26,17 +26,23 @@ void add_table(const table_def& table, uint32_t fewest, carve_tables* out) {
   if (searchable) out->by_format[static_cast<int>(format)].push_back(index);
 }
 
-// The storage class a column's affinity gives its ordinary values.
-bool natural(const field_rule& rule, uint64_t serial) {
+// How well a value's storage class fits its column: +1 for the class the
+// column's affinity gives its ordinary values (NULL in a rowid alias, a blob
+// in a column declared BLOB), -1 for another class in a column declared
+// BLOB, 0 otherwise (untyped columns take any class alike).
+int class_points(const field_rule& rule, uint64_t serial) {
   const bool integer = (serial >= 1 && serial <= 6) || serial == 8 || serial == 9;
+  if (rule.rowid_alias) return serial == 0 ? 1 : 0;
   switch (rule.column_affinity) {
     case affinity::integer:
-    case affinity::numeric: return integer;
-    case affinity::real: return serial == 7 || integer;
-    case affinity::text: return serial >= 13 && (serial & 1);
-    case affinity::blob: return false;
+    case affinity::numeric: return integer ? 1 : 0;
+    case affinity::real: return serial == 7 || integer ? 1 : 0;
+    case affinity::text: return serial >= 13 && (serial & 1) ? 1 : 0;
+    case affinity::blob:
+      if (!rule.declared_blob || serial == 0) return 0;
+      return serial >= 12 && (serial & 1) == 0 ? 1 : -1;
   }
-  return false;
+  return 0;
 }
 
 }  // namespace
@@ -85,7 +91,7 @@ bool record_fits(const carve_settings& settings, const table_rules& rules, const
       const byte_view data = local ? page.subspan(rec.record_start + at, f.size) : byte_view{};
       if (!value_fits(rules.fields[i], f.serial, data, local, settings.encoding, settings.schema_format))
         return false;
-      if (natural(rules.fields[i], f.serial)) ++points;
+      points += class_points(rules.fields[i], f.serial);
     }
     at += f.size;
   }

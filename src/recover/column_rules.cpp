@@ -18,6 +18,7 @@ table_rules rules_for(const table_def& table) {
     rule.strict = table.strict ? c.strict : strict_type::none;
     rule.not_null = c.not_null && !c.primary_key;
     rule.rowid_alias = static_cast<int>(column) == table.rowid_column;
+    rule.declared_blob = c.column_affinity == affinity::blob && !c.declared_type.empty();
     rules.fields.push_back(rule);
   }
   rules.min_fields = static_cast<uint32_t>(rules.fields.size());

@@ -14,6 +14,7 @@ struct field_rule {
   strict_type strict = strict_type::none;
   bool not_null = false;
   bool rowid_alias = false;  // the INTEGER PRIMARY KEY: always stored as NULL
+  bool declared_blob = false;  // declared with a type of BLOB affinity: blobs are its values
   bool schema_type = false;  // sqlite_master's type: table, index, view or trigger
 };
 
