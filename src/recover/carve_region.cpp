@@ -253,13 +253,22 @@ bool doubtful(const carved_record& r, uint32_t pos, const carve_scratch& scratch
   return !exact && r.record_start < pos + 4;
 }
 
+// Whether a reading fills exactly the block that the cell's own old
+// freeblock header gives, with every type known: the header was written
+// with the cell's size, and the reading owes nothing to a guessed end.
+bool own_block_reading(const carve_settings& settings, byte_view page, uint32_t pos, const carved_record& r) {
+  uint32_t size = 0;
+  return old_freeblock_header(settings, page, pos, &size) && pos + size == r.end && !r.inferred &&
+         !r.end_settled && std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
+}
+
 // The table of the one reading of the cell at pos that the hints admit
 // (>= 0); -2 when no table gives a reading, -3 when the choice stays open
 // or is doubtful, -4 when readings exist but none ends at a hint.
 int32_t read_at_hints(const carve_settings& settings, byte_view page, const page_region& block,
                       uint32_t pos, record_judge* judge, carve_scratch* scratch) {
   int32_t found_table = -2;
-  bool unanchored = false;
+  bool unanchored = false, sealed = false;
   for (const int32_t candidate : judge->rebuild_tables()) {
     const rebuild_input in{page,
                            pos,
@@ -283,9 +292,13 @@ int32_t read_at_hints(const carve_settings& settings, byte_view page, const page
     }
     if (doubtful(chosen, pos, *scratch) || found_table != -2) return -3;  // or fits two tables
     found_table = candidate;
+    sealed = own_block_reading(settings, page, pos, chosen);
     scratch->record = std::move(chosen);
   }
-  return unanchored ? -4 : found_table;
+  // Readings of other tables that end at no boundary are chance, unless the
+  // one taken could be chance too.
+  if (unanchored && !(found_table >= 0 && sealed)) return -4;
+  return found_table;
 }
 
 // The table of the one reading, over all tables, of a cell at pos whose
