@@ -260,10 +260,10 @@ TEST(DeepDeleted, RecoversSurvivingDeletedRowsWithoutFalseRecords) {
   EXPECT_EQ(total.false_without_table, 0u);
   EXPECT_GT(total.index_entries, 0u);
   EXPECT_EQ(total.duplicates, 0u);
-  // These databases (both draw orders) give 97.8 %, and the bar stands
+  // These databases (both draw orders) give 98.0 %, and the bar stands
   // just under that so that a lost gain shows. What is missed: rows without
   // rowid that overflowed onto pages since reused.
-  EXPECT_GE(total.full_of_surviving * 1000, total.surviving * 975);
+  EXPECT_GE(total.full_of_surviving * 1000, total.surviving * 978);
 }
 
 // Records of integers of every width, deleted in runs and one by one, some

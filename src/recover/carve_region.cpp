@@ -33,6 +33,14 @@ bool old_freeblock_header(const carve_settings& settings, byte_view page, uint32
   return *size >= 6 && q + *size <= usable && (next == 0 || (next >= q + *size && next < usable));
 }
 
+// Whether the bytes at q are the header of a freeblock of four or five
+// bytes that ends at `end`: too small to be told from chance anywhere else,
+// it stands where its recorded size lands on a boundary.
+bool tiny_block_at(byte_view page, uint32_t q, uint32_t end) {
+  const uint32_t next = be16_or_zero(page, q);
+  return be16_or_zero(page, q + 2) == end - q && (next == 0 || next >= end);
+}
+
 // Finds, up to `up_to`, the positions of the region being searched where a
 // whole cell begins (a record rebuilt before one may end there) and where
 // an old freeblock header may stand, going on from where the last call
@@ -200,6 +208,13 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
       if (a < pos + 5 + g) break;
       scratch->hints.push_back(a - g);
     }
+    // A freeblock of four or five bytes (the smallest the library makes)
+    // before the boundary: its header records exactly that size.
+    for (uint32_t k = 4; k <= 5; ++k)
+      if (a >= pos + 5 + k && tiny_block_at(page, a - k, a)) {
+        scratch->exact.push_back(a - k);
+        scratch->hints.push_back(a - k);
+      }
   };
   uint32_t size = 0;
   const bool own_header = old_freeblock_header(settings, page, pos, &size);
@@ -235,7 +250,8 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
   };
   for (auto it = inside; it != headers_end && it->second <= block.end; ++it)
     if (it->first == block.end || it->first == own_end ||
-        (it->first > block.end && (agreed(it->first) || live_cell_at(scratch, it->first))) ||
+        (it->first > block.end &&
+         (agreed(it->first) || live_cell_at(scratch, it->first) || it->first == settings.limits.usable)) ||
         (it->first < block.end && boundary_at(*scratch, it->first)))
       add(it->second, 3);
   add(block.end, 0);
