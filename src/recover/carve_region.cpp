@@ -87,8 +87,11 @@ bool boundary_at(const carve_scratch& scratch, uint32_t at) {
 bool live_cell_at(carve_scratch* scratch, uint32_t at) {
   if (!scratch->live_starts_read) {
     const byte_view p = scratch->live_pointers;
-    for (size_t i = 0; i + 2 <= p.size(); i += 2) scratch->live_starts.push_back(load_be16(p.data() + i));
-    std::sort(scratch->live_starts.begin(), scratch->live_starts.end());
+    std::vector<uint32_t>& starts = scratch->live_starts;
+    for (size_t i = 0; i + 2 <= p.size(); i += 2) starts.push_back(load_be16(p.data() + i));
+    // Cells added in key order lie in falling offsets: reversed, they are sorted.
+    if (std::is_sorted(starts.rbegin(), starts.rend())) std::reverse(starts.begin(), starts.end());
+    else std::sort(starts.begin(), starts.end());
     scratch->live_starts_read = true;
   }
   return std::binary_search(scratch->live_starts.begin(), scratch->live_starts.end(), at);
@@ -318,7 +321,7 @@ int32_t read_at_hints(const carve_settings& settings, byte_view page, const page
 }
 
 // The table of the one reading, over all tables, of a cell at pos whose
-// types all survive and that runs on past the block's end, where a later
+// types all survive and that runs on past the block's end, where a live
 // cell took the rest; -2 when there is none or more than one.
 int32_t read_cut_at(const carve_settings& settings, byte_view page, const page_region& block,
                     uint32_t pos, record_judge* judge, carve_scratch* scratch) {
@@ -349,7 +352,7 @@ bool rebuild_at(const carve_settings& settings, byte_view page, const page_regio
     end_hints(settings, page, block, pos, formats, judge, scratch, true);
     found = read_at_hints(settings, page, block, pos, judge, scratch);
   }
-  if ((found == -2 || found == -4) && scratch->cut_tails && block.end == scratch->outer.end)
+  if (found == -2 && scratch->cut_tails && block.end == scratch->outer.end && live_cell_at(scratch, block.end))
     found = read_cut_at(settings, page, block, pos, judge, scratch);
   *table = found;
   return found >= 0;
