@@ -383,3 +383,32 @@ TEST(DeepDeleted, IndexEntriesAreNeverRows) {
     EXPECT_GT(score.full, 100u);
   }
 }
+
+// In the 512-byte UTF-16 layout a later schema row cut the dropped table's
+// statement after "CREATE TABLE doomed(id INTEGER PRIM": the table keeps its
+// name, its rows on its old pages give the other columns (named by
+// position), and `id`, which every row holds as NULL, is the rowid alias.
+TEST(DeepDeleted, DroppedTableWithCutStatementKeepsItsRows) {
+  scratch_dir dir;
+  const db_layout layout = layouts().back();
+  const std::string db = dir.file("cut.db");
+  sqlite3* handle = open_layout_db(db, layout);
+  ASSERT_NE(handle, nullptr);
+  std::mt19937 rng(static_cast<unsigned>(layout.page_size));
+  ground_truth truth;
+  run_recorded(handle, history(layout, &rng), &truth);
+  sqlite3_close(handle);
+  const std::string out = dir.file("out");
+  const run_result r = run_sarvek({"-i", db, "--deep", "--out-dir=" + out});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("sarvek: dropped table \"doomed\": the end of its CREATE statement was overwritten"),
+            std::string::npos) << r.err;
+  const std::vector<uint8_t> csv = read_file(out + "/doomed.csv");
+  const std::string text(csv.begin(), csv.end());
+  EXPECT_EQ(text.substr(0, text.find('\n')), "status,source,reading,page,offset,rowid,id,c2,c3");
+  // Every version of the table, printed with its rowid as its id.
+  for (const std::string& line : truth.versions["doomed"]) {
+    const std::string id = line.substr(0, line.find('|'));
+    EXPECT_NE(text.find("," + id + "," + id + ",\""), std::string::npos) << line;
+  }
+}
