@@ -114,6 +114,34 @@ byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
   return *broken_at != 0 ? local : payload.bytes;
 }
 
+// Read on the searching thread: the page map's roles only, not the pages
+// that printed records claimed.
+byte_view recovery::free_chain(uint32_t first_page, uint32_t max_pages) {
+  if (first_page == free_chain_first_ && max_pages == free_chain_pages_) return free_chain_;
+  free_chain_first_ = first_page;
+  free_chain_pages_ = max_pages;
+  free_chain_.clear();
+  const uint32_t cap = overflow_page_capacity(s_->store.usable);
+  const uint32_t most = static_cast<uint32_t>(std::min<size_t>(max_pages, s_->map.size()));
+  std::vector<uint32_t> seen;
+  uint32_t page = first_page;
+  for (uint32_t n = 0; n < most && page != 0; ++n) {
+    const page_entry* entry = map_entry(s_->map, page);
+    if (!entry || (entry->role != page_role::freelist_leaf && entry->role != page_role::unreached)) break;
+    const page_ref ref = store_page(s_->store, page);
+    const byte_view data = overflow_page_data(ref.bytes, 0, cap);
+    uint32_t next = 0;
+    if (data.size() != cap || !next_overflow_page(ref.bytes, 0, &next)) break;
+    free_chain_.insert(free_chain_.end(), data.begin(), data.end());
+    seen.push_back(page);
+    page = next;
+  }
+  // A whole chain: it links nowhere at its end, and through no page twice.
+  std::sort(seen.begin(), seen.end());
+  if (page != 0 || std::adjacent_find(seen.begin(), seen.end()) != seen.end()) free_chain_.clear();
+  return free_chain_;
+}
+
 void recovery::decode_fields(const carved_record& rec, byte_view payload,
                              std::vector<value_view>* out) const {
   std::vector<value_view>& values = *out;

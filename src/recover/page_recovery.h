@@ -16,14 +16,21 @@ inline constexpr char no_fragment_note[] =
 inline constexpr char known_types_note[] =
     "of the readings that fit, the one whose every serial type is known";
 
+// The assumption of a lost size read off a free overflow chain: an
+// overflow page taken in the transaction that freed it keeps the bytes of
+// its last use after the new payload.
+inline constexpr char chain_end_note[] =
+    "no bytes of an earlier use after the payload on the overflow chain's last page";
+
 // The assumption a found record was read on, or null.
 inline const char* assumption_of(const carved_record& rec) {
   if (rec.inferred) return no_fragment_note;
+  if (rec.chain_settled) return chain_end_note;
   return rec.typed_guess ? known_types_note : nullptr;
 }
 
 inline row_reading reading_of(const carved_record& rec) {
-  if (rec.inferred || rec.typed_guess) return row_reading::inferred;
+  if (rec.inferred || rec.typed_guess || rec.chain_settled) return row_reading::inferred;
   return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
 }
 
@@ -58,7 +65,7 @@ struct found_record {
 // The search of one page or page image for deleted rows, and their
 // printing: the record_judge the carving asks, with attribution, the checks
 // against live and printed rows, and the overflow chains of deleted rows.
-class recovery : public table_judge {
+class recovery : public table_judge, public chain_reader {
  public:
   recovery(deep_state* s, carve_tables* tables, const carve_settings* settings)
       : table_judge(tables, settings), s_(s), tables_mut_(tables), used_(s->map.size(), 0) {}
@@ -66,6 +73,8 @@ class recovery : public table_judge {
   void recover_page(uint32_t number);
   void recover_image(const older_image& image);
   void found(const carved_record& rec, int32_t table, region_kind kind) override;
+  chain_reader* chains() override { return this; }
+  byte_view free_chain(uint32_t first_page, uint32_t max_pages) override;
   // While set, found() keeps what it finds here instead of printing it.
   void defer_to(std::vector<found_record>* finds, size_t* count) {
     defer_ = finds;
@@ -107,6 +116,11 @@ class recovery : public table_judge {
   std::vector<cell_extent> cells_;
   std::vector<cell_extent> taken_;
   std::vector<uint8_t> chain_;
+  // The last free chain read for a rebuilt record, by its first page and
+  // the most pages it was read for (a rebuilt cell asks again per reading).
+  std::vector<uint8_t> free_chain_;
+  uint32_t free_chain_first_ = 0;
+  uint32_t free_chain_pages_ = 0;
   std::vector<schema_object> schema_rows_;
   uint32_t page_ = 0;
   uint64_t page_offset_ = 0;
