@@ -142,6 +142,21 @@ byte_view recovery::free_chain(uint32_t first_page, uint32_t max_pages) {
   return free_chain_;
 }
 
+// Whether the record is a copy of one read before with its chain: a cell
+// left behind where the library moved it (its local part the same) whose
+// chain that record claimed. A record whose chain it takes is noted as the
+// chain's claimant.
+bool recovery::claimed_by_copy(const carved_record& rec, int32_t table, uint32_t broken_at) {
+  if (rec.overflow_page == 0) return false;
+  const uint64_t claim = carved_hash(table, rec, bytes_.subspan(rec.record_start, rec.local_size)) ^
+                         (uint64_t{rec.overflow_page} * 0x9E3779B97F4A7C15ULL);
+  if (broken_at == 0) {
+    chain_claims_.insert(claim);
+    return false;
+  }
+  return chain_claims_.contains(claim);
+}
+
 void recovery::decode_fields(const carved_record& rec, byte_view payload,
                              std::vector<value_view>* out) const {
   std::vector<value_view>& values = *out;
@@ -223,6 +238,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   }
   uint32_t broken_at = 0;
   const byte_view payload = payload_of(rec, &broken_at);
+  if (claimed_by_copy(rec, table, broken_at)) return;
   if (broken_at != 0)
     note(&s_->notes, "page %u: the deleted record at offset %u overflows, and its chain breaks at page %u (in use, gone, not free or running on past the record); only its part on page %u is read, its other values are left empty",
          page_, rec.cell_start, broken_at, page_);

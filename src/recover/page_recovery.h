@@ -7,6 +7,7 @@
 #include "recover/regions.h"
 #include "recover/attribution.h"
 #include "deep/deep_state.h"
+#include "deep/flat_set.h"
 
 // The assumption of an inferred reading.
 inline constexpr char no_fragment_note[] =
@@ -99,6 +100,7 @@ class recovery : public table_judge, public chain_reader {
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
+  bool claimed_by_copy(const carved_record& rec, int32_t table, uint32_t broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
   bool no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
@@ -121,6 +123,8 @@ class recovery : public table_judge, public chain_reader {
   std::vector<uint8_t> free_chain_;
   uint32_t free_chain_first_ = 0;
   uint32_t free_chain_pages_ = 0;
+  // Records whose chains printing took, by local part and first page.
+  flat_set chain_claims_;
   std::vector<schema_object> schema_rows_;
   uint32_t page_ = 0;
   uint64_t page_offset_ = 0;
