@@ -90,10 +90,39 @@ void recovery::print(const found_record& f) {
   found(f.rec, f.table, f.kind);
 }
 
+namespace {
+
+// Whether the chain's data past the payload is zero on its last page, and
+// the texts read from the chain are texts: a chain that holds more than the
+// record, or ends its text with zero bytes, was written since by a later
+// row that took its pages and then freed them (or kept the bytes of an
+// earlier use), and what it holds is not the record's.
+bool chain_is_records(const carved_record& rec, const payload_view& payload, const page_store& store,
+                      text_encoding encoding) {
+  const uint32_t cap = overflow_page_capacity(store.usable);
+  const uint64_t on_last = (rec.payload_size - rec.local_size - 1) % cap + 1;
+  const byte_view last = store_page(store, payload.last_page).bytes;
+  for (uint64_t i = overflow_link_size + on_last; i < store.usable && i < last.size(); ++i)
+    if (last[i] != 0) return false;
+  uint64_t at = rec.header_size;
+  for (const carved_field& f : rec.fields) {
+    const bool text = f.type_known && f.serial >= 13 && f.serial % 2 == 1;
+    if (text && at + f.size > rec.local_size && at + f.size <= payload.bytes.size()) {
+      const byte_view value = payload.bytes.subspan(at, f.size);
+      if (!text_valid(value, encoding) || text_has_nul(value, encoding)) return false;
+    }
+    at += f.size;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The record's payload: its local part and its overflow chain, taken only
-// when every page of the chain is free and the chain ends with the payload
-// (the last page links nowhere). Otherwise the local part alone, and in
-// *broken_at the page where the chain stopped being the record's.
+// when every page of the chain is free, the chain ends with the payload
+// (the last page links nowhere, and holds nothing past it) and its texts
+// read as texts. Otherwise the local part alone, and in *broken_at the page
+// where the chain stopped being the record's.
 byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
   *broken_at = 0;
   const byte_view local = bytes_.subspan(rec.record_start, rec.local_size);
@@ -111,7 +140,25 @@ byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
     *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
   else if (next_overflow_page(store_page(s_->store, payload.last_page).bytes, 0, &after) && after != 0)
     *broken_at = payload.last_page;
+  else if (!chain_is_records(rec, payload, s_->store, s_->header.encoding))
+    *broken_at = release_chain(rec);
   return *broken_at != 0 ? local : payload.bytes;
+}
+
+// Gives back the pages of a whole chain that holds another row's data: the
+// row it belongs to may be read later. Returns its last page.
+uint32_t recovery::release_chain(const carved_record& rec) {
+  const uint32_t cap = overflow_page_capacity(s_->store.usable);
+  const uint64_t pages = (rec.payload_size - rec.local_size + cap - 1) / cap;
+  uint32_t page = rec.overflow_page, last = page;
+  for (uint64_t n = 0; n < pages && page != 0 && page <= used_.size(); ++n) {
+    used_[page - 1] = 0;
+    last = page;
+    uint32_t next = 0;
+    if (!next_overflow_page(store_page(s_->store, page).bytes, 0, &next)) break;
+    page = next;
+  }
+  return last;
 }
 
 // Read on the searching thread: the page map's roles only, not the pages

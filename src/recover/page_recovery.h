@@ -100,6 +100,7 @@ class recovery : public table_judge, public chain_reader {
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
+  uint32_t release_chain(const carved_record& rec);
   bool claimed_by_copy(const carved_record& rec, int32_t table, uint32_t broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
   bool no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const;
