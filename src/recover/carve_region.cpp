@@ -264,8 +264,10 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
 // Whether a chosen reading is still not to be trusted: a lost type's size
 // was stretched to a later end over the start of a whole cell, or it ends
 // short of what follows it while its header-size byte was lost (a header
-// read one byte off then ends a few bytes early as well).
+// read one byte off then ends a few bytes early as well). Not a reading
+// whose payload fills its free chain exactly: one read off would not.
 bool doubtful(const carved_record& r, uint32_t pos, const carve_scratch& scratch) {
+  if (r.chain_settled) return false;
   const auto inside = std::upper_bound(scratch.anchors.begin(), scratch.anchors.end(), pos);
   if (r.end_settled && inside != scratch.anchors.end() && *inside < r.end) return true;
   const bool exact = std::find(scratch.exact.begin(), scratch.exact.end(), r.end) != scratch.exact.end();
@@ -298,11 +300,12 @@ int32_t read_at_hints(const carve_settings& settings, byte_view page, const page
                            settings.encoding,
                            settings.schema_format,
                            scratch->hints,
-                           scratch->exact};
+                           scratch->exact,
+                           judge->chains()};
     rebuild_readings(in, &scratch->readings);
     carved_record chosen;
     const bool any_at_hint = std::any_of(scratch->readings.begin(), scratch->readings.end(), [&](const carved_record& r) {
-      return std::find(scratch->hints.begin(), scratch->hints.end(), r.end) != scratch->hints.end();
+      return r.chain_settled || std::find(scratch->hints.begin(), scratch->hints.end(), r.end) != scratch->hints.end();
     });
     if (!choose_reading(in, scratch->readings, &chosen)) {
       if (any_at_hint) return -3;  // open: not taken

@@ -28,6 +28,8 @@ class record_judge {
   virtual cell_format format_of(int32_t table) = 0;
   // A record taken, with its table (-1: none).
   virtual void found(const carved_record& rec, int32_t table, region_kind kind) = 0;
+  // Where a rebuilt record's overflow chain is read; null: nowhere.
+  virtual chain_reader* chains() { return nullptr; }
 };
 
 struct carve_settings {

@@ -32,6 +32,9 @@ struct carved_cell {
   int64_t rowid = 0;
   bool rebuilt = false;        // part of the header was inferred
   bool end_settled = false;    // a lost type's size was taken from where the record ends
+  // A lost type's size was read off the record's free overflow chain, which
+  // its payload fills exactly: the chain, not a boundary, fixes its end.
+  bool chain_settled = false;
   // Chosen on the assumption that no fragment bytes lie between the
   // record's end and the boundary after it: more than one reading fits
   // the bytes, one of them ends exactly there.

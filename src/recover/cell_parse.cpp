@@ -77,6 +77,7 @@ bool parse_whole_cell(byte_view page, uint32_t pos, uint32_t hi, cell_format for
   out->rowid = static_cast<int64_t>(rowid);
   out->rebuilt = false;
   out->end_settled = false;
+  out->chain_settled = false;
   out->inferred = false;
   out->typed_guess = false;
   out->cut_at = 0;

@@ -4,6 +4,8 @@
 
 #include "recover/cell_parse.h"
 #include "format/cell.h"
+#include "format/local_payload.h"
+#include "format/overflow.h"
 #include "format/record.h"
 
 namespace {
@@ -147,6 +149,26 @@ void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
   out->push_back(std::move(rec));
 }
 
+// The serial type of a lost type whose value takes `size` bytes of `data`:
+// the column's own storage class first, the others it can hold only when
+// that gives nothing. Returns how many types fit (the one chosen when 1).
+int type_of_size(const rebuild_input& in, const field_rule& rule, const lost_type& lost, uint64_t size,
+                 byte_view data, uint64_t* chosen) {
+  uint64_t serials[8];
+  const int n = serials_of_size(size, serials);
+  int fitting = 0;
+  for (int pass = 0; pass < 2 && fitting == 0; ++pass) {
+    for (int k = 0; k < n; ++k) {
+      if (!serial_matches_layout(serials[k], lost)) continue;
+      if (pass == 0 && !natural_class(rule, serials[k])) continue;
+      if (!value_fits(rule, serials[k], data, true, in.encoding, in.schema_format)) continue;
+      ++fitting;
+      *chosen = serials[k];
+    }
+  }
+  return fitting;
+}
+
 // Settles the one lost type whose size the header does not give, from each
 // place where the record may end.
 void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t field,
@@ -162,30 +184,132 @@ void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t fie
     reading.fields[field].size = size;
     // The value's bytes decide between the types of its size.
     const uint64_t at = rec.record_start + field_offset(reading, field);
-    uint64_t serials[8];
-    const int n = serials_of_size(size, serials);
-    // The column's own storage class first; the others it can hold only
-    // when that gives nothing.
-    int fitting = 0;
     uint64_t chosen = 0;
-    const field_rule& rule = in.rules->fields[field];
-    for (int pass = 0; pass < 2 && fitting == 0; ++pass) {
-      for (int k = 0; k < n; ++k) {
-        if (!serial_matches_layout(serials[k], lost)) continue;
-        if (pass == 0 && !natural_class(rule, serials[k])) continue;
-        if (!value_fits(rule, serials[k], in.page.subspan(at, size), true, in.encoding,
-                        in.schema_format))
-          continue;
-        ++fitting;
-        chosen = serials[k];
-      }
-    }
+    const int fitting = type_of_size(in, in.rules->fields[field], lost, size, in.page.subspan(at, size), &chosen);
     if (fitting == 0) continue;
     reading.fields[field].serial = chosen;
     reading.fields[field].type_known = fitting == 1;
     reading.end_settled = true;
     finish_reading(in, std::move(reading), length, out, end);
   }
+}
+
+// Whether the values of a reading that lie past its local part fit their
+// columns, read from the payload's overflow data.
+bool overflow_fields_fit(const rebuild_input& in, const carved_record& rec, byte_view overflow) {
+  std::vector<uint8_t> payload(in.page.begin() + rec.record_start,
+                               in.page.begin() + rec.record_start + rec.local_size);
+  payload.insert(payload.end(), overflow.begin(), overflow.end());
+  const byte_view whole(payload);
+  uint64_t at = rec.header_size;
+  for (size_t i = 0; i < rec.fields.size(); ++i) {
+    const carved_field& f = rec.fields[i];
+    if (at + f.size > rec.local_size && f.type_known && at + f.size <= whole.size() &&
+        !value_fits(in.rules->fields[i], f.serial, whole.subspan(at, f.size), true, in.encoding, in.schema_format))
+      return false;
+    at += f.size;
+  }
+  return true;
+}
+
+// The one value of a record whose size the header does not give, and what
+// the header gives around it.
+struct open_value {
+  size_t field;
+  lost_type lost;
+  uint32_t length;   // the cell's prefix before the record
+  uint64_t known;    // the header and every other value
+  uint64_t before;   // the header and the values before it
+  bool text_last;    // the payload's last byte is a text's
+};
+
+// No more sizes than this are tried against one chain: where more fit the
+// chain, the choice stays open.
+constexpr uint64_t max_chain_sizes = 256;
+
+// The readings whose local part is `local` bytes, the open value's size
+// read off the free chain that begins at `first`: the payload takes every
+// page of it, and ends on the last one at or past its last byte that is not
+// zero. A text last value ends exactly there (it holds no zero byte).
+void settle_from_chain(const rebuild_input& in, const carved_record& rec, const open_value& open,
+                       uint32_t local, uint32_t first, std::vector<carved_record>* out) {
+  const uint32_t cap = overflow_page_capacity(in.usable);
+  // The open value lies on the page: the chain holds at most the values after it.
+  const uint64_t most_rest = open.known - open.before;
+  const byte_view chain = in.chains->free_chain(
+      first, static_cast<uint32_t>(std::min<uint64_t>((most_rest + cap - 1) / cap, UINT32_MAX)));
+  if (chain.empty()) return;
+  uint64_t used = chain.size();
+  while (used > 0 && chain[used - 1] == 0) --used;
+  const uint64_t pages = chain.size() / cap;
+  const uint64_t lo = std::max<uint64_t>(used, (pages - 1) * cap + 1);
+  uint64_t hi = std::min<uint64_t>(pages * cap, most_rest);
+  // A text's last character has a byte that is not zero: in UTF-16 the
+  // other byte of its unit may be zero.
+  if (open.text_last) hi = std::min<uint64_t>(hi, used + (in.encoding == text_encoding::utf8 ? 0 : 1));
+  if (lo > hi || hi - lo >= max_chain_sizes) return;
+  const bool table = in.format == cell_format::table;
+  for (uint64_t rest = lo; rest <= hi; ++rest) {
+    if (rest + local < open.known) continue;
+    const uint64_t size = rest + local - open.known;
+    if (local_payload_size(open.known + size, in.usable, table) != local) continue;
+    carved_record reading = rec;
+    reading.fields[open.field].size = size;
+    uint64_t chosen = 0;
+    const int fitting = type_of_size(in, in.rules->fields[open.field], open.lost, size,
+                                     in.page.subspan(rec.record_start + open.before, size), &chosen);
+    if (fitting == 0) continue;
+    reading.fields[open.field].serial = chosen;
+    reading.fields[open.field].type_known = fitting == 1;
+    reading.chain_settled = true;
+    const size_t count = out->size();
+    finish_reading(in, std::move(reading), open.length, out, rec.record_start + local + overflow_link_size);
+    if (out->size() > count && (out->back().overflow_page != first ||
+                                !overflow_fields_fit(in, out->back(), chain.first(rest))))
+      out->pop_back();
+  }
+}
+
+// The readings whose local part is `local` bytes, followed on the page by
+// the number of the chain's first page.
+void chain_at_local(const rebuild_input& in, const carved_record& rec, const open_value& open, uint32_t local,
+                    std::vector<carved_record>* out) {
+  const uint64_t end = uint64_t{rec.record_start} + local + overflow_link_size;
+  uint64_t first = 0;
+  if (local < open.before || end > in.hi || !read_be(in.page, end - overflow_link_size, overflow_link_size, &first) ||
+      first == 0)
+    return;
+  settle_from_chain(in, rec, open, local, static_cast<uint32_t>(first), out);
+}
+
+// Settles the one lost size of a record whose payload overflows: its local
+// part is as long whatever that size (M bytes, or K of its own), so where
+// the record ends on the page does not give it. Its overflow chain does,
+// when every page of the chain is free: the payload fills it to the last
+// page's last byte that is not zero. The library takes an overflow page
+// from past the file's end, or from the freelist after the transaction
+// that freed it, as zeros, and writes the payload alone; one taken again
+// in the transaction that freed it keeps its old bytes past the payload,
+// so such a reading rests on an assumption (chain_settled).
+void settle_by_chain(const rebuild_input& in, const carved_record& rec, size_t field,
+                     const lost_type& lost, uint32_t length, std::vector<carved_record>* out) {
+  open_value open{field, lost, length, 0, field_offset(rec, field), false};
+  if (!in.chains || !sum_sizes(rec, field, &open.known) || open.known <= open.before) return;
+  for (size_t i = rec.fields.size(); i-- > field + 1;)
+    if (rec.fields[i].size != 0) {
+      open.text_last = rec.fields[i].type_known && rec.fields[i].serial >= 13 && rec.fields[i].serial % 2 == 1;
+      break;
+    }
+  // M bytes stay on the page whatever the payload's length beyond a point:
+  // the chain alone places the record's end. A local part of K bytes (its
+  // own for each length) is tried where the record may end.
+  const bool table = in.format == cell_format::table;
+  const uint32_t fewest = min_local(in.usable);
+  chain_at_local(in, rec, open, fewest, out);
+  for (const uint32_t end : in.end_hints)
+    if (end >= uint64_t{rec.record_start} + fewest + 1 + overflow_link_size &&
+        end - overflow_link_size - rec.record_start <= max_local(in.usable, table))
+      chain_at_local(in, rec, open, end - overflow_link_size - rec.record_start, out);
 }
 
 // Reads `count` serial types from `at` into rec (after the lost ones); the
@@ -232,8 +356,12 @@ void rebuild_lost_header(const rebuild_input& in, uint32_t length, uint32_t size
       }
     }
     if (!usable) continue;
-    if (open_field < 0) finish_reading(in, std::move(rec), length, out);
-    else settle_by_end(in, rec, static_cast<size_t>(open_field), lost[open_field], length, out);
+    if (open_field < 0) {
+      finish_reading(in, std::move(rec), length, out);
+      continue;
+    }
+    settle_by_end(in, rec, static_cast<size_t>(open_field), lost[open_field], length, out);
+    settle_by_chain(in, rec, static_cast<size_t>(open_field), lost[open_field], length, out);
   }
 }
 
@@ -318,6 +446,12 @@ bool all_types_known(const carved_record& r) {
   return std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
 }
 
+// Whether the reading ends at one of `ends`; one whose chain fixes its end
+// needs no boundary there.
+bool ends_at(const carved_record& r, std::span<const uint32_t> ends) {
+  return r.chain_settled || std::find(ends.begin(), ends.end(), r.end) != ends.end();
+}
+
 // The index of the one reading that ends at one of `ends`, -1 for none, -2
 // for more than one. Of several, the only one whose types are all known is
 // taken: another one then needs a lost type whose value has no bytes to tell
@@ -327,7 +461,7 @@ int only_ending_at(const std::vector<carved_record>& readings, std::span<const u
   int found = -1, known = -1, known_count = 0, count = 0;
   bool rival = false;
   for (size_t i = 0; i < readings.size(); ++i) {
-    if (std::find(ends.begin(), ends.end(), readings[i].end) == ends.end()) continue;
+    if (!ends_at(readings[i], ends)) continue;
     ++count;
     found = static_cast<int>(i);
     if (all_types_known(readings[i])) {

@@ -13,6 +13,17 @@
 #include "recover/column_rules.h"
 #include "format/bytes.h"
 
+// The overflow chain a rebuilt record's first overflow page begins, for
+// settling a lost size that the record's end on the page does not give.
+class chain_reader {
+ public:
+  virtual ~chain_reader() = default;
+  // The payload data of the chain's pages in order when every page is free
+  // (in no live tree) and the last links nowhere within max_pages; empty
+  // otherwise. Valid until the next call.
+  virtual byte_view free_chain(uint32_t first_page, uint32_t max_pages) = 0;
+};
+
 struct rebuild_input {
   byte_view page;
   uint32_t pos;            // where the cell began; bytes pos..pos+3 are lost
@@ -29,6 +40,9 @@ struct rebuild_input {
   // The hints with no fragment bytes before what gives them: a freed cell
   // is far more often followed at once than after one to three bytes.
   std::span<const uint32_t> exact_ends;
+  // Where the record's overflow chain is read from; null: a lost size of an
+  // overflowing record stays open.
+  chain_reader* chains = nullptr;
   // A later cell begins at hi: a reading whose types all survive may run on
   // past it, cut there (its values from hi on are not this record's).
   bool cut_at_hi = false;

@@ -93,10 +93,39 @@ void recovery::print(const found_record& f) {
   found(f.rec, f.table, f.kind);
 }
 
+namespace {
+
+// Whether the chain's data past the payload is zero on its last page, and
+// the texts read from the chain are texts: a chain that holds more than the
+// record, or ends its text with zero bytes, was written since by a later
+// row that took its pages and then freed them (or kept the bytes of an
+// earlier use), and what it holds is not the record's.
+bool chain_is_records(const carved_record& rec, const payload_view& payload, const page_store& store,
+                      text_encoding encoding) {
+  const uint32_t cap = overflow_page_capacity(store.usable);
+  const uint64_t on_last = (rec.payload_size - rec.local_size - 1) % cap + 1;
+  const byte_view last = store_page(store, payload.last_page).bytes;
+  for (uint64_t i = overflow_link_size + on_last; i < store.usable && i < last.size(); ++i)
+    if (last[i] != 0) return false;
+  uint64_t at = rec.header_size;
+  for (const carved_field& f : rec.fields) {
+    const bool text = f.type_known && f.serial >= 13 && f.serial % 2 == 1;
+    if (text && at + f.size > rec.local_size && at + f.size <= payload.bytes.size()) {
+      const byte_view value = payload.bytes.subspan(at, f.size);
+      if (!text_valid(value, encoding) || text_has_nul(value, encoding)) return false;
+    }
+    at += f.size;
+  }
+  return true;
+}
+
+}  // namespace
+
 // The record's payload: its local part and its overflow chain, taken only
-// when every page of the chain is free and the chain ends with the payload
-// (the last page links nowhere). Otherwise the local part alone, and in
-// *broken_at the page where the chain stopped being the record's.
+// when every page of the chain is free, the chain ends with the payload
+// (the last page links nowhere, and holds nothing past it) and its texts
+// read as texts. Otherwise the local part alone, and in *broken_at the page
+// where the chain stopped being the record's.
 byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
   *broken_at = 0;
   const byte_view local = bytes_.subspan(rec.record_start, rec.local_size);
@@ -114,7 +143,68 @@ byte_view recovery::payload_of(const carved_record& rec, uint32_t* broken_at) {
     *broken_at = payload.damaged_page != 0 ? payload.damaged_page : rec.overflow_page;
   else if (next_overflow_page(store_page(s_->store, payload.last_page).bytes, 0, &after) && after != 0)
     *broken_at = payload.last_page;
+  else if (!chain_is_records(rec, payload, s_->store, s_->header.encoding))
+    *broken_at = release_chain(rec);
   return *broken_at != 0 ? local : payload.bytes;
+}
+
+// Gives back the pages of a whole chain that holds another row's data: the
+// row it belongs to may be read later. Returns its last page.
+uint32_t recovery::release_chain(const carved_record& rec) {
+  const uint32_t cap = overflow_page_capacity(s_->store.usable);
+  const uint64_t pages = (rec.payload_size - rec.local_size + cap - 1) / cap;
+  uint32_t page = rec.overflow_page, last = page;
+  for (uint64_t n = 0; n < pages && page != 0 && page <= used_.size(); ++n) {
+    used_[page - 1] = 0;
+    last = page;
+    uint32_t next = 0;
+    if (!next_overflow_page(store_page(s_->store, page).bytes, 0, &next)) break;
+    page = next;
+  }
+  return last;
+}
+
+// Read on the searching thread: the page map's roles only, not the pages
+// that printed records claimed.
+byte_view recovery::free_chain(uint32_t first_page, uint32_t max_pages) {
+  if (first_page == free_chain_first_ && max_pages == free_chain_pages_) return free_chain_;
+  free_chain_first_ = first_page;
+  free_chain_pages_ = max_pages;
+  free_chain_.clear();
+  const uint32_t cap = overflow_page_capacity(s_->store.usable);
+  const uint32_t most = static_cast<uint32_t>(std::min<size_t>(max_pages, s_->map.size()));
+  std::vector<uint32_t> seen;
+  uint32_t page = first_page;
+  for (uint32_t n = 0; n < most && page != 0; ++n) {
+    const page_entry* entry = map_entry(s_->map, page);
+    if (!entry || (entry->role != page_role::freelist_leaf && entry->role != page_role::unreached)) break;
+    const page_ref ref = store_page(s_->store, page);
+    const byte_view data = overflow_page_data(ref.bytes, 0, cap);
+    uint32_t next = 0;
+    if (data.size() != cap || !next_overflow_page(ref.bytes, 0, &next)) break;
+    free_chain_.insert(free_chain_.end(), data.begin(), data.end());
+    seen.push_back(page);
+    page = next;
+  }
+  // A whole chain: it links nowhere at its end, and through no page twice.
+  std::sort(seen.begin(), seen.end());
+  if (page != 0 || std::adjacent_find(seen.begin(), seen.end()) != seen.end()) free_chain_.clear();
+  return free_chain_;
+}
+
+// Whether the record is a copy of one read before with its chain: a cell
+// left behind where the library moved it (its local part the same) whose
+// chain that record claimed. A record whose chain it takes is noted as the
+// chain's claimant.
+bool recovery::claimed_by_copy(const carved_record& rec, int32_t table, uint32_t broken_at) {
+  if (rec.overflow_page == 0) return false;
+  const uint64_t claim = carved_hash(table, rec, bytes_.subspan(rec.record_start, rec.local_size)) ^
+                         (uint64_t{rec.overflow_page} * 0x9E3779B97F4A7C15ULL);
+  if (broken_at == 0) {
+    chain_claims_.insert(claim);
+    return false;
+  }
+  return chain_claims_.contains(claim);
 }
 
 void recovery::decode_fields(const carved_record& rec, byte_view payload,
@@ -213,6 +303,7 @@ void recovery::found(const carved_record& rec, int32_t table, region_kind kind) 
   }
   uint32_t broken_at = 0;
   const byte_view payload = payload_of(rec, &broken_at);
+  if (claimed_by_copy(rec, table, broken_at)) return;
   if (broken_at != 0)
     note(&s_->notes, "page %u: the deleted record at offset %u overflows, and its chain breaks at page %u (in use, gone, not free or running on past the record); only its part on page %u is read, its other values are left empty",
          page_, rec.cell_start, broken_at, page_);

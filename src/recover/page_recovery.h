@@ -7,6 +7,7 @@
 #include "recover/regions.h"
 #include "recover/attribution.h"
 #include "deep/deep_state.h"
+#include "deep/flat_set.h"
 
 // The assumption of an inferred reading.
 inline constexpr char no_fragment_note[] =
@@ -16,14 +17,21 @@ inline constexpr char no_fragment_note[] =
 inline constexpr char known_types_note[] =
     "of the readings that fit, the one whose every serial type is known";
 
+// The assumption of a lost size read off a free overflow chain: an
+// overflow page taken in the transaction that freed it keeps the bytes of
+// its last use after the new payload.
+inline constexpr char chain_end_note[] =
+    "no bytes of an earlier use after the payload on the overflow chain's last page";
+
 // The assumption a found record was read on, or null.
 inline const char* assumption_of(const carved_record& rec) {
   if (rec.inferred) return no_fragment_note;
+  if (rec.chain_settled) return chain_end_note;
   return rec.typed_guess ? known_types_note : nullptr;
 }
 
 inline row_reading reading_of(const carved_record& rec) {
-  if (rec.inferred || rec.typed_guess) return row_reading::inferred;
+  if (rec.inferred || rec.typed_guess || rec.chain_settled) return row_reading::inferred;
   return rec.rebuilt ? row_reading::rebuilt : row_reading::cell;
 }
 
@@ -58,7 +66,7 @@ struct found_record {
 // The search of one page or page image for deleted rows, and their
 // printing: the record_judge the carving asks, with attribution, the checks
 // against live and printed rows, and the overflow chains of deleted rows.
-class recovery : public table_judge {
+class recovery : public table_judge, public chain_reader {
  public:
   recovery(deep_state* s, carve_tables* tables, const carve_settings* settings)
       : table_judge(tables, settings), s_(s), tables_mut_(tables), used_(s->map.size(), 0) {}
@@ -66,6 +74,8 @@ class recovery : public table_judge {
   void recover_page(uint32_t number);
   void recover_image(const older_image& image);
   void found(const carved_record& rec, int32_t table, region_kind kind) override;
+  chain_reader* chains() override { return this; }
+  byte_view free_chain(uint32_t first_page, uint32_t max_pages) override;
   // While set, found() keeps what it finds here instead of printing it.
   void defer_to(std::vector<found_record>* finds, size_t* count) {
     defer_ = finds;
@@ -90,6 +100,8 @@ class recovery : public table_judge {
   bool index_entries_page(uint32_t number) const;
   void carve_whole(byte_view bytes, uint32_t from, record_judge* judge);
   byte_view payload_of(const carved_record& rec, uint32_t* broken_at);
+  uint32_t release_chain(const carved_record& rec);
+  bool claimed_by_copy(const carved_record& rec, int32_t table, uint32_t broken_at);
   void decode_fields(const carved_record& rec, byte_view payload, std::vector<value_view>* values) const;
   bool no_longer_live(const carved_record& rec, int32_t table, std::span<const value_view> values) const;
   bool worth_printing(const carved_record& rec, int32_t table, std::span<const value_view> values,
@@ -107,6 +119,13 @@ class recovery : public table_judge {
   std::vector<cell_extent> cells_;
   std::vector<cell_extent> taken_;
   std::vector<uint8_t> chain_;
+  // The last free chain read for a rebuilt record, by its first page and
+  // the most pages it was read for (a rebuilt cell asks again per reading).
+  std::vector<uint8_t> free_chain_;
+  uint32_t free_chain_first_ = 0;
+  uint32_t free_chain_pages_ = 0;
+  // Records whose chains printing took, by local part and first page.
+  flat_set chain_claims_;
   std::vector<schema_object> schema_rows_;
   uint32_t page_ = 0;
   uint64_t page_offset_ = 0;
