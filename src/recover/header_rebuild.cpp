@@ -116,7 +116,7 @@ bool cut_reading(const rebuild_input& in, uint64_t payload, uint32_t local, uint
 }
 
 // Completes a reading whose sizes are all known; appends it when it fits.
-void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
+void finish_reading(const rebuild_input& in, carved_record& rec, uint32_t length,
                     std::vector<carved_record>* out, uint32_t must_end = 0) {
   uint64_t payload = 0;
   if (!sum_sizes(rec, rec.fields.size(), &payload)) return;
@@ -146,7 +146,7 @@ void finish_reading(const rebuild_input& in, carved_record rec, uint32_t length,
   rec.rebuilt = true;
   rec.has_rowid = table && surviving_rowid(in, lp, length, &rec.rowid);
   if (!fields_fit(in, rec)) return;
-  out->push_back(std::move(rec));
+  out->push_back(rec);
 }
 
 // The serial type of a lost type whose value takes `size` bytes of `data`:
@@ -176,11 +176,12 @@ void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t fie
   if (in.cut_at_hi) return;  // a cut record has no end to settle by
   uint64_t known = 0;
   if (!sum_sizes(rec, field, &known) || known > in.hi) return;
+  carved_record reading;
   for (const uint32_t end : in.end_hints) {
     if (end < rec.record_start + known) continue;
     const uint64_t size = end - rec.record_start - known;
     if (rec.record_start + known + size > in.hi) continue;
-    carved_record reading = rec;
+    assign_record(&reading, rec);
     reading.fields[field].size = size;
     // The value's bytes decide between the types of its size.
     const uint64_t at = rec.record_start + field_offset(reading, field);
@@ -190,7 +191,7 @@ void settle_by_end(const rebuild_input& in, const carved_record& rec, size_t fie
     reading.fields[field].serial = chosen;
     reading.fields[field].type_known = fitting == 1;
     reading.end_settled = true;
-    finish_reading(in, std::move(reading), length, out, end);
+    finish_reading(in, reading, length, out, end);
   }
 }
 
@@ -249,11 +250,12 @@ void settle_from_chain(const rebuild_input& in, const carved_record& rec, const 
   if (open.text_last) hi = std::min<uint64_t>(hi, used + (in.encoding == text_encoding::utf8 ? 0 : 1));
   if (lo > hi || hi - lo >= max_chain_sizes) return;
   const bool table = in.format == cell_format::table;
+  carved_record reading;
   for (uint64_t rest = lo; rest <= hi; ++rest) {
     if (rest + local < open.known) continue;
     const uint64_t size = rest + local - open.known;
     if (local_payload_size(open.known + size, in.usable, table) != local) continue;
-    carved_record reading = rec;
+    assign_record(&reading, rec);
     reading.fields[open.field].size = size;
     uint64_t chosen = 0;
     const int fitting = type_of_size(in, in.rules->fields[open.field], open.lost, size,
@@ -263,7 +265,7 @@ void settle_from_chain(const rebuild_input& in, const carved_record& rec, const 
     reading.fields[open.field].type_known = fitting == 1;
     reading.chain_settled = true;
     const size_t count = out->size();
-    finish_reading(in, std::move(reading), open.length, out, rec.record_start + local + overflow_link_size);
+    finish_reading(in, reading, open.length, out, rec.record_start + local + overflow_link_size);
     if (out->size() > count && (out->back().overflow_page != first ||
                                 !overflow_fields_fit(in, out->back(), chain.first(rest))))
       out->pop_back();
@@ -332,8 +334,9 @@ void rebuild_lost_header(const rebuild_input& in, uint32_t length, uint32_t size
                          std::vector<carved_record>* out) {
   const uint32_t h = in.pos + length;
   const size_t total = in.rules->fields.size();
+  carved_record rec;  // reused: its fields keep their capacity
   for (size_t fields = std::max<size_t>(in.rules->min_fields, lost.size()); fields <= total; ++fields) {
-    carved_record rec;
+    static_cast<carved_cell&>(rec) = carved_cell{};
     rec.record_start = h;
     rec.fields.assign(lost.size(), carved_field{0, 0, false});
     const uint32_t header_end = read_known_types(in, known_start, fields - lost.size(), &rec);
@@ -357,7 +360,7 @@ void rebuild_lost_header(const rebuild_input& in, uint32_t length, uint32_t size
     }
     if (!usable) continue;
     if (open_field < 0) {
-      finish_reading(in, std::move(rec), length, out);
+      finish_reading(in, rec, length, out);
       continue;
     }
     settle_by_end(in, rec, static_cast<size_t>(open_field), lost[open_field], length, out);
@@ -415,6 +418,7 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
   const bool table = in.format == cell_format::table;
   const uint32_t shortest = table ? 2 : 1;
   const uint32_t longest = table ? 14 : 5;
+  carved_record rec;  // reused: its fields keep their capacity
   for (uint32_t length = shortest; length <= longest; ++length) {
     const uint32_t h = in.pos + length;
     if (h + 2 > in.hi) break;
@@ -422,22 +426,25 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
     // for the ninth byte of a long rowid).
     if (length >= 5 && length < 10 && (in.page[h - 1] & 0x80)) continue;
     if (length >= 4) {
-      carved_record rec;
+      static_cast<carved_cell&>(rec) = carved_cell{};
       if (!parse_record_header(in.page, h, in.hi, static_cast<uint32_t>(in.rules->fields.size()), &rec))
         continue;
       if (rec.fields.size() < in.rules->min_fields) continue;
       rec.record_start = h;
-      finish_reading(in, std::move(rec), length, readings);
+      finish_reading(in, rec, length, readings);
     } else {
       rebuild_short_prefix(in, length, readings);
     }
   }
   // The same reading can come from two layouts; keep one of each.
-  std::vector<carved_record> unique;
-  for (carved_record& r : *readings)
-    if (std::none_of(unique.begin(), unique.end(), [&](const carved_record& u) { return same_reading(u, r); }))
-      unique.push_back(std::move(r));
-  *readings = std::move(unique);
+  size_t kept = 0;
+  for (size_t i = 0; i < readings->size(); ++i) {
+    const auto first = readings->begin(), last = first + static_cast<ptrdiff_t>(kept);
+    if (std::any_of(first, last, [&](const carved_record& u) { return same_reading(u, (*readings)[i]); })) continue;
+    if (kept != i) (*readings)[kept] = std::move((*readings)[i]);
+    ++kept;
+  }
+  readings->resize(kept);
 }
 
 namespace {
