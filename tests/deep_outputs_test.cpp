@@ -151,6 +151,19 @@ TEST(DeepOutputs, OutDirRefusesAFolderThatIsNotEmptyAndKeepsItsFiles) {
   EXPECT_EQ(run_sarvek({"-i", db, "--deep", "--out-dir=" + dir.file("link")}).status, 1);
   std::filesystem::create_directory(dir.file("empty"));
   EXPECT_EQ(run_sarvek({"-i", db, "--deep", "--out-dir=" + dir.file("empty")}).status, 0);
+  // A run refused after it made the folder (an export, a workbook or a log
+  // that cannot be had) leaves no folder behind; one that was there stays.
+  write_file(dir.file("taken.sqlite"), std::string("x"));
+  write_file(dir.file("taken.xlsx"), std::string("x"));
+  std::filesystem::create_directory(dir.file("kept"));
+  for (const std::string& option : {"--export=" + dir.file("taken.sqlite"), "--xlsx=" + dir.file("taken.xlsx"),
+                                    "--wal=" + dir.file("missing-wal")}) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(run_sarvek({"-i", db, "--deep", "--out-dir=" + dir.file("new"), option}).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("new")));
+    EXPECT_EQ(run_sarvek({"-i", db, "--deep", "--out-dir=" + dir.file("kept"), option}).status, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("kept")));
+  }
 }
 
 // --table= keeps the named tables' rows (names compared as the library

@@ -205,10 +205,14 @@ int deep_run_image(const run_options& opt, run_output* out, byte_view image, int
   // The export and the output folder are refused (an existing file, a
   // folder that is not empty) before anything is read.
   deep_outputs outputs;
-  if (!open_outputs(&opt, out, &outputs)) return 1;
+  if (!open_outputs(&opt, out, &outputs)) {
+    abandon_outputs(&outputs);
+    return 1;
+  }
   s.store = make_page_store(image, s.header);
   if (!open_logs(&s, logs.wal, logs.journal)) {
     close_logs(&s.logs);
+    abandon_outputs(&outputs);
     return 1;
   }
   reread_header(&s);

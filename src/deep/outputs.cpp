@@ -39,6 +39,10 @@ bool open_outputs(const run_options* opt, run_output* counts, deep_outputs* out)
   return true;
 }
 
+void abandon_outputs(deep_outputs* out) {
+  if (out->dir) out->dir->discard_if_empty();
+}
+
 bool decodes_times(const run_options& opt) {
   const bool jsonl = opt.format && strcmp(opt.format, "jsonl") == 0;
   return !opt.no_times && (jsonl || opt.export_file);

@@ -29,6 +29,10 @@ struct deep_outputs {
 // anything is read; false after an "ERROR: " line.
 bool open_outputs(const run_options* opt, run_output* counts, deep_outputs* out);
 
+// Undoes what open_outputs made when the run stops before reading: a
+// folder it created that is still empty.
+void abandon_outputs(deep_outputs* out);
+
 // True when an output decodes times: JSON Lines and the export, unless
 // --no-times.
 bool decodes_times(const run_options& opt);

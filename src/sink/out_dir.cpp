@@ -38,7 +38,8 @@ int create_unique_file(int dir_fd, unique_names* names, std::string_view stem, s
 
 bool out_dir::open(const std::string& path) {
   path_ = path;
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+  created_ = mkdir(path.c_str(), 0700) == 0;
+  if (!created_ && errno != EEXIST) {
     fprintf(stderr, "ERROR: Cannot create output folder '%s' ( %s )\n", path.c_str(), strerror(errno));
     return false;
   }
@@ -52,6 +53,13 @@ bool out_dir::open(const std::string& path) {
     return false;
   }
   return true;
+}
+
+void out_dir::discard_if_empty() {
+  if (!created_ || fd_ < 0 || !is_empty_dir(fd_)) return;
+  close(fd_);
+  fd_ = -1;
+  rmdir(path_.c_str());
 }
 
 out_dir::~out_dir() {

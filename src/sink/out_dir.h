@@ -14,6 +14,9 @@ class out_dir {
   // returns false.
   bool open(const std::string& path);
   ~out_dir();
+  // Removes the folder when this run created it and it is still empty (the
+  // run was refused before it wrote anything).
+  void discard_if_empty();
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
   // Reserves a name so that no file takes it.
@@ -25,6 +28,7 @@ class out_dir {
  private:
   std::string path_;
   int fd_ = -1;
+  bool created_ = false;
   unique_names names_{64};
 };
 
