@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include "format/text.h"
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SARVEK_NO_SIMD)
+#include <immintrin.h>
+#endif
 #include "sink/export_names.h"
 #include "sink/provenance.h"
 
@@ -32,6 +35,31 @@ constexpr std::array<char, 2 * 4096> base64_digits = base64_pairs();
 // The base64 length of n bytes, in its quotes.
 size_t base64_size(size_t n) { return 4 * ((n + 2) / 3) + 2; }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SARVEK_NO_SIMD)
+// Twelve bytes at a time while sixteen remain (SSSE3): each 3-byte group
+// is spread over four bytes, each 6-bit value moved to the low bits of its
+// byte by two multiplies, and the digit is the value plus an offset looked
+// up by its range (A-Z, a-z, 0-9, +, /). Returns the bytes taken.
+__attribute__((target("ssse3"))) size_t put_base64_ssse3(char** to, const uint8_t* from, size_t n) {
+  const __m128i spread = _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1);
+  const __m128i offsets = _mm_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                        '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+  size_t done = 0;
+  for (; n - done >= 16; done += 12, *to += 16) {
+    const __m128i in = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done)), spread);
+    const __m128i high = _mm_mulhi_epu16(_mm_and_si128(in, _mm_set1_epi32(0x0fc0fc00)), _mm_set1_epi32(0x04000040));
+    const __m128i low = _mm_mullo_epi16(_mm_and_si128(in, _mm_set1_epi32(0x003f03f0)), _mm_set1_epi32(0x01000010));
+    const __m128i values = _mm_or_si128(high, low);
+    // 0..25 -> 13, 26..51 -> 0, 52..61 -> 1..10, 62 -> 11, 63 -> 12.
+    __m128i range = _mm_subs_epu8(values, _mm_set1_epi8(51));
+    range = _mm_or_si128(range, _mm_and_si128(_mm_cmpgt_epi8(_mm_set1_epi8(26), values), _mm_set1_epi8(13)));
+    const __m128i digits = _mm_add_epi8(_mm_shuffle_epi8(offsets, range), values);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(*to), digits);
+  }
+  return done;
+}
+#endif
+
 // bytes as a base64 JSON string at `to`, which has room for
 // base64_size(bytes.size()); returns its end. Six bytes at a time, from one
 // 8-byte load, where eight bytes remain.
@@ -39,6 +67,10 @@ char* put_base64(char* to, byte_view bytes) {
   *to++ = '"';
   const uint8_t* from = bytes.data();
   const uint8_t* const end = from + bytes.size();
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SARVEK_NO_SIMD)
+  static const bool ssse3 = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
+  if (ssse3) from += put_base64_ssse3(&to, from, bytes.size());
+#endif
   for (; end - from >= 8; from += 6, to += 8) {
     uint64_t v;
     std::memcpy(&v, from, 8);
