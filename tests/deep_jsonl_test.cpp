@@ -151,9 +151,11 @@ TEST(DeepJsonl, LinesHoldTheRowsWithTheirTypes) {
 }
 
 // Blobs of every length from 0 to 40 (each remainder of the groups of
-// three and six bytes that base64 takes at once) and texts with a byte to
-// escape at every position of an 8-byte word read back as they were
-// stored, under a column whose name needs escapes itself.
+// three, six and twelve bytes that base64 takes at once) and texts of 40
+// to 48 bytes with a byte to escape at each of the first 41 positions
+// (every place in the blocks of 8 and 16 bytes that are checked at once)
+// read back as they were stored, under a column whose name needs escapes
+// itself.
 TEST(DeepJsonl, BlobsAndTextsOfEveryShortLengthReadBackExactly) {
   scratch_dir dir;
   const std::string db = dir.file("s.db");
@@ -164,7 +166,7 @@ TEST(DeepJsonl, BlobsAndTextsOfEveryShortLengthReadBackExactly) {
   for (int n = 0; n <= 40; ++n) {
     std::string blob, text;
     for (int i = 0; i < n; ++i) blob += static_cast<char>((n * 37 + i * 101) & 0xFF);
-    for (int i = 0; i < n; ++i) text += static_cast<char>(i == n - 1 ? escapes[n % escapes.size()] : 'a' + i % 26);
+    for (int i = 0; i < 40 + n % 9; ++i) text += static_cast<char>(i == n ? escapes[n % escapes.size()] : 'a' + i % 26);
     if (n % 5 == 0) text += "\xC3\xA9\xF0\x9F\xA6\x8A";
     insert_row(h, "INSERT INTO s VALUES(?,?,?)", {bind_int(n + 1), bind_blob(blob), bind_text(text)});
     stored[n + 1] = {blob, text};
