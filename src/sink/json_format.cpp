@@ -19,6 +19,8 @@
 namespace {
 
 constexpr int64_t exact_limit = int64_t{1} << 53;
+// The longest line's buffer kept between rows.
+constexpr size_t line_keep_limit = size_t{1} << 20;
 
 // The base64 digits of every 12-bit value, two characters each: a group of
 // three bytes takes two lookups.
@@ -423,4 +425,6 @@ void json_format::row(std::string* out, const deep_row& row) {
   times(row, keys);
   line_.text("}\n");
   out->append(line_.view());
+  // A line of a huge value is not kept for the rest of the run.
+  if (line_.buffer.size() > line_keep_limit) line_.buffer = std::string();
 }
