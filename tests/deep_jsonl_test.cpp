@@ -150,6 +150,41 @@ TEST(DeepJsonl, LinesHoldTheRowsWithTheirTypes) {
   EXPECT_EQ(read_file(dir.file("out/tables.csv")).size(), std::string("table,file\n\"sqlite_master\",sqlite_master.jsonl\n\"v\",v.jsonl\n,lost_and_found.jsonl\n").size());
 }
 
+// Blobs of every length from 0 to 40 (each remainder of the groups of
+// three, six and twelve bytes that base64 takes at once) and texts of 40
+// to 48 bytes with a byte to escape at each of the first 41 positions
+// (every place in the blocks of 8 and 16 bytes that are checked at once)
+// read back as they were stored, under a column whose name needs escapes
+// itself.
+TEST(DeepJsonl, BlobsAndTextsOfEveryShortLengthReadBackExactly) {
+  scratch_dir dir;
+  const std::string db = dir.file("s.db");
+  sqlite3* h = open_layout_db(db, {});
+  run_sql(h, "CREATE TABLE s(id INTEGER PRIMARY KEY, b BLOB, \"t \"\"x\"\"\\\" TEXT)");
+  const std::string escapes = std::string("\"\\\n\r\t\x01\x1f", 7) + std::string(1, '\0');
+  std::map<int64_t, std::pair<std::string, std::string>> stored;  // rowid -> blob, text
+  for (int n = 0; n <= 40; ++n) {
+    std::string blob, text;
+    for (int i = 0; i < n; ++i) blob += static_cast<char>((n * 37 + i * 101) & 0xFF);
+    for (int i = 0; i < 40 + n % 9; ++i) text += static_cast<char>(i == n ? escapes[n % escapes.size()] : 'a' + i % 26);
+    if (n % 5 == 0) text += "\xC3\xA9\xF0\x9F\xA6\x8A";
+    insert_row(h, "INSERT INTO s VALUES(?,?,?)", {bind_int(n + 1), bind_blob(blob), bind_text(text)});
+    stored[n + 1] = {blob, text};
+  }
+  sqlite3_close(h);
+  const run_result r = run_sarvek({"-i", db, "--deep", "--format=jsonl", "--table=s"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  size_t seen = 0;
+  for (const json& line : parse_lines(r.out)) {
+    const auto& [blob, text] = stored.at(line.at("rowid").get<int64_t>());
+    EXPECT_EQ(from_base64(line.at("values").at("b").at("base64").get<std::string>()), blob);
+    EXPECT_EQ(line.at("values").at("b").at("size"), blob.size());
+    EXPECT_EQ(line.at("values").at("t \"x\"\\").get<std::string>(), text);
+    ++seen;
+  }
+  EXPECT_EQ(seen, stored.size());
+}
+
 namespace {
 
 // One text from the library for each SQL expression, in order.

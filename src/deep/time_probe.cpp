@@ -1,5 +1,6 @@
 #include "deep/time_probe.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "live/row_emitter.h"
@@ -19,12 +20,13 @@ class probe_visitor final : public cell_visitor {
     emitter_.encoding = encoding;
     for (size_t j = 0; j < table.storage_order.size(); ++j)
       if (time_name_suggests(table.columns[table.storage_order[j]].name)) wanted_.emplace_back(table.storage_order[j], j);
+    for (const auto& [column, at] : wanted_) keep_ = std::max(keep_, at + 1);
   }
   void visit(const record_cell& c) override {
-    if (!decode_payload(&emitter_, c.payload.bytes, c.cell->payload_size)) return;
+    if (!decode(c.payload.bytes, c.cell->payload_size)) return;
     if (!c.payload.complete && needs_more()) {
       const payload_view whole = gather_record(walk_, c, owner_);
-      if (!decode_payload(&emitter_, whole.bytes, c.cell->payload_size)) return;
+      if (!decode(whole.bytes, c.cell->payload_size)) return;
     }
     for (const auto& [column, at] : wanted_)
       if (!dead_[column]) probes_[column].add(value_of(c, column, at));
@@ -33,6 +35,11 @@ class probe_visitor final : public cell_visitor {
   const std::vector<time_probe>& probes() const { return probes_; }
 
  private:
+  // The record's values up to the last one a probe takes (the rest of the
+  // header is checked all the same).
+  bool decode(byte_view available, uint64_t payload_size) {
+    return parse_record_prefix(available, payload_size, emitter_.encoding, &emitter_.record, keep_);
+  }
   value_view value_of(const record_cell& c, uint32_t column, size_t at) const {
     if (static_cast<int>(column) == table_.rowid_column && !table_.without_rowid)
       return integer_value(c.cell->rowid);
@@ -75,6 +82,7 @@ class probe_visitor final : public cell_visitor {
   std::vector<time_probe> probes_;
   std::vector<uint8_t> dead_;  // by column: hopeless, no longer fed
   uint64_t rows_ = 0;
+  size_t keep_ = 0;  // the values decoded: up to the last wanted one
 };
 
 bool has_time_name(const table_def& table) {

@@ -27,7 +27,7 @@ value_view decode_value(uint64_t serial, const uint8_t* data, text_encoding enco
 }
 
 bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encoding encoding,
-                         std::vector<value_view>* values) {
+                         std::vector<value_view>* values, size_t keep) {
   values->clear();
   uint64_t at = 0;
   uint64_t header_size = 0;
@@ -42,11 +42,10 @@ bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encodi
     if (serial_reserved(serial)) return false;
     const uint64_t size = serial_size(serial);
     if (size > payload_size - body) return false;
-    if (size <= available.size() - std::min<uint64_t>(body, available.size()) &&
-        body <= available.size())
-      values->push_back(decode_value(serial, available.data() + body, encoding));
-    else
-      values->push_back(unknown_value());
+    if (values->size() < keep) {
+      const bool there = body <= available.size() && size <= available.size() - body;
+      values->push_back(there ? decode_value(serial, available.data() + body, encoding) : unknown_value());
+    }
     body += size;
   }
   return true;

@@ -20,6 +20,7 @@ bool parse_record(byte_view payload, text_encoding encoding, std::vector<value_v
 
 // As parse_record for a payload of which only the first bytes could be
 // gathered (payload_size in all): values whose bytes lie past what is there
-// are unknown. False when the header itself is not all there.
+// are unknown. False when the header itself is not all there. Only the
+// first `keep` values are put in values; the others are checked alike.
 bool parse_record_prefix(byte_view available, uint64_t payload_size, text_encoding encoding,
-                         std::vector<value_view>* values);
+                         std::vector<value_view>* values, size_t keep = SIZE_MAX);

@@ -17,6 +17,7 @@
 // document per row would allocate for every row and value, and the output
 // must keep pace with the CSV stream.
 #pragma once
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +28,28 @@
 
 // Appends s as a JSON string (valid UTF-8 assumed).
 void append_json_string(std::string* out, std::string_view s);
+
+// A line written through a raw pointer: room(n) gives n writable bytes at
+// the end, put(end) marks them written. The buffer only grows, so a run
+// allocates no more once it holds its longest line.
+struct line_writer {
+  std::string buffer;  // size(): the room; used: the bytes written
+  size_t used = 0;
+  char* room(size_t n) {
+    if (buffer.size() - used < n) grow(n);
+    return buffer.data() + used;
+  }
+  void put(const char* end) { used = static_cast<size_t>(end - buffer.data()); }
+  void text(std::string_view s) {
+    char* at = room(s.size());
+    if (!s.empty()) std::memcpy(at, s.data(), s.size());
+    used += s.size();
+  }
+  std::string_view view() const { return {buffer.data(), used}; }
+
+ private:
+  void grow(size_t n);
+};
 
 class json_format final : public table_format {
  public:
@@ -40,20 +63,27 @@ class json_format final : public table_format {
   void row(std::string* out, const deep_row& row) override;
 
  private:
-  void value(std::string* out, const value_view& v, std::string_view file);
   struct table_keys {
     std::string head;                  // {"table":"name"
-    std::vector<std::string> columns;  // "column":
+    std::vector<std::string> columns;  // ,"column": (the comma left out before the first value)
     std::vector<time_epoch> epochs;    // by column; empty when none
     std::vector<std::string> times;    // "column":{"epoch":"...","utc":"
   };
-  void times(std::string* out, const deep_row& row, const table_keys& keys);
+  void value(const value_view& v, std::string_view file);
+  void values(const deep_row& row, const table_keys& keys);
+  void unrecovered(const deep_row& row, const table_keys& keys);
+  void times(const deep_row& row, const table_keys& keys);
   const table_keys& keys_of(const table_def* table);
+  std::string_view provenance_head(const deep_row& row);
 
   const run_options* opt_;
   const time_columns* times_;
+  line_writer line_;
   std::string scratch_;
   std::unordered_map<const table_def*, table_keys> keys_;
   const table_def* last_table_ = nullptr;
   const table_keys* last_keys_ = nullptr;
+  // ,"status":"...","source":"...","reading":"...","page": by the three
+  // names' codes, made when first needed.
+  std::vector<std::string> provenance_heads_;
 };

@@ -1,8 +1,8 @@
 #include "sink/time_columns.h"
 
 #include <array>
-#include <chrono>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -46,51 +46,66 @@ bool fits(time_epoch epoch, double low, double high) {
   return low >= (u.from - static_cast<double>(u.zero)) * scale && high < (year_2040 - static_cast<double>(u.zero)) * scale;
 }
 
-// Appends `value` as exactly `digits` decimal digits (0 <= value < 10^digits).
-void append_digits(std::string* out, int64_t value, int digits) {
-  char text[20];
-  for (int i = digits - 1; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
-  out->append(text, static_cast<size_t>(digits));
+// The decimal pairs 00 to 99.
+constexpr std::array<char, 200> digit_pairs() {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}
+constexpr std::array<char, 200> pairs = digit_pairs();
+
+char* put_two(char* out, int64_t value) {
+  std::memcpy(out, &pairs[2 * value], 2);
+  return out + 2;
 }
 
-// "YYYY-MM-DDTHH:MM:SS" of Unix seconds.
-bool append_civil(std::string* out, int64_t seconds) {
-  using namespace std::chrono;
+// `value` as exactly `digits` decimal digits (0 <= value < 10^digits).
+char* put_digits(char* out, int64_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+  return out + digits;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" of Unix seconds, or null outside years 1 to 9999.
+// The date is the proleptic Gregorian calendar's, counted in eras of 400
+// years that begin on March 1st (so that the leap day ends a year).
+char* put_civil(char* out, int64_t seconds) {
   const int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
   const int64_t rest = seconds - days * 86400;
-  // Times of one column tend to fall on few days: the last day's text is kept.
-  static thread_local int64_t last_day = INT64_MIN;
-  static thread_local std::string last_date;
-  if (days != last_day) {
-    const year_month_day date{sys_days{std::chrono::days{days}}};
-    const int year = static_cast<int>(date.year());
-    if (year < 1 || year > 9999) return false;
-    last_date.clear();
-    append_digits(&last_date, year, 4);
-    last_date.push_back('-');
-    append_digits(&last_date, static_cast<unsigned>(date.month()), 2);
-    last_date.push_back('-');
-    append_digits(&last_date, static_cast<unsigned>(date.day()), 2);
-    last_date.push_back('T');
-    last_day = days;
-  }
-  *out += last_date;
-  append_digits(out, rest / 3600, 2);
-  out->push_back(':');
-  append_digits(out, rest / 60 % 60, 2);
-  out->push_back(':');
-  append_digits(out, rest % 60, 2);
-  return true;
+  const int64_t z = days + 719468;  // days since 0000-03-01
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t of_era = z - era * 146097;
+  const int64_t year_of_era = (of_era - of_era / 1460 + of_era / 36524 - of_era / 146096) / 365;
+  const int64_t of_year = of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t shifted_month = (5 * of_year + 2) / 153;  // 0 is March
+  const int64_t day = of_year - (153 * shifted_month + 2) / 5 + 1;
+  const int64_t month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+  const int64_t year = year_of_era + era * 400 + (month <= 2);
+  if (year < 1 || year > 9999) return nullptr;
+  out = put_two(put_two(out, year / 100), year % 100);
+  *out++ = '-';
+  out = put_two(out, month);
+  *out++ = '-';
+  out = put_two(out, day);
+  *out++ = 'T';
+  out = put_two(out, rest / 3600);
+  *out++ = ':';
+  out = put_two(out, rest / 60 % 60);
+  *out++ = ':';
+  return put_two(out, rest % 60);
 }
 
 // Unix milliseconds to "...SS.mmmZ", rounded as the library's strftime %f.
-bool append_milliseconds(std::string* out, int64_t ms) {
+char* put_milliseconds(char* out, int64_t ms) {
   const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-  if (!append_civil(out, seconds)) return false;
-  out->push_back('.');
-  append_digits(out, ms - seconds * 1000, 3);
-  out->push_back('Z');
-  return true;
+  out = put_civil(out, seconds);
+  if (!out) return nullptr;
+  *out++ = '.';
+  out = put_digits(out, ms - seconds * 1000, 3);
+  *out++ = 'Z';
+  return out;
 }
 
 }  // namespace
@@ -176,19 +191,19 @@ bool time_probe::hopeless() const {
   return !numeric || (any && fitting(&found) == 0);
 }
 
-bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
-  if (v.kind != value_kind::integer && v.kind != value_kind::real) return false;
+char* format_time(const value_view& v, time_epoch epoch, char* out) {
+  if (v.kind != value_kind::integer && v.kind != value_kind::real) return nullptr;
   if (epoch == time_epoch::julian_day) {
     const double jd = v.kind == value_kind::real ? v.real : static_cast<double>(v.integer);
-    if (!(jd >= 1721425.5 && jd < 5373484.5)) return false;
-    return append_milliseconds(out, static_cast<int64_t>(jd * 86400000.0 + 0.5) - julian_ms_at_unix_zero);
+    if (!(jd >= 1721425.5 && jd < 5373484.5)) return nullptr;
+    return put_milliseconds(out, static_cast<int64_t>(jd * 86400000.0 + 0.5) - julian_ms_at_unix_zero);
   }
   const epoch_unit* u = unit_of(epoch);
-  if (!u) return false;
+  if (!u) return nullptr;
   if (v.kind == value_kind::real) {
     const double seconds = v.real / static_cast<double>(u->per_second) + static_cast<double>(u->zero);
-    if (!(std::fabs(seconds) < 3e11)) return false;
-    return append_milliseconds(
+    if (!(std::fabs(seconds) < 3e11)) return nullptr;
+    return put_milliseconds(
         out, static_cast<int64_t>(seconds * 1000.0 + static_cast<double>(julian_ms_at_unix_zero) + 0.5) -
                  julian_ms_at_unix_zero);
   }
@@ -198,13 +213,22 @@ bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
     whole -= 1;
     part += u->per_second;
   }
-  if (whole > 300000000000 || whole < -300000000000 || !append_civil(out, whole + u->zero)) return false;
+  if (whole > 300000000000 || whole < -300000000000) return nullptr;
+  out = put_civil(out, whole + u->zero);
+  if (!out) return nullptr;
   if (u->digits > 0) {
-    out->push_back('.');
-    append_digits(out, part, u->digits);
+    *out++ = '.';
+    out = put_digits(out, part, u->digits);
   }
-  *out += 'Z';
-  return true;
+  *out++ = 'Z';
+  return out;
+}
+
+bool format_time(const value_view& v, time_epoch epoch, std::string* out) {
+  char text[time_text_max];
+  const char* end = format_time(v, epoch, text);
+  if (end) out->append(text, static_cast<size_t>(end - text));
+  return end != nullptr;
 }
 
 const std::vector<time_epoch>* time_columns::of(const table_def* table) const {

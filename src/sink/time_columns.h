@@ -65,6 +65,10 @@ struct time_probe {
 // up to 9 digits) of a number in the epoch; false for a value that is not
 // a number or falls outside years 1 to 9999.
 bool format_time(const value_view& v, time_epoch epoch, std::string* out);
+// The same text written at `out`, which has room for time_text_max bytes;
+// returns its end, or null.
+constexpr size_t time_text_max = 32;
+char* format_time(const value_view& v, time_epoch epoch, char* out);
 
 // The decoded columns of every table, by table. They are found on a thread
 // of their own (deep/time_probe.h) while the rows of other tables are
