@@ -183,6 +183,25 @@ std::string joined_arguments(int argc, char** argv) {
   return out;
 }
 
+// Connects the walk, the emitter and the row memory to the run's pages,
+// outputs and options, once the logs are applied.
+void connect_stages(deep_state* s, deep_outputs* outputs) {
+  const run_options& opt = *s->opt;
+  s->map.assign(s->store.page_count, page_entry{});
+  s->walk.store = &s->store;
+  s->walk.map = &s->map;
+  s->walk.notes = &s->notes;
+  s->walk.out = s->out;
+  attach_outputs(outputs, s);
+  s->emitter.sink = &s->sinks;
+  s->emitter.encoding = s->header.encoding;
+  s->emitter.removed_only = opt.removed_only != 0;
+  if (!s->logs.wal_foreign) s->emitter.wal = &s->logs.wal;
+  s->emitter.no_inferred = opt.no_inferred != 0;
+  s->memory.remember = !opt.deep_live_only;
+  expect_live(&s->memory, table_leaf_cells(s->store));
+}
+
 }  // namespace
 
 int deep_main(const run_options& opt, run_output* out, int argc, char** argv) {
@@ -216,20 +235,7 @@ int deep_run_image(const run_options& opt, run_output* out, byte_view image, int
     return 1;
   }
   reread_header(&s);
-  s.map.assign(s.store.page_count, page_entry{});
-  s.walk.store = &s.store;
-  s.walk.map = &s.map;
-  s.walk.notes = &s.notes;
-  s.walk.out = out;
-
-  attach_outputs(&outputs, &s);
-  s.emitter.sink = &s.sinks;
-  s.emitter.encoding = s.header.encoding;
-  s.emitter.removed_only = opt.removed_only != 0;
-  if (!s.logs.wal_foreign) s.emitter.wal = &s.logs.wal;
-  s.emitter.no_inferred = opt.no_inferred != 0;
-  s.memory.remember = !opt.deep_live_only;
-  expect_live(&s.memory, table_leaf_cells(s.store));
+  connect_stages(&s, &outputs);
 
   progress_meter meter;
   progress_begin(out, &meter, opt.debug != 0, image.size(), s.header.page_size, 1);

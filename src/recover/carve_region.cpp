@@ -185,60 +185,32 @@ uint32_t first_cut_cell(const carve_settings& settings, byte_view page, uint32_t
   return found;
 }
 
-// Where the record rebuilt at pos may end: before a later whole cell, less
-// up to three fragment bytes between them; at the block's end exactly (the
-// library merges a freed cell with a freeblock that follows within three
-// bytes, so a block ends where its last cell ended); before an old header
-// whose block ended with this one, or whose recorded end is another
-// boundary (a cell freed earlier and merged into the block, or, where a new
-// cell since took the block's tail, one of two or more old headers whose
-// blocks end together past it); at the end of the block that an old
-// freeblock header at pos itself gives (the cell was that block's first
-// when it was freed). When that block holds no other boundary, the header
-// was written with the cell's own size: the record ends there and nowhere
-// else. With with_cut, also where a cell that a later one cut at the
-// region's end begins.
-void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
-               uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
-               carve_scratch* scratch, bool with_cut) {
-  collect_anchors(settings, page, formats, judge, scratch, block.end);
-  scratch->hints.clear();
-  scratch->exact.clear();
-  const auto add = [&](uint32_t a, uint32_t slack) {
-    if (a > block.end || a < pos + 5) return;
-    scratch->exact.push_back(a);
-    for (uint32_t g = 0; g <= slack; ++g) {
-      if (a < pos + 5 + g) break;
-      scratch->hints.push_back(a - g);
-    }
-    // A freeblock of four or five bytes (the smallest the library makes)
-    // before the boundary: its header records exactly that size.
-    for (uint32_t k = 4; k <= 5; ++k)
-      if (a >= pos + 5 + k && tiny_block_at(page, a - k, a)) {
-        scratch->exact.push_back(a - k);
-        scratch->hints.push_back(a - k);
-      }
-  };
-  uint32_t size = 0;
-  const bool own_header = old_freeblock_header(settings, page, pos, &size);
-  // The block an old header at pos heads may reach past the region (the
-  // content area grew back over its start); the headers of the cells
-  // merged into it end where it ends.
-  const uint32_t own_end = own_header ? pos + size : block.end;
-  // A cell that a later cell cut at the region's end begins where a record
-  // before it may end.
-  const uint32_t cut_start = with_cut ? first_cut_cell(settings, page, pos + 5, formats, judge, scratch) : 0;
-  if (own_header && own_end <= block.end && !boundary_between(*scratch, pos, own_end) &&
-      (cut_start == 0 || cut_start >= own_end)) {
-    add(own_end, 0);
-    return;
+// Offers `a` as an end of the record at pos, and the slack bytes before it
+// (fragment bytes between a record and what follows), within the block.
+void add_end(byte_view page, const page_region& block, uint32_t pos, uint32_t a, uint32_t slack,
+             carve_scratch* scratch) {
+  if (a > block.end || a < pos + 5) return;
+  scratch->exact.push_back(a);
+  for (uint32_t g = 0; g <= slack; ++g) {
+    if (a < pos + 5 + g) break;
+    scratch->hints.push_back(a - g);
   }
-  const auto first_anchor = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
-  const auto anchors_end = first_anchor + std::min(max_boundaries, scratch->anchors.end() - first_anchor);
-  for (auto it = first_anchor; it != anchors_end && *it <= block.end; ++it) add(*it, 3);
-  if (cut_start != 0) add(cut_start, 3);
-  // The library takes a new cell from a block's end: the headers of the
-  // cells merged into the block still end together, past its end now.
+  // A freeblock of four or five bytes (the smallest the library makes)
+  // before the boundary: its header records exactly that size.
+  for (uint32_t k = 4; k <= 5; ++k)
+    if (a >= pos + 5 + k && tiny_block_at(page, a - k, a)) {
+      scratch->exact.push_back(a - k);
+      scratch->hints.push_back(a - k);
+    }
+}
+
+// Offers the old headers after pos whose blocks end at a boundary: the
+// block's end, the end own_end of the block pos heads, a boundary inside
+// the block, or, past it, a live cell, the page's end or the end of two or
+// more others (the library takes a new cell from a block's end: the
+// headers of the cells merged into the block still end together there).
+void add_old_header_ends(const carve_settings& settings, byte_view page, const page_region& block,
+                         uint32_t pos, uint32_t own_end, carve_scratch* scratch) {
   std::vector<uint32_t>& past = scratch->past_ends;
   past.clear();
   const auto inside = std::upper_bound(scratch->old_headers.begin(), scratch->old_headers.end(), pos,
@@ -256,9 +228,47 @@ void end_hints(const carve_settings& settings, byte_view page, const page_region
         (it->first > block.end &&
          (agreed(it->first) || live_cell_at(scratch, it->first) || it->first == settings.limits.usable)) ||
         (it->first < block.end && boundary_at(*scratch, it->first)))
-      add(it->second, 3);
-  add(block.end, 0);
-  add(own_end, 0);
+      add_end(page, block, pos, it->second, 3, scratch);
+}
+
+// Where the record rebuilt at pos may end: before a later whole cell, less
+// up to three fragment bytes between them; at the block's end exactly (the
+// library merges a freed cell with a freeblock that follows within three
+// bytes, so a block ends where its last cell ended); before an old header
+// whose block ended at a boundary (add_old_header_ends); at the end of the
+// block that an old freeblock header at pos itself gives (the cell was that
+// block's first when it was freed). When that block holds no other
+// boundary, the header was written with the cell's own size: the record
+// ends there and nowhere else. With with_cut, also where a cell that a
+// later one cut at the region's end begins.
+void end_hints(const carve_settings& settings, byte_view page, const page_region& block,
+               uint32_t pos, std::span<const cell_format> formats, record_judge* judge,
+               carve_scratch* scratch, bool with_cut) {
+  collect_anchors(settings, page, formats, judge, scratch, block.end);
+  scratch->hints.clear();
+  scratch->exact.clear();
+  uint32_t size = 0;
+  const bool own_header = old_freeblock_header(settings, page, pos, &size);
+  // The block an old header at pos heads may reach past the region (the
+  // content area grew back over its start); the headers of the cells
+  // merged into it end where it ends.
+  const uint32_t own_end = own_header ? pos + size : block.end;
+  // A cell that a later cell cut at the region's end begins where a record
+  // before it may end.
+  const uint32_t cut_start = with_cut ? first_cut_cell(settings, page, pos + 5, formats, judge, scratch) : 0;
+  if (own_header && own_end <= block.end && !boundary_between(*scratch, pos, own_end) &&
+      (cut_start == 0 || cut_start >= own_end)) {
+    add_end(page, block, pos, own_end, 0, scratch);
+    return;
+  }
+  const auto first_anchor = std::upper_bound(scratch->anchors.begin(), scratch->anchors.end(), pos);
+  const auto anchors_end = first_anchor + std::min(max_boundaries, scratch->anchors.end() - first_anchor);
+  for (auto it = first_anchor; it != anchors_end && *it <= block.end; ++it)
+    add_end(page, block, pos, *it, 3, scratch);
+  if (cut_start != 0) add_end(page, block, pos, cut_start, 3, scratch);
+  add_old_header_ends(settings, page, block, pos, own_end, scratch);
+  add_end(page, block, pos, block.end, 0, scratch);
+  add_end(page, block, pos, own_end, 0, scratch);
 }
 
 // Whether a chosen reading is still not to be trusted: a lost type's size
