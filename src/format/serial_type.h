@@ -10,6 +10,7 @@ inline constexpr uint32_t fixed_serial_size[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0,
 constexpr bool serial_reserved(uint64_t serial) { return serial == 10 || serial == 11; }
 
 constexpr bool serial_is_text(uint64_t serial) { return serial >= 13 && (serial & 1) != 0; }
+constexpr bool serial_is_blob(uint64_t serial) { return serial >= 12 && (serial & 1) == 0; }
 
 // Bytes of the value of a serial type.
 constexpr uint64_t serial_size(uint64_t serial) {

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include "format/record.h"
+#include "format/serial_type.h"
 #include "format/text.h"
 
 namespace {
@@ -37,10 +38,10 @@ int class_points(const field_rule& rule, uint64_t serial) {
     case affinity::integer:
     case affinity::numeric: return integer ? 1 : 0;
     case affinity::real: return serial == 7 || integer ? 1 : 0;
-    case affinity::text: return serial >= 13 && (serial & 1) ? 1 : 0;
+    case affinity::text: return serial_is_text(serial) ? 1 : 0;
     case affinity::blob:
       if (!rule.declared_blob || serial == 0) return 0;
-      return serial >= 12 && (serial & 1) == 0 ? 1 : -1;
+      return serial_is_blob(serial) ? 1 : -1;
   }
   return 0;
 }

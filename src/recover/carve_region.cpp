@@ -290,7 +290,7 @@ bool doubtful(const carved_record& r, uint32_t pos, const carve_scratch& scratch
 bool own_block_reading(const carve_settings& settings, byte_view page, uint32_t pos, const carved_record& r) {
   uint32_t size = 0;
   return old_freeblock_header(settings, page, pos, &size) && pos + size == r.end && !r.inferred &&
-         !r.end_settled && std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
+         !r.end_settled && all_types_known(r);
 }
 
 // The table of the one reading of the cell at pos that the hints admit

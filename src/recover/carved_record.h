@@ -2,6 +2,7 @@
 // (read whole, or rebuilt where a freeblock header overwrote it) and where
 // its values lie.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -56,6 +57,11 @@ inline uint64_t field_offset(const carved_record& r, size_t i) {
   uint64_t at = r.header_size;
   for (size_t k = 0; k < i; ++k) at += r.fields[k].size;
   return at;
+}
+
+// Whether every field's serial type is known.
+inline bool all_types_known(const carved_record& r) {
+  return std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
 }
 
 // Copies a record, reusing the capacity of the target's field vector.

@@ -7,6 +7,7 @@
 #include "format/local_payload.h"
 #include "format/overflow.h"
 #include "format/record.h"
+#include "format/serial_type.h"
 
 namespace {
 
@@ -105,12 +106,11 @@ bool fields_fit(const rebuild_input& in, const carved_record& rec) {
 // hi.
 bool cut_reading(const rebuild_input& in, uint64_t payload, uint32_t local, uint64_t end,
                  carved_record* rec) {
-  const uint64_t local_end = end + (local < payload ? 4 : 0);
+  const uint64_t local_end = end + (local < payload ? overflow_link_size : 0);
   if (end <= in.hi || local_end > std::min<uint64_t>(in.usable, in.page.size()) || rec->fields.empty() ||
       rec->record_start + rec->header_size + rec->fields[0].size > in.hi)
     return false;
-  if (!std::all_of(rec->fields.begin(), rec->fields.end(), [](const carved_field& f) { return f.type_known; }))
-    return false;
+  if (!all_types_known(*rec)) return false;
   rec->cut_at = in.hi;
   return true;
 }
@@ -299,7 +299,7 @@ void settle_by_chain(const rebuild_input& in, const carved_record& rec, size_t f
   if (!in.chains || !sum_sizes(rec, field, &open.known) || open.known <= open.before) return;
   for (size_t i = rec.fields.size(); i-- > field + 1;)
     if (rec.fields[i].size != 0) {
-      open.text_last = rec.fields[i].type_known && rec.fields[i].serial >= 13 && rec.fields[i].serial % 2 == 1;
+      open.text_last = rec.fields[i].type_known && serial_is_text(rec.fields[i].serial);
       break;
     }
   // M bytes stay on the page whatever the payload's length beyond a point:
@@ -448,10 +448,6 @@ void rebuild_readings(const rebuild_input& in, std::vector<carved_record>* readi
 }
 
 namespace {
-
-bool all_types_known(const carved_record& r) {
-  return std::all_of(r.fields.begin(), r.fields.end(), [](const carved_field& f) { return f.type_known; });
-}
 
 // Whether the reading ends at one of `ends`; one whose chain fixes its end
 // needs no boundary there.

@@ -109,7 +109,7 @@ bool chain_is_records(const carved_record& rec, const payload_view& payload, con
     if (last[i] != 0) return false;
   uint64_t at = rec.header_size;
   for (const carved_field& f : rec.fields) {
-    const bool text = f.type_known && f.serial >= 13 && f.serial % 2 == 1;
+    const bool text = f.type_known && serial_is_text(f.serial);
     if (text && at + f.size > rec.local_size && at + f.size <= payload.bytes.size()) {
       const byte_view value = payload.bytes.subspan(at, f.size);
       if (!text_valid(value, encoding) || text_has_nul(value, encoding)) return false;
