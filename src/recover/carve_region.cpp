@@ -293,6 +293,14 @@ bool own_block_reading(const carve_settings& settings, byte_view page, uint32_t 
          !r.end_settled && all_types_known(r);
 }
 
+// What rebuilding the cell at pos as one of `candidate`'s needs: the block
+// it must start in, the table's rules, and the ends end_hints found.
+rebuild_input input_for(const carve_settings& settings, byte_view page, const page_region& block, uint32_t pos,
+                        record_judge* judge, int32_t candidate, const carve_scratch& scratch) {
+  return {page, pos, block.end, judge->format_of(candidate), &judge->rules(candidate), settings.limits.usable,
+          settings.encoding, settings.schema_format, scratch.hints, scratch.exact, judge->chains()};
+}
+
 // The table of the one reading of the cell at pos that the hints admit
 // (>= 0); -2 when no table gives a reading, -3 when the choice stays open
 // or is doubtful, -4 when readings exist but none ends at a hint.
@@ -301,17 +309,7 @@ int32_t read_at_hints(const carve_settings& settings, byte_view page, const page
   int32_t found_table = -2;
   bool unanchored = false, sealed = false;
   for (const int32_t candidate : judge->rebuild_tables()) {
-    const rebuild_input in{page,
-                           pos,
-                           block.end,
-                           judge->format_of(candidate),
-                           &judge->rules(candidate),
-                           settings.limits.usable,
-                           settings.encoding,
-                           settings.schema_format,
-                           scratch->hints,
-                           scratch->exact,
-                           judge->chains()};
+    const rebuild_input in = input_for(settings, page, block, pos, judge, candidate, *scratch);
     rebuild_readings(in, &scratch->readings);
     carved_record chosen;
     const bool any_at_hint = std::any_of(scratch->readings.begin(), scratch->readings.end(), [&](const carved_record& r) {
@@ -340,11 +338,10 @@ int32_t read_cut_at(const carve_settings& settings, byte_view page, const page_r
                     uint32_t pos, record_judge* judge, carve_scratch* scratch) {
   int32_t found_table = -2;
   for (const int32_t candidate : judge->rebuild_tables()) {
-    rebuild_input in{page, pos, block.end, judge->format_of(candidate), &judge->rules(candidate),
-                     settings.limits.usable, settings.encoding, settings.schema_format, {}, {}};
+    rebuild_input in = input_for(settings, page, block, pos, judge, candidate, *scratch);
     in.cut_at_hi = true;
     rebuild_readings(in, &scratch->readings);
-      if (scratch->readings.empty()) continue;
+    if (scratch->readings.empty()) continue;
     if (scratch->readings.size() > 1 || found_table != -2) return -2;
     found_table = candidate;
     scratch->record = std::move(scratch->readings.front());

@@ -296,7 +296,8 @@ void chain_at_local(const rebuild_input& in, const carved_record& rec, const ope
 void settle_by_chain(const rebuild_input& in, const carved_record& rec, size_t field,
                      const lost_type& lost, uint32_t length, std::vector<carved_record>* out) {
   open_value open{field, lost, length, 0, field_offset(rec, field), false};
-  if (!in.chains || !sum_sizes(rec, field, &open.known) || open.known <= open.before) return;
+  // A cut record's chain pointer lies past the cut.
+  if (in.cut_at_hi || !in.chains || !sum_sizes(rec, field, &open.known) || open.known <= open.before) return;
   for (size_t i = rec.fields.size(); i-- > field + 1;)
     if (rec.fields[i].size != 0) {
       open.text_last = rec.fields[i].type_known && serial_is_text(rec.fields[i].serial);
